@@ -1,0 +1,59 @@
+#include "app/driver.h"
+
+#include <cstdio>
+
+#include "audio/converter.h"
+
+namespace okrelt {
+
+void print_web_sites() {
+    std::printf("SETI@home website: %s\n", SETI_WEB_SITE);
+    std::printf("OKRELT website:    %s\n", OKRELT_WEB_SITE);
+}
+
+void print_banner() {
+    std::printf("OKRELT Version 0.5.7W\nby Quorvane\n");
+    std::printf("\nUse it at your own risk. \n\n");
+    std::printf("The SETI@home client can very well analyze the workunit data,\n");
+    std::printf("so don't email SETI@home with anything you think you've found.\n");
+    std::printf("If what you think you've found really is something, then the\n");
+    std::printf("SETI@home client will find it and report it back.\n");
+    std::printf("\n");
+    print_web_sites();
+    std::printf("--------------------------------------------------------------\n");
+}
+
+int run_conversion_stage(SampleStreams* streams) {
+    std::printf("Converting...\n");
+    if (convert_to_wav(streams->in_phase.get(), streams->quadrature.get(), streams->count) != 0) {
+        std::printf("Conversion failed.\n");
+        return EXIT_FAILED;
+    }
+    streams->in_phase.reset();
+    streams->quadrature.reset();
+    std::printf("Press Enter (the biggest key ;-) to quit.\n\n");
+    print_web_sites();
+    std::fflush(stdout);
+    std::getchar();
+    return EXIT_OK;
+}
+
+int run_program() {
+    print_banner();
+    FileHandle input(std::fopen(WORK_UNIT_FILE_NAME, "r"));
+    if (!input) {
+        report_system_error("Error opening work_unit.sah");
+        return EXIT_FAILED;
+    }
+    SampleStreams streams;
+    if (read_work_unit(input.get(), &streams) != 0) return EXIT_FAILED;
+    input.reset();
+    std::printf("Samples decoded: %d\n", streams.count);
+    if (streams.count < MIN_CONVERT_SAMPLES) {
+        std::printf("Quite few samples decoded. I wont bother converting those.\n");
+        return EXIT_FAILED;
+    }
+    return run_conversion_stage(&streams);
+}
+
+}  // namespace okrelt

@@ -1,0 +1,108 @@
+#include "audio/converter.h"
+
+#include <cstdio>
+#include <cstdlib>
+#include <memory>
+
+#include "audio/fft.h"
+#include "audio/wav_header.h"
+#include "common/stdio_file.h"
+#include "report/rfi.h"
+
+namespace okrelt {
+
+namespace {
+
+constexpr double PERCENT = 100.0;
+
+using DoubleArray = std::unique_ptr<double[], FreeDeleter>;
+using ByteArray = std::unique_ptr<uint8_t[], FreeDeleter>;
+
+DoubleArray allocate_doubles(size_t n) {
+    return DoubleArray(static_cast<double*>(std::calloc(n, sizeof(double))));
+}
+
+// One block: fill, forward transform, peak, cleared upper half, inverse
+// transform on twice the points, quantised real parts. Returns the factor.
+int32_t convert_block(const int8_t* in_phase, const int8_t* quadrature, double* re, double* im,
+                      uint8_t* out) {
+    for (int32_t j = 0; j < BLOCK_SAMPLES; ++j) {
+        re[j] = in_phase[j];
+        im[j] = quadrature[j];
+    }
+    fft(FFT_FORWARD, BLOCK_LOG2, re, im);
+    const int32_t rfi_factor = measure_block_peak(re, im);
+    for (int32_t k = BLOCK_SAMPLES; k < SPECTRUM_SIZE; ++k) {
+        re[k] = 0.0;
+        im[k] = 0.0;
+    }
+    fft(FFT_INVERSE, SPECTRUM_LOG2, re, im);
+    for (int32_t l = 0; l < SPECTRUM_SIZE; ++l) out[l] = quantise_sample(re[l]);
+    return rfi_factor;
+}
+
+// The percentage is computed in single precision, as users have always seen it.
+void print_progress(int32_t block, int32_t count) {
+    const float done = static_cast<float>(block + 1);
+    const float samples = static_cast<float>(count);
+    const float percent = static_cast<float>(
+        static_cast<double>(done) / (static_cast<double>(samples) / BLOCK_SAMPLES) * PERCENT);
+    std::printf("%02.2f %%\n", static_cast<double>(percent));
+}
+
+}  // namespace
+
+uint8_t quantise_sample(double real_part) {
+    int v = static_cast<int>(OUTPUT_GAIN * real_part) + OUTPUT_ZERO_LEVEL;
+    if (v < OUTPUT_MIN) {
+        std::printf("Overflow! %d\n", v);
+        v = OUTPUT_MIN;
+    }
+    if (v > OUTPUT_MAX) {
+        std::printf("Overflow! %d\n", v);
+        v = OUTPUT_MAX;
+    }
+    return static_cast<uint8_t>(v);
+}
+
+int convert_to_wav(const int8_t* in_phase, const int8_t* quadrature, int32_t count) {
+    if (count % BLOCK_SAMPLES != 0) {
+        std::printf("Strange number of samples, will not convert.\n");
+        return 1;
+    }
+    FileHandle out(std::fopen(SOUND_FILE_NAME, "wb"));
+    if (!out) {
+        report_system_error("Error opening outfile");
+        return 1;
+    }
+    DoubleArray re = allocate_doubles(SPECTRUM_SIZE);
+    DoubleArray im = allocate_doubles(SPECTRUM_SIZE);
+    ByteArray bytes(static_cast<uint8_t*>(std::malloc(SPECTRUM_SIZE)));
+    if (!re || !im || !bytes) {
+        std::printf("Memory allocation for fft's failed.");
+        return 1;
+    }
+    // Two output bytes per sample; count < 2^31, so this fits 32 bits.
+    write_wav_header(out.get(), 2u * static_cast<uint32_t>(count));
+
+    const int32_t blocks = count / BLOCK_SAMPLES;
+    int32_t rfi_factor = 0;
+    for (int32_t b = 0; b < blocks; ++b) {
+        const size_t first = static_cast<size_t>(b) * BLOCK_SAMPLES;
+        rfi_factor = convert_block(in_phase + first, quadrature + first, re.get(), im.get(), bytes.get());
+        std::fwrite(bytes.get(), 1, SPECTRUM_SIZE, out.get());
+        print_progress(b, count);
+    }
+    print_rfi_report(rfi_factor);
+
+    // A full disk must not pass for a finished sound file.
+    const bool write_failed = std::ferror(out.get()) != 0;
+    const bool close_failed = std::fclose(out.release()) != 0;
+    if (write_failed || close_failed) {
+        report_system_error("Error writing outfile");
+        return 1;
+    }
+    return 0;
+}
+
+}  // namespace okrelt

@@ -1,0 +1,29 @@
+// Block converter: turns the decoded complex samples of a work unit into the
+// 8-bit mono sound file "work_unit.wav", block by block, and reports the RFI
+// factor of the whole work unit.
+#pragma once
+
+#include <cstdint>
+
+namespace okrelt {
+
+constexpr const char* SOUND_FILE_NAME = "work_unit.wav";
+constexpr int32_t BLOCK_SAMPLES = 65536;   // decoded samples per block
+constexpr int BLOCK_LOG2 = 16;
+constexpr int32_t SPECTRUM_SIZE = 131072;  // inverse-transform points and bytes per block
+constexpr int SPECTRUM_LOG2 = 17;
+constexpr double OUTPUT_GAIN = 16.0;
+constexpr int OUTPUT_ZERO_LEVEL = 128;
+constexpr int OUTPUT_MIN = 0;
+constexpr int OUTPUT_MAX = 255;
+
+// Quantises one real output value: trunc(OUTPUT_GAIN x) + 128, clipped to
+// 0..255 after printing "Overflow! %d\n" with the unclipped value.
+uint8_t quantise_sample(double real_part);
+
+// Converts count samples (a multiple of BLOCK_SAMPLES) into "work_unit.wav"
+// in the current directory, printing progress, overflows and the RFI report.
+// The streams are only read. 0 on success, 1 after printing why it failed.
+[[nodiscard]] int convert_to_wav(const int8_t* in_phase, const int8_t* quadrature, int32_t count);
+
+}  // namespace okrelt

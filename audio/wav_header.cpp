@@ -1,0 +1,69 @@
+#include "audio/wav_header.h"
+
+#include <cstring>
+
+namespace okrelt {
+
+namespace {
+
+constexpr uint32_t FMT_CHUNK_BYTES = 16;   // PCM format chunk body
+constexpr uint16_t FORMAT_PCM = 1;
+constexpr uint16_t CHANNELS = 1;
+constexpr uint16_t BITS_PER_SAMPLE = 8;
+constexpr uint16_t BLOCK_ALIGN = CHANNELS * BITS_PER_SAMPLE / 8;
+constexpr uint32_t BYTE_RATE = OUTPUT_RATE * BLOCK_ALIGN;
+// Everything after the RIFF size field but the samples: "WAVE" (4),
+// the fmt chunk head (8) and body (16), the data chunk head (8).
+constexpr uint32_t RIFF_OVERHEAD = 4 + 8 + FMT_CHUNK_BYTES + 8;
+constexpr int CHUNK_ID_BYTES = 4;
+constexpr int RIFF_HEAD_BYTES = 8;
+constexpr int FMT_CHUNK_HEAD_AND_BODY = 8 + FMT_CHUNK_BYTES;
+constexpr int DATA_HEAD_BYTES = 8;
+
+unsigned char* put_id(unsigned char* out, const char* id) {
+    std::memcpy(out, id, CHUNK_ID_BYTES);
+    return out + CHUNK_ID_BYTES;
+}
+
+unsigned char* put_u16_le(unsigned char* out, uint16_t value) {
+    out[0] = static_cast<unsigned char>(value & 0xffu);
+    out[1] = static_cast<unsigned char>(value >> 8);
+    return out + 2;
+}
+
+unsigned char* put_u32_le(unsigned char* out, uint32_t value) {
+    out[0] = static_cast<unsigned char>(value & 0xffu);
+    out[1] = static_cast<unsigned char>((value >> 8) & 0xffu);
+    out[2] = static_cast<unsigned char>((value >> 16) & 0xffu);
+    out[3] = static_cast<unsigned char>(value >> 24);
+    return out + 4;
+}
+
+}  // namespace
+
+void write_wav_header(std::FILE* file, uint32_t data_bytes) {
+    unsigned char riff[RIFF_HEAD_BYTES];
+    put_u32_le(put_id(riff, "RIFF"), data_bytes + RIFF_OVERHEAD);
+    std::fwrite(riff, 1, sizeof riff, file);
+
+    unsigned char wave[CHUNK_ID_BYTES];
+    put_id(wave, "WAVE");
+    std::fwrite(wave, 1, sizeof wave, file);
+
+    unsigned char fmt[FMT_CHUNK_HEAD_AND_BODY];
+    unsigned char* out = put_id(fmt, "fmt ");
+    out = put_u32_le(out, FMT_CHUNK_BYTES);
+    out = put_u16_le(out, FORMAT_PCM);
+    out = put_u16_le(out, CHANNELS);
+    out = put_u32_le(out, OUTPUT_RATE);
+    out = put_u32_le(out, BYTE_RATE);
+    out = put_u16_le(out, BLOCK_ALIGN);
+    put_u16_le(out, BITS_PER_SAMPLE);
+    std::fwrite(fmt, 1, sizeof fmt, file);
+
+    unsigned char data[DATA_HEAD_BYTES];
+    put_u32_le(put_id(data, "data"), data_bytes);
+    std::fwrite(data, 1, sizeof data, file);
+}
+
+}  // namespace okrelt

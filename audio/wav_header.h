@@ -1,0 +1,18 @@
+// WAV output header: the fixed 44-byte RIFF/WAVE header of an 8-bit mono PCM
+// file at OUTPUT_RATE samples per second.
+#pragma once
+
+#include <cstdint>
+#include <cstdio>
+
+namespace okrelt {
+
+constexpr uint32_t OUTPUT_RATE = 19531;
+constexpr int WAV_HEADER_BYTES = 44;
+
+// Writes the header for data_bytes sample bytes to follow, little-endian
+// whatever the host, in four writes: RIFF head, "WAVE", fmt chunk, data head.
+// Results of the writes are left to the caller's check of the stream.
+void write_wav_header(std::FILE* file, uint32_t data_bytes);
+
+}  // namespace okrelt

@@ -1,0 +1,56 @@
+#include "report/rfi.h"
+
+#include <cmath>
+#include <cstdio>
+
+namespace okrelt {
+
+double peak_magnitude = 0.0;
+
+namespace {
+
+// The squared magnitude and hypot may disagree in the last bits, so every bin
+// whose square lies this close below the largest square is settled by hypot.
+constexpr double NEAR_TIE = 1.0e-9;
+
+}  // namespace
+
+int32_t measure_block_peak(const double* re, const double* im) {
+    // A square is cheap where hypot is not; only the near-largest bins can
+    // decide the maximum.
+    double largest_square = 0.0;
+    for (int k = 0; k < BLOCK_BINS; ++k) {
+        const double square = re[k] * re[k] + im[k] * im[k];
+        largest_square = square > largest_square ? square : largest_square;
+    }
+    const double threshold = largest_square * (1.0 - NEAR_TIE);
+    for (int k = 0; k < BLOCK_BINS; ++k) {
+        if (re[k] * re[k] + im[k] * im[k] < threshold) continue;
+        const double magnitude = std::hypot(PEAK_SCALE * re[k], PEAK_SCALE * im[k]);
+        if (peak_magnitude < magnitude) peak_magnitude = magnitude;
+    }
+    return static_cast<int32_t>(peak_magnitude);
+}
+
+const char* rfi_grade(int32_t rfi_factor) {
+    if (rfi_factor < GRADE_NAH) return "Nope";
+    if (rfi_factor < GRADE_MAYBE) return "Nah";
+    if (rfi_factor < GRADE_YEP) return "Maybe";
+    if (rfi_factor < GRADE_WHOA) return "YEP";
+    return "WHOA";
+}
+
+void print_rfi_report(int32_t rfi_factor) {
+    std::printf("--RFI Factor-------\n**");
+    std::printf("%s", rfi_grade(rfi_factor));
+    std::printf("**  (%d)\n", rfi_factor);
+    std::printf("-------------------\n");
+    std::printf("The RFI factor is provided for entertainment\n");
+    std::printf("purposes only. No guarantees are given for the\n");
+    std::printf("Correctness and accuracy of it. The SETI@home\n");
+    std::printf("client is the best program for analyzing WU's,\n\n");
+    std::printf("IN NO CASE WHATSOEVER SHALL YOU DELETE A WORKUNIT\n");
+    std::printf("JUST BECAUSE THE RFI FACTOR IS HIGH!\n\n");
+}
+
+}  // namespace okrelt

@@ -1,0 +1,29 @@
+// Interference report: the running spectral peak over all blocks of a work
+// unit and the verdict box that prints it as the RFI factor.
+#pragma once
+
+#include <cstdint>
+
+namespace okrelt {
+
+constexpr int BLOCK_BINS = 65536;          // bins of one forward-transformed block
+constexpr double PEAK_SCALE = 65536.0;     // undoes the forward transform's 1/n
+constexpr int32_t GRADE_NAH = 1500;        // lowest factor of each word but "Nope"
+constexpr int32_t GRADE_MAYBE = 2000;
+constexpr int32_t GRADE_YEP = 2500;
+constexpr int32_t GRADE_WHOA = 3000;
+
+// Largest bin magnitude seen so far in this process; starts at 0.0, only grows.
+extern double peak_magnitude;
+
+// Raises peak_magnitude to the largest hypot(PEAK_SCALE re[k], PEAK_SCALE im[k])
+// of the BLOCK_BINS bins; returns peak_magnitude truncated toward zero.
+int32_t measure_block_peak(const double* re, const double* im);
+
+// The grading word of a factor: "Nope", "Nah", "Maybe", "YEP" or "WHOA".
+const char* rfi_grade(int32_t rfi_factor);
+
+// Prints the verdict box with the factor and the disclaimer.
+void print_rfi_report(int32_t rfi_factor);
+
+}  // namespace okrelt

@@ -1,0 +1,253 @@
+// The work-unit reader on files made by the writer and by hand: header
+// variants, line ends, read limits, NUL characters and the declared-count stop.
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "tests/support/test_support.h"
+#include "workunit/reader.h"
+#include "workunit/writer.h"
+
+namespace {
+
+using okrelt::SampleStreams;
+using okrelt_test::TempDir;
+
+struct ReadOutcome {
+    int status = -1;
+    std::string out;
+    SampleStreams streams;
+    std::vector<int8_t> in_phase;   // the first count samples
+    std::vector<int8_t> quadrature;
+};
+
+ReadOutcome read_bytes(const std::string& bytes) {
+    TempDir dir;
+    const std::string path = dir.file("work_unit.sah");
+    okrelt_test::write_file(path, bytes);
+    ReadOutcome outcome;
+    okrelt::FileHandle file(std::fopen(path.c_str(), "r"));
+    if (!file) {
+        ADD_FAILURE() << "cannot open " << path;
+        return outcome;
+    }
+    testing::internal::CaptureStdout();
+    outcome.status = okrelt::read_work_unit(file.get(), &outcome.streams);
+    outcome.out = testing::internal::GetCapturedStdout();
+    if (outcome.status == 0) {
+        const int8_t* i = outcome.streams.in_phase.get();
+        const int8_t* q = outcome.streams.quadrature.get();
+        outcome.in_phase.assign(i, i + outcome.streams.count);
+        outcome.quadrature.assign(q, q + outcome.streams.count);
+    }
+    return outcome;
+}
+
+std::string with_header(const std::string& header_lines, const std::string& data) {
+    return "type=wu\n" + header_lines + "end_seti_header\n" + data;
+}
+
+okrelt::SampleVectors random_samples(size_t count, unsigned seed) {
+    std::mt19937 random(seed);
+    okrelt::SampleVectors samples;
+    for (size_t k = 0; k < count; ++k) {
+        samples.in_phase.push_back(random() & 1 ? 1 : -1);
+        samples.quadrature.push_back(random() & 1 ? 1 : -1);
+    }
+    return samples;
+}
+
+std::string written(const okrelt::SampleVectors& samples, const okrelt::WriterOptions& options) {
+    TempDir dir;
+    const std::string path = dir.file("written.sah");
+    okrelt::FileHandle file(std::fopen(path.c_str(), "wb"));
+    EXPECT_EQ(okrelt::write_work_unit(file.get(), samples, options), 0);
+    file.reset();
+    return okrelt_test::read_file(path);
+}
+
+const char* const NOT_FOUND = "nsamples= header not found, assuming default of 1048576 samples.\n";
+const char* const PARSE_FAILED = "Failed to parse nsamples= header, assuming default of 1048576 samples.\n";
+const char* const UNEXPECTED_END = "Unexpected end of WU while searching for end_seti_header\n";
+
+TEST(WriterRoundTrip, DecodesTheSamplesItEncoded) {
+    for (size_t count : {size_t{0}, size_t{1}, size_t{2}, size_t{3}, size_t{1000}, size_t{65537}}) {
+        const okrelt::SampleVectors samples = random_samples(count, 7);
+        const ReadOutcome outcome = read_bytes(written(samples, {}));
+        ASSERT_EQ(outcome.status, 0);
+        if (count == 0) {
+            // A declared count of 0 is no count at all: the default applies.
+            EXPECT_EQ(outcome.out, "nsamples=0\n" + std::string(NOT_FOUND));
+        } else {
+            EXPECT_EQ(outcome.out, "nsamples=" + std::to_string(count) + "\n");
+        }
+        EXPECT_EQ(outcome.in_phase, samples.in_phase) << count;
+        EXPECT_EQ(outcome.quadrature, samples.quadrature) << count;
+    }
+}
+
+TEST(LineEnds, CrLfDecodesExactlyLikeLf) {
+    const okrelt::SampleVectors samples = random_samples(20000, 11);
+    okrelt::WriterOptions crlf;
+    crlf.line_end = "\r\n";
+    for (int chars : {64, 98, 99, 150}) {
+        okrelt::WriterOptions lf;
+        lf.chars_per_line = chars;
+        crlf.chars_per_line = chars;
+        const ReadOutcome from_lf = read_bytes(written(samples, lf));
+        const ReadOutcome from_crlf = read_bytes(written(samples, crlf));
+        ASSERT_EQ(from_lf.status, 0);
+        ASSERT_EQ(from_crlf.status, 0);
+        EXPECT_EQ(from_crlf.out, from_lf.out);
+        EXPECT_EQ(from_crlf.streams.count, from_lf.streams.count) << chars;
+        EXPECT_EQ(from_crlf.in_phase, from_lf.in_phase) << chars;
+        EXPECT_EQ(from_crlf.quadrature, from_lf.quadrature) << chars;
+    }
+}
+
+TEST(LineEnds, ReadLimitsCountAFoldedPairAsOneCharacter) {
+    // 98 characters and CR LF fold to 99: one piece, its last (the newline)
+    // undecoded. Unfolded, the CR would be decoded as a 99th character.
+    const std::string line(98, '_');
+    const ReadOutcome outcome = read_bytes("nsamples=1000\r\nend_seti_header\r\n" + line + "\r\n");
+    ASSERT_EQ(outcome.status, 0);
+    EXPECT_EQ(outcome.streams.count, 98 * 3);
+
+    // A header line of 64 characters and CR LF is one piece of 65, so the
+    // next line is read as a line of its own.
+    const std::string padded = "x" + std::string(63, 'y');
+    const ReadOutcome header = read_bytes(padded + "\r\nnsamples=9\r\nend_seti_header\r\n!!!!\r\n");
+    ASSERT_EQ(header.status, 0);
+    EXPECT_EQ(header.out, "nsamples=9\n");
+    EXPECT_EQ(header.streams.count, 9);
+}
+
+TEST(LineEnds, ALoneCarriageReturnIsData) {
+    // CR (13) decodes by its low six bits like any other byte: (13 - 32) & 63 = 45.
+    const ReadOutcome outcome = read_bytes(with_header("nsamples=6\n", "\r\r\n"));
+    ASSERT_EQ(outcome.status, 0);
+    ASSERT_EQ(outcome.streams.count, 3);
+    EXPECT_EQ(outcome.in_phase, (std::vector<int8_t>{1, 1, -1}));    // bits 0, 2, 4 of 45
+    EXPECT_EQ(outcome.quadrature, (std::vector<int8_t>{-1, 1, 1}));  // bits 1, 3, 5
+}
+
+TEST(Header, CountVariants) {
+    struct Case {
+        const char* lines;
+        std::string out;
+        int32_t declared;
+    };
+    const std::vector<Case> cases = {
+        {"", NOT_FOUND, 1048576},
+        {"nsamples=0\n", std::string("nsamples=0\n") + NOT_FOUND, 1048576},
+        {"nsamples=abc\n", std::string(PARSE_FAILED) + "nsamples=1048576\n", 1048576},
+        {"nsamplesX=5\n", std::string(PARSE_FAILED) + "nsamples=1048576\n", 1048576},
+        {"nsamples=\n", std::string(PARSE_FAILED) + "nsamples=1048576\n", 1048576},
+        {"nsamples=-\n", std::string(PARSE_FAILED) + "nsamples=1048576\n", 1048576},
+        {"nsamples=  42\n", "nsamples=42\n", 42},
+        {"nsamples=\t+42xyz\n", "nsamples=42\n", 42},
+        {"nsamples=-3\n", std::string("nsamples=-3\n") + NOT_FOUND, 1048576},
+        {"nsamples=-2147483648\n", std::string("nsamples=-2147483648\n") + NOT_FOUND, 1048576},
+        {"nsamples=99999999999\n", std::string(PARSE_FAILED) + "nsamples=1048576\n", 1048576},
+        {"nsamples=2147483648\n", std::string(PARSE_FAILED) + "nsamples=1048576\n", 1048576},
+        {"nsamples=5\nnsamples=7\n", "nsamples=5\nnsamples=7\n", 7},
+        {"nsamples=5\nnsamples=0\n", std::string("nsamples=5\nnsamples=0\n") + NOT_FOUND, 1048576},
+        {" nsamples=5\n", NOT_FOUND, 1048576},
+    };
+    for (const Case& c : cases) {
+        const ReadOutcome outcome = read_bytes(with_header(c.lines, ""));
+        ASSERT_EQ(outcome.status, 0) << c.lines;
+        EXPECT_EQ(outcome.out, c.out) << c.lines;
+        EXPECT_EQ(outcome.streams.capacity, c.declared) << c.lines;
+        EXPECT_EQ(outcome.streams.count, 0) << c.lines;
+    }
+}
+
+TEST(Header, EndMarkerRules) {
+    // Not recognised after a blank: the file ends inside the header.
+    EXPECT_EQ(read_bytes(" end_seti_header\n!!!\n").status, 1);
+    EXPECT_EQ(read_bytes(" end_seti_header\n!!!\n").out, UNEXPECTED_END);
+    // Recognised with more text after it.
+    const ReadOutcome longer = read_bytes("nsamples=3\nend_seti_header_and_more\n!!\n");
+    ASSERT_EQ(longer.status, 0);
+    EXPECT_EQ(longer.streams.count, 3);
+    // A marker without a newline at the end of the file meets the end first.
+    const ReadOutcome unterminated = read_bytes("nsamples=3\nend_seti_header");
+    EXPECT_EQ(unterminated.status, 1);
+    EXPECT_EQ(unterminated.out, "nsamples=3\n" + std::string(UNEXPECTED_END));
+    EXPECT_EQ(read_bytes("").out, UNEXPECTED_END);
+    // A file that ends right after the marker decodes nothing.
+    const ReadOutcome empty = read_bytes(with_header("nsamples=10\n", ""));
+    ASSERT_EQ(empty.status, 0);
+    EXPECT_EQ(empty.streams.count, 0);
+}
+
+TEST(Header, LongLinesAreReadInPiecesOf65) {
+    // The second piece of this line begins with "nsamples" and is parsed.
+    const ReadOutcome split = read_bytes(std::string(65, 'x') + "nsamples=12\nend_seti_header\n_____\n");
+    ASSERT_EQ(split.status, 0);
+    EXPECT_EQ(split.out, "nsamples=12\n");
+    EXPECT_EQ(split.streams.count, 12);
+
+    // An end-marker line of 65 or more characters: the rest of the line from
+    // its 66th character is the first data piece, and is decoded.
+    const std::string marker = "end_seti_header" + std::string(50, 'z');
+    const ReadOutcome rest = read_bytes("nsamples=30\n" + marker + "_____\n");
+    ASSERT_EQ(rest.status, 0);
+    EXPECT_EQ(rest.streams.count, 15);
+    EXPECT_EQ(rest.in_phase, std::vector<int8_t>(15, 1));
+}
+
+TEST(Data, ReadLimitsAndTheEndOfFile) {
+    const std::string header = "nsamples=100000\nend_seti_header\n";
+    // 99 characters and a newline: the 99th is lost, the newline piece decodes nothing.
+    EXPECT_EQ(read_bytes(header + std::string(99, '_') + "\n").streams.count, 98 * 3);
+    // 150 characters: pieces of 99 (98 decoded) and 51 plus the newline (51 decoded).
+    EXPECT_EQ(read_bytes(header + std::string(150, '_') + "\n").streams.count, (98 + 51) * 3);
+    // A last line without a newline, shorter than 99, is never decoded.
+    EXPECT_EQ(read_bytes(header + "____\n" + "_____").streams.count, 4 * 3);
+    // A last piece of exactly 99 characters has not met the end yet.
+    EXPECT_EQ(read_bytes(header + std::string(99, '_')).streams.count, 98 * 3);
+    // A line holding only a newline decodes nothing.
+    EXPECT_EQ(read_bytes(header + "\n\n\n__\n").streams.count, 2 * 3);
+}
+
+TEST(Data, NulEndsTheTextOfAPiece) {
+    const std::string header = "nsamples=100\nend_seti_header\n";
+    // "AB\0CD\n": only the text before the NUL counts, less its last character.
+    const ReadOutcome partial = read_bytes(header + std::string("_ \0__\n", 6));
+    ASSERT_EQ(partial.status, 0);
+    EXPECT_EQ(partial.in_phase, std::vector<int8_t>(3, 1));
+    EXPECT_EQ(read_bytes(header + std::string("\0___\n", 5)).streams.count, 0);
+}
+
+TEST(Data, StopsAtTheDeclaredCountInsideACharacter) {
+    const ReadOutcome outcome = read_bytes(with_header("nsamples=4\n", "5_\n____\n"));
+    ASSERT_EQ(outcome.status, 0);
+    EXPECT_EQ(outcome.streams.count, 4);
+    EXPECT_EQ(outcome.in_phase, (std::vector<int8_t>{1, 1, 1, 1}));
+    EXPECT_EQ(outcome.quadrature, (std::vector<int8_t>{-1, -1, -1, 1}));
+    // Nothing is written past the declared count: the spare bytes stay zero.
+    for (size_t k = 4; k < 4 + okrelt::SPARE_SAMPLES; ++k) {
+        EXPECT_EQ(outcome.streams.in_phase[k], 0);
+        EXPECT_EQ(outcome.streams.quadrature[k], 0);
+    }
+}
+
+TEST(Data, EveryByteDecodesByItsLowSixBits) {
+    // Grave accent (96) is code 0 like the blank; 0xFF is code 31; "!" is code 1.
+    const ReadOutcome outcome = read_bytes(with_header("nsamples=9\n", "`\xff!\n"));
+    ASSERT_EQ(outcome.status, 0);
+    EXPECT_EQ(outcome.in_phase, (std::vector<int8_t>{-1, -1, -1, 1, 1, 1, 1, -1, -1}));
+    EXPECT_EQ(outcome.quadrature, (std::vector<int8_t>{-1, -1, -1, 1, 1, -1, -1, -1, -1}));
+}
+
+TEST(DecodeBit, NonZeroIsPlusOne) {
+    for (int bit : {1, 2, 4, 8, 16, 32}) EXPECT_EQ(okrelt::decode_bit(bit), 1);
+    EXPECT_EQ(okrelt::decode_bit(0), -1);
+}
+
+}  // namespace

@@ -1,0 +1,216 @@
+#include "workunit/reader.h"
+
+#include <cctype>
+#include <cstdint>
+#include <cstdlib>
+#include <cstring>
+
+namespace okrelt {
+
+namespace {
+
+// Shared by the header scan and the decoder for the whole process.
+char line_buffer[LINE_BUFFER_SIZE];
+
+constexpr int32_t LARGEST_COUNT = INT32_MAX;
+constexpr int64_t LARGEST_MAGNITUDE = int64_t{INT32_MAX} + 1;  // -2147483648 still fits
+constexpr int DECIMAL_BASE = 10;
+
+inline int next_char(std::FILE* file) {
+#if defined(_WIN32)
+    return _getc_nolock(file);
+#else
+    return getc_unlocked(file);
+#endif
+}
+
+// Reads the decimal number after "nsamples": "=", white space, an optional
+// sign, then digits up to the first other character. A number outside the
+// 32-bit signed range cannot be read. Returns 0 with *value set, 1 otherwise.
+int parse_declared_count(const char* text, int32_t* value) {
+    if (*text != '=') return 1;
+    ++text;
+    while (std::isspace(static_cast<unsigned char>(*text))) ++text;
+    bool negative = false;
+    if (*text == '+' || *text == '-') {
+        negative = *text == '-';
+        ++text;
+    }
+    if (!std::isdigit(static_cast<unsigned char>(*text))) return 1;
+    int64_t magnitude = 0;
+    while (std::isdigit(static_cast<unsigned char>(*text))) {
+        magnitude = magnitude * DECIMAL_BASE + (*text - '0');
+        if (magnitude > LARGEST_MAGNITUDE) return 1;
+        ++text;
+    }
+    if (negative) {
+        *value = static_cast<int32_t>(-magnitude);
+    } else {
+        if (magnitude > LARGEST_COUNT) return 1;
+        *value = static_cast<int32_t>(magnitude);
+    }
+    return 0;
+}
+
+// Scans header pieces until the end marker. 0 with *declared_count set.
+int scan_header(std::FILE* file, int32_t* declared_count) {
+    const size_t key_length = std::strlen(NSAMPLES_KEY);
+    const size_t mark_length = std::strlen(END_OF_HEADER_MARK);
+    *declared_count = 0;
+    for (;;) {
+        int length = 0;
+        const int status = read_piece(file, line_buffer, HEADER_READ_LIMIT, &length);
+        if (status == PIECE_ERROR) {
+            report_system_error("Error reading work_unit.sah");
+            return 1;
+        }
+        // A last line without a newline counts as the end of the file, even
+        // when it is the end marker itself.
+        if (status == PIECE_AT_END) {
+            std::printf("Unexpected end of WU while searching for end_seti_header\n");
+            return 1;
+        }
+        if (std::strncmp(line_buffer, NSAMPLES_KEY, key_length) == 0) {
+            if (parse_declared_count(line_buffer + key_length, declared_count) != 0) {
+                std::printf("Failed to parse nsamples= header, assuming default of 1048576 samples.\n");
+                *declared_count = DEFAULT_NSAMPLES;
+            }
+            std::printf("nsamples=%d\n", *declared_count);
+        }
+        if (std::strncmp(line_buffer, END_OF_HEADER_MARK, mark_length) == 0) break;
+    }
+    // A count of 0 or below cannot size the streams: treat it as missing.
+    if (*declared_count <= 0) {
+        std::printf("nsamples= header not found, assuming default of 1048576 samples.\n");
+        *declared_count = DEFAULT_NSAMPLES;
+    }
+    return 0;
+}
+
+// The three samples of every code, so that whole pieces decode without a
+// branch per sample.
+struct CodeSamples {
+    int8_t in_phase[SAMPLES_PER_CHAR];
+    int8_t quadrature[SAMPLES_PER_CHAR];
+};
+
+struct CodeTable {
+    CodeSamples codes[CODE_MASK + 1];
+};
+
+CodeTable make_code_table() {
+    CodeTable table{};
+    for (int code = 0; code <= CODE_MASK; ++code) {
+        for (int pair = 0; pair < SAMPLES_PER_CHAR; ++pair) {
+            const int in_phase_bit = 1 << (2 * pair);
+            const int quadrature_bit = in_phase_bit << 1;
+            table.codes[code].in_phase[pair] = decode_bit(code & in_phase_bit);
+            table.codes[code].quadrature[pair] = decode_bit(code & quadrature_bit);
+        }
+    }
+    return table;
+}
+
+const CodeTable code_table = make_code_table();
+
+inline int code_of(char character) {
+    return (static_cast<unsigned char>(character) - CODE_OFFSET) & CODE_MASK;
+}
+
+// Decodes every character of the piece but its last, stopping the moment
+// count reaches declared_count, even inside a character.
+void decode_piece(const char* text, int length, int32_t declared_count, SampleStreams* streams) {
+    int8_t* in_phase = streams->in_phase.get();
+    int8_t* quadrature = streams->quadrature.get();
+    const int chars = length - 1;
+    int p = 0;
+    // Whole characters while they stay below the declared count, so that the
+    // sample that reaches it is always met in the checked loop below.
+    const int64_t room = (int64_t{declared_count} - streams->count - 1) / SAMPLES_PER_CHAR;
+    const int whole = chars < room ? chars : static_cast<int>(room);
+    int32_t count = streams->count;
+    for (; p < whole; ++p) {
+        const CodeSamples& samples = code_table.codes[code_of(text[p])];
+        std::memcpy(in_phase + count, samples.in_phase, SAMPLES_PER_CHAR);
+        std::memcpy(quadrature + count, samples.quadrature, SAMPLES_PER_CHAR);
+        count += SAMPLES_PER_CHAR;
+    }
+    for (; p < chars; ++p) {
+        const CodeSamples& samples = code_table.codes[code_of(text[p])];
+        for (int pair = 0; pair < SAMPLES_PER_CHAR; ++pair) {
+            in_phase[count] = samples.in_phase[pair];
+            quadrature[count] = samples.quadrature[pair];
+            ++count;
+            if (count == declared_count) {
+                streams->count = count;
+                return;
+            }
+        }
+    }
+    streams->count = count;
+}
+
+}  // namespace
+
+int read_piece(std::FILE* file, char* buffer, int limit, int* length) {
+    int n = 0;
+    int status = PIECE_READ;
+    while (n < limit - 1) {
+        int c = next_char(file);
+        if (c == EOF) {
+            status = std::ferror(file) ? PIECE_ERROR : PIECE_AT_END;
+            break;
+        }
+        if (c == '\r') {
+            const int following = next_char(file);
+            if (following == '\n') {
+                c = '\n';
+            } else if (following != EOF) {
+                std::ungetc(following, file);
+            } else if (std::ferror(file)) {
+                status = PIECE_ERROR;
+                break;
+            }
+        }
+        buffer[n++] = static_cast<char>(c);
+        if (c == '\n') break;
+    }
+    buffer[n] = '\0';
+    *length = n;
+    return status;
+}
+
+int8_t decode_bit(int masked_value) { return masked_value != 0 ? 1 : -1; }
+
+int read_work_unit(std::FILE* file, SampleStreams* streams) {
+    int32_t declared_count = 0;
+    if (scan_header(file, &declared_count) != 0) return 1;
+
+    // Computed in size_t: the largest count plus the spare bytes overflows int.
+    const size_t capacity = static_cast<size_t>(declared_count) + SPARE_SAMPLES;
+    streams->in_phase.reset(static_cast<int8_t*>(std::calloc(capacity, 1)));
+    streams->quadrature.reset(static_cast<int8_t*>(std::calloc(capacity, 1)));
+    if (!streams->in_phase || !streams->quadrature) {
+        std::printf("Memory allocation failed.\n");
+        return 1;
+    }
+    streams->capacity = declared_count;
+    streams->count = 0;
+
+    int length = 0;
+    int status = read_piece(file, line_buffer, DATA_READ_LIMIT, &length);
+    // The text of the read that meets the end of the file is never decoded.
+    while (status == PIECE_READ) {
+        const int text_length = static_cast<int>(strnlen(line_buffer, static_cast<size_t>(length)));
+        decode_piece(line_buffer, text_length, declared_count, streams);
+        status = read_piece(file, line_buffer, DATA_READ_LIMIT, &length);
+        if (streams->count == declared_count) break;
+    }
+    if (status == PIECE_ERROR) {
+        report_system_error("Error reading work_unit.sah");
+        return 1;
+    }
+    return 0;
+}
+
+}  // namespace okrelt
