@@ -2,9 +2,10 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <memory>
 
-#include "audio/fft.h"
+#include "audio/block_transform.h"
 #include "audio/wav_header.h"
 #include "common/stdio_file.h"
 #include "report/rfi.h"
@@ -18,26 +19,35 @@ constexpr double PERCENT = 100.0;
 using DoubleArray = std::unique_ptr<double[], FreeDeleter>;
 using ByteArray = std::unique_ptr<uint8_t[], FreeDeleter>;
 
+constexpr size_t VECTOR_ALIGNMENT = 64;
+
+// Zero-filled and aligned for the widest vectors of the transform.
 DoubleArray allocate_doubles(size_t n) {
-    return DoubleArray(static_cast<double*>(std::calloc(n, sizeof(double))));
+    void* memory = std::aligned_alloc(VECTOR_ALIGNMENT, n * sizeof(double));
+    if (memory != nullptr) std::memset(memory, 0, n * sizeof(double));
+    return DoubleArray(static_cast<double*>(memory));
 }
 
-// One block: fill, forward transform, peak, cleared upper half, inverse
-// transform on twice the points, quantised real parts. Returns the factor.
+// Quantises a block's real parts in order. Values that fit 8 bits need no
+// branch; a block with any other takes the printing path for all of them.
+void quantise_block(const double* re, uint8_t* out) {
+    int lowest = OUTPUT_MIN;
+    int highest = OUTPUT_MAX;
+    for (int32_t l = 0; l < SPECTRUM_SIZE; ++l) {
+        const int v = static_cast<int>(OUTPUT_GAIN * re[l]) + OUTPUT_ZERO_LEVEL;
+        lowest = v < lowest ? v : lowest;
+        highest = v > highest ? v : highest;
+        out[l] = static_cast<uint8_t>(v);
+    }
+    if (lowest < OUTPUT_MIN || highest > OUTPUT_MAX) {
+        for (int32_t l = 0; l < SPECTRUM_SIZE; ++l) out[l] = quantise_sample(re[l]);
+    }
+}
+
 int32_t convert_block(const int8_t* in_phase, const int8_t* quadrature, double* re, double* im,
                       uint8_t* out) {
-    for (int32_t j = 0; j < BLOCK_SAMPLES; ++j) {
-        re[j] = in_phase[j];
-        im[j] = quadrature[j];
-    }
-    fft(FFT_FORWARD, BLOCK_LOG2, re, im);
-    const int32_t rfi_factor = measure_block_peak(re, im);
-    for (int32_t k = BLOCK_SAMPLES; k < SPECTRUM_SIZE; ++k) {
-        re[k] = 0.0;
-        im[k] = 0.0;
-    }
-    fft(FFT_INVERSE, SPECTRUM_LOG2, re, im);
-    for (int32_t l = 0; l < SPECTRUM_SIZE; ++l) out[l] = quantise_sample(re[l]);
+    const int32_t rfi_factor = transform_block(in_phase, quadrature, re, im);
+    quantise_block(re, out);
     return rfi_factor;
 }
 
@@ -66,6 +76,11 @@ uint8_t quantise_sample(double real_part) {
 }
 
 int convert_to_wav(const int8_t* in_phase, const int8_t* quadrature, int32_t count) {
+    return convert_to_wav_with(convert_block, in_phase, quadrature, count);
+}
+
+int convert_to_wav_with(BlockConverter convert_block, const int8_t* in_phase, const int8_t* quadrature,
+                        int32_t count) {
     if (count % BLOCK_SAMPLES != 0) {
         std::printf("Strange number of samples, will not convert.\n");
         return 1;

@@ -21,9 +21,18 @@ constexpr int OUTPUT_MAX = 255;
 // 0..255 after printing "Overflow! %d\n" with the unclipped value.
 uint8_t quantise_sample(double real_part);
 
+// Per-block work: from a block's BLOCK_SAMPLES samples, with re/im as working
+// arrays, to its SPECTRUM_SIZE output bytes. Returns the RFI factor so far.
+using BlockConverter = int32_t (*)(const int8_t* in_phase, const int8_t* quadrature, double* re, double* im,
+                                   uint8_t* out);
+
 // Converts count samples (a multiple of BLOCK_SAMPLES) into "work_unit.wav"
 // in the current directory, printing progress, overflows and the RFI report.
 // The streams are only read. 0 on success, 1 after printing why it failed.
 [[nodiscard]] int convert_to_wav(const int8_t* in_phase, const int8_t* quadrature, int32_t count);
+
+// The same with another per-block converter, such as a reference.
+[[nodiscard]] int convert_to_wav_with(BlockConverter convert_block, const int8_t* in_phase,
+                                      const int8_t* quadrature, int32_t count);
 
 }  // namespace okrelt

@@ -1,65 +1,60 @@
 #include "audio/fft.h"
 
-#include <cmath>
+#include "audio/block_transform.h"
+#include "audio/fft_internal.h"
 
 namespace okrelt {
 
+namespace {
+
+const FftKernels* kernels_of(FftIsa isa) {
+    switch (isa) {
+        case FFT_ISA_GENERIC: return generic_kernels();
+        case FFT_ISA_SSE2: return sse2_kernels();
+        case FFT_ISA_AVX2: return avx2_kernels();
+        case FFT_ISA_AVX512: return avx512_kernels();
+        default: return nullptr;
+    }
+}
+
+const FftKernels* best_kernels() {
+    static const FftKernels* const best = kernels_of(fft_best_isa());
+    return best;
+}
+
+}  // namespace
+
+bool fft_isa_available(FftIsa isa) { return kernels_of(isa) != nullptr; }
+
+FftIsa fft_best_isa() {
+    for (int isa = FFT_ISA_COUNT - 1; isa > FFT_ISA_GENERIC; --isa) {
+        if (fft_isa_available(static_cast<FftIsa>(isa))) return static_cast<FftIsa>(isa);
+    }
+    return FFT_ISA_GENERIC;
+}
+
+const char* fft_isa_name(FftIsa isa) {
+    static const char* const names[FFT_ISA_COUNT] = {"generic", "sse2", "avx2", "avx512"};
+    return isa >= 0 && isa < FFT_ISA_COUNT ? names[isa] : "none";
+}
+
 int fft(int16_t direction, int m, double* re, double* im) {
-    const long n = 1L << m;
-    const long half = n / 2;
-
-    long j = 0;
-    for (long i = 0; i < n - 1; ++i) {
-        if (i < j) {
-            double swap = re[i];
-            re[i] = re[j];
-            re[j] = swap;
-            swap = im[i];
-            im[i] = im[j];
-            im[j] = swap;
-        }
-        long k = half;
-        while (k <= j) {
-            j -= k;
-            k /= 2;
-        }
-        j += k;
-    }
-
-    double c1 = -1.0;
-    double c2 = 0.0;
-    long l2 = 1;
-    for (int l = 0; l < m; ++l) {
-        const long l1 = l2;
-        l2 *= 2;
-        double u1 = 1.0;
-        double u2 = 0.0;
-        for (long jj = 0; jj < l1; ++jj) {
-            for (long i = jj; i < n; i += l2) {
-                const long i1 = i + l1;
-                const double t1 = u1 * re[i1] - u2 * im[i1];
-                const double t2 = u1 * im[i1] + u2 * re[i1];
-                re[i1] = re[i] - t1;
-                im[i1] = im[i] - t2;
-                re[i] += t1;
-                im[i] += t2;
-            }
-            const double z = u1 * c1 - u2 * c2;
-            u2 = u1 * c2 + u2 * c1;
-            u1 = z;
-        }
-        c2 = std::sqrt((1.0 - c1) / 2.0);
-        if (direction == FFT_FORWARD) c2 = -c2;
-        c1 = std::sqrt((1.0 + c1) / 2.0);
-    }
-
-    if (direction == FFT_FORWARD) {
-        for (long i = 0; i < n; ++i) {
-            re[i] /= static_cast<double>(n);
-            im[i] /= static_cast<double>(n);
-        }
-    }
+    best_kernels()->transform(direction, m, re, im);
     return 0;
+}
+
+int fft_using(FftIsa isa, int16_t direction, int m, double* re, double* im) {
+    kernels_of(isa)->transform(direction, m, re, im);
+    return 0;
+}
+
+int32_t transform_block(const int8_t* in_phase, const int8_t* quadrature, double* re, double* im) {
+    return best_kernels()->block(in_phase, quadrature, re, im);
+}
+
+int32_t transform_block_using(FftIsa isa, const int8_t* in_phase, const int8_t* quadrature, double* re,
+                              double* im) {
+    return kernels_of(isa)->block(in_phase, quadrature, re, im);
 }
 
 }  // namespace okrelt

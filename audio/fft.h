@@ -1,5 +1,7 @@
-// Radix-2 complex FFT: in place, iterative, decimation in time, on separate
-// real and imaginary arrays of doubles.
+// Radix-2 complex FFT: decimation in time on separate real and imaginary
+// arrays of doubles, with twiddles from the half-angle recurrence. Every
+// instruction set below gives the same bits as the butterflies written out
+// one by one: only the order in which independent butterflies run differs.
 #pragma once
 
 #include <cstdint>
@@ -8,10 +10,27 @@ namespace okrelt {
 
 constexpr int16_t FFT_FORWARD = 1;    // any other direction is the inverse
 constexpr int16_t FFT_INVERSE = -1;
+constexpr int FFT_MAX_LOG2 = 17;      // twiddles are tabulated up to 2^17 points
 
-// Transforms re/im (n = 2^m entries each) in place, natural order in and out.
-// Forward (direction 1): X[k] = 1/n sum x[t] e^(-2 pi i k t / n); any other
-// direction: x[t] = sum X[k] e^(+2 pi i k t / n), unscaled. Always returns 0.
+// Code paths of the transform, slowest first.
+enum FftIsa { FFT_ISA_GENERIC = 0, FFT_ISA_SSE2 = 1, FFT_ISA_AVX2 = 2, FFT_ISA_AVX512 = 3, FFT_ISA_COUNT = 4 };
+
+// Transforms re/im (n = 2^m entries each, 0 <= m <= FFT_MAX_LOG2) in place,
+// natural order in and out. Forward (direction 1): X[k] = 1/n sum x[t]
+// e^(-2 pi i k t / n); any other direction: x[t] = sum X[k] e^(+2 pi i k t / n),
+// unscaled. Larger m leaves the arrays untouched. Always returns 0.
 int fft(int16_t direction, int m, double* re, double* im);
+
+// The same on a chosen code path, which must be available.
+int fft_using(FftIsa isa, int16_t direction, int m, double* re, double* im);
+
+// True if this build and this processor can run the path.
+bool fft_isa_available(FftIsa isa);
+
+// The fastest available path; fft() uses it.
+FftIsa fft_best_isa();
+
+// "generic", "sse2", "avx2" or "avx512".
+const char* fft_isa_name(FftIsa isa);
 
 }  // namespace okrelt

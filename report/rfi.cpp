@@ -15,16 +15,18 @@ constexpr double NEAR_TIE = 1.0e-9;
 
 }  // namespace
 
-int32_t measure_block_peak(const double* re, const double* im) {
+int32_t measure_block_peak(const double* re, const double* im) { return measure_bins_peak(re, im, BLOCK_BINS); }
+
+int32_t measure_bins_peak(const double* re, const double* im, int count) {
     // A square is cheap where hypot is not; only the near-largest bins can
-    // decide the maximum.
+    // decide the maximum, and the largest hypot is the same in any order.
     double largest_square = 0.0;
-    for (int k = 0; k < BLOCK_BINS; ++k) {
+    for (int k = 0; k < count; ++k) {
         const double square = re[k] * re[k] + im[k] * im[k];
         largest_square = square > largest_square ? square : largest_square;
     }
     const double threshold = largest_square * (1.0 - NEAR_TIE);
-    for (int k = 0; k < BLOCK_BINS; ++k) {
+    for (int k = 0; k < count; ++k) {
         if (re[k] * re[k] + im[k] * im[k] < threshold) continue;
         const double magnitude = std::hypot(PEAK_SCALE * re[k], PEAK_SCALE * im[k]);
         if (peak_magnitude < magnitude) peak_magnitude = magnitude;

@@ -20,6 +20,9 @@ extern double peak_magnitude;
 // of the BLOCK_BINS bins; returns peak_magnitude truncated toward zero.
 int32_t measure_block_peak(const double* re, const double* im);
 
+// The same over any count bins: a block may be measured part by part.
+int32_t measure_bins_peak(const double* re, const double* im, int count);
+
 // The grading word of a factor: "Nope", "Nah", "Maybe", "YEP" or "WHOA".
 const char* rfi_grade(int32_t rfi_factor);
 

@@ -1,0 +1,26 @@
+// The converter's work on one block, fused: fill, forward transform on
+// BLOCK_SAMPLES points, RFI peak, spectrum placed in the lower half of
+// SPECTRUM_SIZE points, inverse transform. Bit for bit the result of those
+// steps one by one, but without any bit-reversal permutation: the forward
+// butterflies leave bin k at position rev16(k), which is exactly the inverse
+// transform's bit-reversed input with the cleared upper half's zeros
+// interleaved (rev17(k) = 2 rev16(k) for k < 65536).
+#pragma once
+
+#include <cstdint>
+
+#include "audio/fft.h"
+
+namespace okrelt {
+
+// Transforms one block of samples with re/im as working arrays of
+// SPECTRUM_SIZE doubles each (64-byte aligned). Leaves the real parts of the
+// inverse transform in re[0..SPECTRUM_SIZE); im is left as scratch. Raises
+// peak_magnitude and returns the RFI factor so far.
+int32_t transform_block(const int8_t* in_phase, const int8_t* quadrature, double* re, double* im);
+
+// The same on a chosen code path, which must be available.
+int32_t transform_block_using(FftIsa isa, const int8_t* in_phase, const int8_t* quadrature, double* re,
+                              double* im);
+
+}  // namespace okrelt

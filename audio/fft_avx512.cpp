@@ -1,0 +1,35 @@
+// The transform on AVX-512 (eight doubles a vector), built with -mavx512f; chosen at run time.
+#include <cstdint>
+
+#include "audio/fft.h"
+#include "audio/fft_internal.h"
+#include "report/rfi.h"
+
+#if defined(__x86_64__)
+#include <immintrin.h>
+
+namespace okrelt {
+namespace {
+
+#define OKRELT_USE_SSE2
+#define OKRELT_USE_AVX2
+#define OKRELT_USE_AVX512
+#include "audio/fft_x86_ops.h"
+#define WideOps Avx512Ops
+#define MidOps Avx2Ops
+#define NarrowOps Sse2Ops
+#include "audio/fft_kernels.inc"
+#undef WideOps
+#undef MidOps
+#undef NarrowOps
+
+}  // namespace
+
+const FftKernels* avx512_kernels() { return __builtin_cpu_supports("avx512f") ? &kernels : nullptr; }
+
+}  // namespace okrelt
+#else
+namespace okrelt {
+const FftKernels* avx512_kernels() { return nullptr; }
+}  // namespace okrelt
+#endif

@@ -1,0 +1,41 @@
+// Inside the transform: the twiddle tables shared by every code path, and the
+// entry points each instruction-set file provides.
+#pragma once
+
+#include <cstdint>
+
+namespace okrelt {
+
+constexpr int TWIDDLE_STAGES = 17;                      // stages 0..16: half-widths 1..65536
+constexpr long TWIDDLE_ENTRIES = 1L << TWIDDLE_STAGES;  // stage s occupies [2^s, 2^(s+1))
+
+// The step factors of every stage, advanced by the recurrence exactly as the
+// stage loop does it, computed once per process.
+struct TwiddleTables {
+    // Inverse direction, stage s, butterfly j at [2^s + j].
+    alignas(64) double inverse_re[TWIDDLE_ENTRIES];
+    alignas(64) double inverse_im[TWIDDLE_ENTRIES];
+    // Forward direction, stage s, at [2^s + rev_s(j)]: the order in which the
+    // blocks of a stage meet their twiddles when the data stays in natural order.
+    alignas(64) double forward_re[TWIDDLE_ENTRIES];
+    alignas(64) double forward_im[TWIDDLE_ENTRIES];
+};
+
+// The tables, built on first use. Not inline: every instruction-set file calls
+// the same baseline code.
+const TwiddleTables* twiddle_tables();
+
+// What one instruction-set file provides.
+struct FftKernels {
+    // The transform as fft() specifies it, for 0 <= m <= FFT_MAX_LOG2.
+    void (*transform)(int16_t direction, int m, double* re, double* im);
+    // The fused block of block_transform.h; returns the RFI factor so far.
+    int32_t (*block)(const int8_t* in_phase, const int8_t* quadrature, double* re, double* im);
+};
+
+const FftKernels* generic_kernels();
+const FftKernels* sse2_kernels();    // nullptr where the build has no SSE2 file
+const FftKernels* avx2_kernels();
+const FftKernels* avx512_kernels();
+
+}  // namespace okrelt

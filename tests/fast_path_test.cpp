@@ -1,0 +1,55 @@
+// The example work unit converted by the built okrelt equals, byte for byte
+// and character for character, its conversion with the plain transcription.
+#include <gtest/gtest.h>
+
+#include <unistd.h>
+
+#include <cstdio>
+#include <string>
+
+#include "audio/converter.h"
+#include "tests/support/reference_fft.h"
+#include "tests/support/test_support.h"
+#include "workunit/reader.h"
+
+namespace {
+
+TEST(FastPath, ExampleSoundFileAndTextEqualTheReference) {
+    okrelt_test::TempDir dir;
+    const std::string example = okrelt_test::read_file(OKRELT_EXAMPLE_WORK_UNIT);
+    ASSERT_FALSE(example.empty());
+    okrelt_test::write_file(dir.file("work_unit.sah"), example);
+
+    // The reference conversion, in this process.
+    okrelt::SampleStreams streams;
+    {
+        okrelt::FileHandle input(std::fopen(dir.file("work_unit.sah").c_str(), "r"));
+        ASSERT_TRUE(input);
+        testing::internal::CaptureStdout();
+        ASSERT_EQ(okrelt::read_work_unit(input.get(), &streams), 0);
+        testing::internal::GetCapturedStdout();
+    }
+    char previous[4096];
+    ASSERT_NE(getcwd(previous, sizeof previous), nullptr);
+    ASSERT_EQ(chdir(dir.path().c_str()), 0);
+    testing::internal::CaptureStdout();
+    const int status = okrelt::convert_to_wav_with(okrelt_test::reference_convert_block, streams.in_phase.get(),
+                                                   streams.quadrature.get(), streams.count);
+    const std::string reference_text = testing::internal::GetCapturedStdout();
+    ASSERT_EQ(chdir(previous), 0);
+    ASSERT_EQ(status, 0);
+    ASSERT_EQ(std::rename(dir.file("work_unit.wav").c_str(), dir.file("reference.wav").c_str()), 0);
+
+    const okrelt_test::RunResult run = okrelt_test::run_okrelt(dir.path());
+    ASSERT_EQ(run.exit_status, 0);
+    const std::string reference = okrelt_test::read_file(dir.file("reference.wav"));
+    const std::string fast = okrelt_test::read_file(dir.file("work_unit.wav"));
+    ASSERT_EQ(reference.size(), 44u + 2u * 1048576u);
+    ASSERT_EQ(fast.size(), reference.size());
+    size_t differing = 0;
+    for (size_t i = 0; i < fast.size(); ++i) differing += fast[i] != reference[i];
+    EXPECT_EQ(differing, 0u);
+    EXPECT_NE(run.out.find("Converting...\n" + reference_text), std::string::npos);
+}
+
+}  // namespace
