@@ -6,10 +6,15 @@ namespace okrelt {
 
 namespace {
 
-long reverse_bits(long value, int bits) {
-    long reversed = 0;
-    for (int b = 0; b < bits; ++b) reversed |= ((value >> b) & 1L) << (bits - 1 - b);
-    return reversed;
+// j with its low `bits` bits in reverse order, by counting downward in
+// reversed order: adding 1 at the top bit and carrying toward the bottom.
+long next_reversed(long reversed, int bits) {
+    long bit = 1L << (bits - 1);
+    while (bit != 0 && (reversed & bit) != 0) {
+        reversed ^= bit;
+        bit >>= 1;
+    }
+    return reversed | bit;
 }
 
 // The twiddles of one direction, advanced exactly as the stage loop advances
@@ -22,8 +27,10 @@ void fill_direction(bool forward, double* out_re, double* out_im, bool bit_rever
         const long first = 1L << stage;
         double u1 = 1.0;
         double u2 = 0.0;
+        long reversed = 0;
         for (long j = 0; j < first; ++j) {
-            const long at = first + (bit_reversed ? reverse_bits(j, stage) : j);
+            const long at = first + (bit_reversed ? reversed : j);
+            if (stage > 0) reversed = next_reversed(reversed, stage);
             out_re[at] = u1;
             out_im[at] = u2;
             const double z = u1 * c1 - u2 * c2;

@@ -12,6 +12,7 @@ struct Sse2Ops {
     static V add(V a, V b) { return _mm_add_pd(a, b); }
     static V sub(V a, V b) { return _mm_sub_pd(a, b); }
     static V mul(V a, V b) { return _mm_mul_pd(a, b); }
+    static V max(V a, V b) { return _mm_max_pd(a, b); }
     static V from_samples(const int8_t* p) { return _mm_cvtepi32_pd(_mm_setr_epi32(p[0], p[1], 0, 0)); }
 };
 #endif
@@ -27,6 +28,7 @@ struct Avx2Ops {
     static V add(V a, V b) { return _mm256_add_pd(a, b); }
     static V sub(V a, V b) { return _mm256_sub_pd(a, b); }
     static V mul(V a, V b) { return _mm256_mul_pd(a, b); }
+    static V max(V a, V b) { return _mm256_max_pd(a, b); }
     static V from_samples(const int8_t* p) {
         int32_t four = 0;
         __builtin_memcpy(&four, p, sizeof four);
@@ -46,6 +48,7 @@ struct Avx512Ops {
     static V add(V a, V b) { return _mm512_add_pd(a, b); }
     static V sub(V a, V b) { return _mm512_sub_pd(a, b); }
     static V mul(V a, V b) { return _mm512_mul_pd(a, b); }
+    static V max(V a, V b) { return _mm512_maskz_max_pd(0xff, a, b); }
     static V from_samples(const int8_t* p) {
         // The zero-masked conversion: the plain one trips GCC 12's
         // uninitialised-value warning inside its own header.

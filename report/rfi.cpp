@@ -18,13 +18,21 @@ constexpr double NEAR_TIE = 1.0e-9;
 int32_t measure_block_peak(const double* re, const double* im) { return measure_bins_peak(re, im, BLOCK_BINS); }
 
 int32_t measure_bins_peak(const double* re, const double* im, int count) {
-    // A square is cheap where hypot is not; only the near-largest bins can
-    // decide the maximum, and the largest hypot is the same in any order.
     double largest_square = 0.0;
     for (int k = 0; k < count; ++k) {
         const double square = re[k] * re[k] + im[k] * im[k];
         largest_square = square > largest_square ? square : largest_square;
     }
+    return measure_bins_peak_with(re, im, count, largest_square);
+}
+
+int32_t measure_bins_peak_with(const double* re, const double* im, int count, double largest_square) {
+    // A square is cheap where hypot is not: hypot and the square root of the
+    // square agree to a few units in the last place, so only bins within
+    // NEAR_TIE of the largest square can decide the maximum, and if even that
+    // bin stays below the peak, no bin can raise it.
+    const double peak_square = (peak_magnitude / PEAK_SCALE) * (peak_magnitude / PEAK_SCALE);
+    if (largest_square * (1.0 + NEAR_TIE) < peak_square) return static_cast<int32_t>(peak_magnitude);
     const double threshold = largest_square * (1.0 - NEAR_TIE);
     for (int k = 0; k < count; ++k) {
         if (re[k] * re[k] + im[k] * im[k] < threshold) continue;

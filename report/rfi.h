@@ -23,6 +23,11 @@ int32_t measure_block_peak(const double* re, const double* im);
 // The same over any count bins: a block may be measured part by part.
 int32_t measure_bins_peak(const double* re, const double* im, int count);
 
+// The same for a caller that already knows the largest re[k]^2 + im[k]^2 of
+// the bins: only bins close enough to it to decide the maximum are looked at,
+// and none if even the largest cannot raise peak_magnitude.
+int32_t measure_bins_peak_with(const double* re, const double* im, int count, double largest_square);
+
 // The grading word of a factor: "Nope", "Nah", "Maybe", "YEP" or "WHOA".
 const char* rfi_grade(int32_t rfi_factor);
 
