@@ -33,6 +33,7 @@ struct RunResult {
     int exit_status = -1;   // -1 if the program did not exit normally
     std::string out;        // standard output
     std::string err;        // standard error
+    long peak_kib = 0;      // peak resident memory of the run
 };
 
 // Runs the built okrelt in folder with standard input at its end.
