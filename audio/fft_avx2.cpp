@@ -15,12 +15,8 @@ namespace {
 #define OKRELT_USE_AVX2
 #include "audio/fft_x86_ops.h"
 #define WideOps Avx2Ops
-#define MidOps Sse2Ops
-#define NarrowOps Sse2Ops
 #include "audio/fft_kernels.inc"
 #undef WideOps
-#undef MidOps
-#undef NarrowOps
 
 }  // namespace
 

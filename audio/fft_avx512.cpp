@@ -16,12 +16,8 @@ namespace {
 #define OKRELT_USE_AVX512
 #include "audio/fft_x86_ops.h"
 #define WideOps Avx512Ops
-#define MidOps Avx2Ops
-#define NarrowOps Sse2Ops
 #include "audio/fft_kernels.inc"
 #undef WideOps
-#undef MidOps
-#undef NarrowOps
 
 }  // namespace
 

@@ -9,12 +9,8 @@ namespace okrelt {
 namespace {
 
 #define WideOps ScalarOps
-#define MidOps ScalarOps
-#define NarrowOps ScalarOps
 #include "audio/fft_kernels.inc"
 #undef WideOps
-#undef MidOps
-#undef NarrowOps
 
 }  // namespace
 

@@ -14,12 +14,8 @@ namespace {
 #define OKRELT_USE_SSE2
 #include "audio/fft_x86_ops.h"
 #define WideOps Sse2Ops
-#define MidOps Sse2Ops
-#define NarrowOps Sse2Ops
 #include "audio/fft_kernels.inc"
 #undef WideOps
-#undef MidOps
-#undef NarrowOps
 
 }  // namespace
 

@@ -5,7 +5,7 @@
 #define OKRELT_SSE2_OPS
 struct Sse2Ops {
     using V = __m128d;
-    static constexpr long W = 2;
+    static constexpr int W = 2;
     static V load(const double* p) { return _mm_loadu_pd(p); }
     static void store(double* p, V v) { _mm_storeu_pd(p, v); }
     static V set1(double x) { return _mm_set1_pd(x); }
@@ -14,6 +14,14 @@ struct Sse2Ops {
     static V mul(V a, V b) { return _mm_mul_pd(a, b); }
     static V max(V a, V b) { return _mm_max_pd(a, b); }
     static V from_samples(const int8_t* p) { return _mm_cvtepi32_pd(_mm_setr_epi32(p[0], p[1], 0, 0)); }
+    // Lane l and lane l ^ D trade places.
+    template <int D> static V swap_lanes(V v) { return _mm_shuffle_pd(v, v, 1); }
+    // Lanes whose index has bit D clear from a, the others from b.
+    template <int D> static V select_lower_address(V a, V b) { return _mm_move_sd(b, a); }
+    // Lane l holds p[l / (2 D)].
+    template <int D> static V spread(const double* p) { return _mm_set1_pd(p[0]); }
+    // Lane l holds p[l % D].
+    template <int D> static V tile(const double* p) { return _mm_set1_pd(p[0]); }
 };
 #endif
 
@@ -21,7 +29,7 @@ struct Sse2Ops {
 #define OKRELT_AVX2_OPS
 struct Avx2Ops {
     using V = __m256d;
-    static constexpr long W = 4;
+    static constexpr int W = 4;
     static V load(const double* p) { return _mm256_loadu_pd(p); }
     static void store(double* p, V v) { _mm256_storeu_pd(p, v); }
     static V set1(double x) { return _mm256_set1_pd(x); }
@@ -34,6 +42,18 @@ struct Avx2Ops {
         __builtin_memcpy(&four, p, sizeof four);
         return _mm256_cvtepi32_pd(_mm_cvtepi8_epi32(_mm_cvtsi32_si128(four)));
     }
+    template <int D> static V swap_lanes(V v) {
+        if constexpr (D == 1) return _mm256_permute_pd(v, 0x5);
+        return _mm256_permute2f128_pd(v, v, 0x01);
+    }
+    template <int D> static V select_lower_address(V a, V b) {
+        if constexpr (D == 1) return _mm256_blend_pd(b, a, 0x5);
+        return _mm256_blend_pd(b, a, 0x3);
+    }
+    template <int D> static V spread(const double* p) {
+        return _mm256_setr_pd(p[0], p[1 / (2 * D)], p[2 / (2 * D)], p[3 / (2 * D)]);
+    }
+    template <int D> static V tile(const double* p) { return _mm256_setr_pd(p[0], p[1 % D], p[2 % D], p[3 % D]); }
 };
 #endif
 
@@ -41,7 +61,7 @@ struct Avx2Ops {
 #define OKRELT_AVX512_OPS
 struct Avx512Ops {
     using V = __m512d;
-    static constexpr long W = 8;
+    static constexpr int W = 8;
     static V load(const double* p) { return _mm512_loadu_pd(p); }
     static void store(double* p, V v) { _mm512_storeu_pd(p, v); }
     static V set1(double x) { return _mm512_set1_pd(x); }
@@ -54,6 +74,20 @@ struct Avx512Ops {
         // uninitialised-value warning inside its own header.
         const __m256i words = _mm256_cvtepi8_epi32(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(p)));
         return _mm512_maskz_cvtepi32_pd(0xff, words);
+    }
+    template <int D> static V swap_lanes(V v) {
+        return _mm512_maskz_permutexvar_pd(0xff, _mm512_setr_epi64(0 ^ D, 1 ^ D, 2 ^ D, 3 ^ D, 4 ^ D, 5 ^ D, 6 ^ D, 7 ^ D), v);
+    }
+    template <int D> static V select_lower_address(V a, V b) {
+        constexpr __mmask8 lower = D == 1 ? 0x55 : D == 2 ? 0x33 : 0x0f;
+        return _mm512_mask_blend_pd(lower, b, a);
+    }
+    template <int D> static V spread(const double* p) {
+        return _mm512_setr_pd(p[0], p[1 / (2 * D)], p[2 / (2 * D)], p[3 / (2 * D)], p[4 / (2 * D)], p[5 / (2 * D)],
+                              p[6 / (2 * D)], p[7 / (2 * D)]);
+    }
+    template <int D> static V tile(const double* p) {
+        return _mm512_setr_pd(p[0], p[1 % D], p[2 % D], p[3 % D], p[4 % D], p[5 % D], p[6 % D], p[7 % D]);
     }
 };
 #endif
