@@ -54,6 +54,26 @@ struct Avx2Ops {
         return _mm256_setr_pd(p[0], p[1 / (2 * D)], p[2 / (2 * D)], p[3 / (2 * D)]);
     }
     template <int D> static V tile(const double* p) { return _mm256_setr_pd(p[0], p[1 % D], p[2 % D], p[3 % D]); }
+    // The spectrum expansion of fft_kernels.inc for W pairs of bins: from
+    // fr/fi[0, 2W) to ar/ai[0, 4W), every load before the first store.
+    static void expand_pairs(const double* fr, const double* fi, double* ar, double* ai) {
+        const V re_signs = _mm256_setr_pd(1.0, -1.0, -1.0, 1.0);
+        const V im_signs = _mm256_setr_pd(1.0, 1.0, -1.0, -1.0);
+        V out_r[W];
+        V out_i[W];
+        for (int g = 0; g < W; ++g) {
+            const V qr = _mm256_set1_pd(fr[2 * g + 1]);
+            const V qi = _mm256_set1_pd(fi[2 * g + 1]);
+            const V xr = _mm256_mul_pd(_mm256_blend_pd(qr, qi, 0xa), re_signs);
+            const V xi = _mm256_mul_pd(_mm256_blend_pd(qi, qr, 0xa), im_signs);
+            out_r[g] = _mm256_add_pd(_mm256_set1_pd(fr[2 * g]), xr);
+            out_i[g] = _mm256_add_pd(_mm256_set1_pd(fi[2 * g]), xi);
+        }
+        for (int g = 0; g < W; ++g) {
+            _mm256_storeu_pd(ar + W * g, out_r[g]);
+            _mm256_storeu_pd(ai + W * g, out_i[g]);
+        }
+    }
 };
 #endif
 
@@ -88,6 +108,30 @@ struct Avx512Ops {
     }
     template <int D> static V tile(const double* p) {
         return _mm512_setr_pd(p[0], p[1 % D], p[2 % D], p[3 % D], p[4 % D], p[5 % D], p[6 % D], p[7 % D]);
+    }
+    static void expand_pairs(const double* fr, const double* fi, double* ar, double* ai) {
+        const V re_signs = _mm512_setr_pd(1.0, -1.0, -1.0, 1.0, 1.0, -1.0, -1.0, 1.0);
+        const V im_signs = _mm512_setr_pd(1.0, 1.0, -1.0, -1.0, 1.0, 1.0, -1.0, -1.0);
+        const V halves_r[2] = {_mm512_loadu_pd(fr), _mm512_loadu_pd(fr + W)};
+        const V halves_i[2] = {_mm512_loadu_pd(fi), _mm512_loadu_pd(fi + W)};
+        V out_r[4];
+        V out_i[4];
+        for (int v = 0; v < 4; ++v) {
+            // Output vector v holds pairs 2v and 2v + 1: bins 4v .. 4v + 3.
+            const int b = (4 * v) % W;
+            const V hr = halves_r[v / 2];
+            const V hi = halves_i[v / 2];
+            const __m512i p = _mm512_setr_epi64(b, b, b, b, b + 2, b + 2, b + 2, b + 2);
+            const __m512i q = _mm512_setr_epi64(b + 1, W + b + 1, b + 1, W + b + 1, b + 3, W + b + 3, b + 3, W + b + 3);
+            const V xr = _mm512_mul_pd(_mm512_permutex2var_pd(hr, q, hi), re_signs);
+            const V xi = _mm512_mul_pd(_mm512_permutex2var_pd(hi, q, hr), im_signs);
+            out_r[v] = _mm512_add_pd(_mm512_maskz_permutexvar_pd(0xff, p, hr), xr);
+            out_i[v] = _mm512_add_pd(_mm512_maskz_permutexvar_pd(0xff, p, hi), xi);
+        }
+        for (int v = 0; v < 4; ++v) {
+            _mm512_storeu_pd(ar + W * v, out_r[v]);
+            _mm512_storeu_pd(ai + W * v, out_i[v]);
+        }
     }
 };
 #endif
