@@ -10,21 +10,15 @@
 
 #include "audio/converter.h"
 #include "audio/wav_header.h"
+#include "bench/bench_input.h"
 #include "common/stdio_file.h"
 #include "report/rfi.h"
 #include "workunit/reader.h"
 
 int main() {
     using namespace okrelt;
-    FileHandle input(std::fopen(WORK_UNIT_FILE_NAME, "r"));
-    if (!input) {
-        report_system_error("Error opening work_unit.sah");
-        return 1;
-    }
     SampleStreams streams;
-    if (read_work_unit(input.get(), &streams) != 0) return 1;
-    input.reset();
-    std::printf("Samples decoded: %d\n", streams.count);
+    if (okrelt_bench::read_current_work_unit(&streams) != 0) return 1;
     if (streams.count < BLOCK_SAMPLES || streams.count % BLOCK_SAMPLES != 0) return 1;
 
     FileHandle out(std::fopen(SOUND_FILE_NAME, "wb"));

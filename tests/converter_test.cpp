@@ -23,14 +23,7 @@ const char* const WEB_SITES =
     "SETI@home website: https://setiathome.berkeley.edu/\n"
     "OKRELT website:    https://okrelt.quorvane.net/\n";
 const std::string CLOSING = std::string("Press Enter (the biggest key ;-) to quit.\n\n") + WEB_SITES;
-const char* const DISCLAIMER =
-    "-------------------\n"
-    "The RFI factor is provided for entertainment\n"
-    "purposes only. No guarantees are given for the\n"
-    "Correctness and accuracy of it. The SETI@home\n"
-    "client is the best program for analyzing WU's,\n\n"
-    "IN NO CASE WHATSOEVER SHALL YOU DELETE A WORKUNIT\n"
-    "JUST BECAUSE THE RFI FACTOR IS HIGH!\n\n";
+const char* const DISCLAIMER = okrelt_test::RFI_DISCLAIMER;
 
 std::string head_of_run(int32_t count) {
     const std::string n = std::to_string(count);

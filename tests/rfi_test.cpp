@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "report/rfi.h"
+#include "tests/support/work_units.h"
 
 namespace {
 
@@ -31,14 +32,8 @@ TEST(RfiGrade, ThresholdsAreInclusiveAtTheLowerEnd) {
 TEST(RfiReport, ExactTextForAFactorOf1234) {
     EXPECT_EQ(report_text(1234),
               "--RFI Factor-------\n"
-              "**Nope**  (1234)\n"
-              "-------------------\n"
-              "The RFI factor is provided for entertainment\n"
-              "purposes only. No guarantees are given for the\n"
-              "Correctness and accuracy of it. The SETI@home\n"
-              "client is the best program for analyzing WU's,\n\n"
-              "IN NO CASE WHATSOEVER SHALL YOU DELETE A WORKUNIT\n"
-              "JUST BECAUSE THE RFI FACTOR IS HIGH!\n\n");
+              "**Nope**  (1234)\n" +
+                  std::string(okrelt_test::RFI_DISCLAIMER));
 }
 
 // The tests of this program share one process-wide peak, so they run in an

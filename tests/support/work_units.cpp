@@ -18,6 +18,15 @@ const char* const BANNER =
     "OKRELT website:    https://okrelt.quorvane.net/\n"
     "--------------------------------------------------------------\n";
 
+const char* const RFI_DISCLAIMER =
+    "-------------------\n"
+    "The RFI factor is provided for entertainment\n"
+    "purposes only. No guarantees are given for the\n"
+    "Correctness and accuracy of it. The SETI@home\n"
+    "client is the best program for analyzing WU's,\n\n"
+    "IN NO CASE WHATSOEVER SHALL YOU DELETE A WORKUNIT\n"
+    "JUST BECAUSE THE RFI FACTOR IS HIGH!\n\n";
+
 void write_work_unit_file(const std::string& path, const okrelt::SampleVectors& samples,
                           const okrelt::WriterOptions& options) {
     okrelt::FileHandle file(std::fopen(path.c_str(), "wb"));

@@ -11,6 +11,9 @@ namespace okrelt_test {
 // The banner okrelt prints before anything else.
 extern const char* const BANNER;
 
+// The RFI box's closing rule and disclaimer, after the factor's line.
+extern const char* const RFI_DISCLAIMER;
+
 // Writes samples as a work unit at path.
 void write_work_unit_file(const std::string& path, const okrelt::SampleVectors& samples,
                           const okrelt::WriterOptions& options = {});
