@@ -109,25 +109,31 @@ struct Avx512Ops {
     template <int D> static V tile(const double* p) {
         return _mm512_setr_pd(p[0], p[1 % D], p[2 % D], p[3 % D], p[4 % D], p[5 % D], p[6 % D], p[7 % D]);
     }
-    static void expand_pairs(const double* fr, const double* fi, double* ar, double* ai) {
+    // Output vector v of expand_pairs: pairs 2v and 2v + 1, bins 4v .. 4v + 3,
+    // which lie in half v / 2 of the loaded bins.
+    template <int OUT>
+    static void expand_vector(const V* halves_r, const V* halves_i, V* out_r, V* out_i) {
+        constexpr int b = (4 * OUT) % W;
         const V re_signs = _mm512_setr_pd(1.0, -1.0, -1.0, 1.0, 1.0, -1.0, -1.0, 1.0);
         const V im_signs = _mm512_setr_pd(1.0, 1.0, -1.0, -1.0, 1.0, 1.0, -1.0, -1.0);
+        const V hr = halves_r[OUT / 2];
+        const V hi = halves_i[OUT / 2];
+        const __m512i p = _mm512_setr_epi64(b, b, b, b, b + 2, b + 2, b + 2, b + 2);
+        const __m512i q = _mm512_setr_epi64(b + 1, W + b + 1, b + 1, W + b + 1, b + 3, W + b + 3, b + 3, W + b + 3);
+        out_r[OUT] = _mm512_add_pd(_mm512_maskz_permutexvar_pd(0xff, p, hr),
+                                   _mm512_mul_pd(_mm512_permutex2var_pd(hr, q, hi), re_signs));
+        out_i[OUT] = _mm512_add_pd(_mm512_maskz_permutexvar_pd(0xff, p, hi),
+                                   _mm512_mul_pd(_mm512_permutex2var_pd(hi, q, hr), im_signs));
+    }
+    static void expand_pairs(const double* fr, const double* fi, double* ar, double* ai) {
         const V halves_r[2] = {_mm512_loadu_pd(fr), _mm512_loadu_pd(fr + W)};
         const V halves_i[2] = {_mm512_loadu_pd(fi), _mm512_loadu_pd(fi + W)};
         V out_r[4];
         V out_i[4];
-        for (int v = 0; v < 4; ++v) {
-            // Output vector v holds pairs 2v and 2v + 1: bins 4v .. 4v + 3.
-            const int b = (4 * v) % W;
-            const V hr = halves_r[v / 2];
-            const V hi = halves_i[v / 2];
-            const __m512i p = _mm512_setr_epi64(b, b, b, b, b + 2, b + 2, b + 2, b + 2);
-            const __m512i q = _mm512_setr_epi64(b + 1, W + b + 1, b + 1, W + b + 1, b + 3, W + b + 3, b + 3, W + b + 3);
-            const V xr = _mm512_mul_pd(_mm512_permutex2var_pd(hr, q, hi), re_signs);
-            const V xi = _mm512_mul_pd(_mm512_permutex2var_pd(hi, q, hr), im_signs);
-            out_r[v] = _mm512_add_pd(_mm512_maskz_permutexvar_pd(0xff, p, hr), xr);
-            out_i[v] = _mm512_add_pd(_mm512_maskz_permutexvar_pd(0xff, p, hi), xi);
-        }
+        expand_vector<0>(halves_r, halves_i, out_r, out_i);
+        expand_vector<1>(halves_r, halves_i, out_r, out_i);
+        expand_vector<2>(halves_r, halves_i, out_r, out_i);
+        expand_vector<3>(halves_r, halves_i, out_r, out_i);
         for (int v = 0; v < 4; ++v) {
             _mm512_storeu_pd(ar + W * v, out_r[v]);
             _mm512_storeu_pd(ai + W * v, out_i[v]);
