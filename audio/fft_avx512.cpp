@@ -21,7 +21,10 @@ namespace {
 
 }  // namespace
 
-const FftKernels* avx512_kernels() { return __builtin_cpu_supports("avx512f") ? &kernels : nullptr; }
+// The expansion also widens bytes with AVX2.
+const FftKernels* avx512_kernels() {
+    return __builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx2") ? &kernels : nullptr;
+}
 
 }  // namespace okrelt
 #else

@@ -14,6 +14,23 @@ namespace {
 
 constexpr int32_t MAX_FUZZ_BLOCKS = 2;
 
+// What the reader promises beyond not crashing: never more samples than the
+// declared count, every decoded sample +1 or -1, and nothing written past
+// the decoded ones. A broken promise stops the fuzzer like a crash.
+void check_streams(const okrelt::SampleStreams& streams) {
+    if (streams.count < 0 || streams.count > streams.capacity) __builtin_trap();
+    const int8_t* arrays[] = {streams.in_phase.get(), streams.quadrature.get()};
+    for (const int8_t* samples : arrays) {
+        for (int32_t k = 0; k < streams.count; ++k) {
+            if (samples[k] != 1 && samples[k] != -1) __builtin_trap();
+        }
+        const int64_t end = int64_t{streams.capacity} + okrelt::SPARE_SAMPLES;
+        for (int64_t k = streams.count; k < end && k < int64_t{streams.count} + okrelt::SPARE_SAMPLES; ++k) {
+            if (samples[k] != 0) __builtin_trap();
+        }
+    }
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
@@ -29,6 +46,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     okrelt::SampleStreams streams;
     if (okrelt::read_work_unit(file.get(), &streams) != 0) return 0;
     file.reset();
+    check_streams(streams);
     if (streams.count < okrelt::BLOCK_SAMPLES) return 0;
     int32_t blocks = streams.count / okrelt::BLOCK_SAMPLES;
     if (blocks > MAX_FUZZ_BLOCKS) blocks = MAX_FUZZ_BLOCKS;
