@@ -21,7 +21,7 @@ namespace {
 
 }  // namespace
 
-// The expansion also widens bytes with AVX2.
+// Reading the samples widens their bytes with an AVX2 instruction.
 const FftKernels* avx512_kernels() {
     return __builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx2") ? &kernels : nullptr;
 }
