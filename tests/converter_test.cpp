@@ -158,6 +158,19 @@ TEST(Conversion, OutputThatCannotBeCreatedFails) {
     EXPECT_EQ(run.err, "Error opening outfile: Is a directory\n");
 }
 
+TEST(Conversion, WorkingArraysThatCannotBeAllocatedLeaveAnEmptyFile) {
+    TempDir dir;
+    okrelt_test::write_work_unit_file(dir.file("work_unit.sah"), okrelt::make_example_samples(131072, 2));
+    // A sanitizer runtime wants to come first; the preloaded library only
+    // replaces aligned_alloc, which the sanitizers leave alone.
+    const RunResult run = okrelt_test::run_okrelt(
+        dir.path(), {std::string("LD_PRELOAD=") + OKRELT_NO_ALIGNED_ALLOC, "ASAN_OPTIONS=verify_asan_link_order=0"});
+    EXPECT_EQ(run.exit_status, 1);
+    EXPECT_EQ(run.out, head_of_run(131072) + "Memory allocation for fft's failed.Conversion failed.\n");
+    EXPECT_TRUE(okrelt_test::file_exists(dir.file("work_unit.wav")));
+    EXPECT_EQ(okrelt_test::read_file(dir.file("work_unit.wav")), "");
+}
+
 TEST(Conversion, AFullDiskIsAFailure) {
     TempDir dir;
     ASSERT_EQ(symlink("/dev/full", dir.file("work_unit.wav").c_str()), 0);

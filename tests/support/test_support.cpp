@@ -51,7 +51,7 @@ bool file_exists(const std::string& path) {
     return lstat(path.c_str(), &info) == 0;
 }
 
-RunResult run_okrelt(const std::string& folder) {
+RunResult run_okrelt(const std::string& folder, const std::vector<std::string>& extra_environment) {
     RunResult result;
     const std::string out_path = folder + "/.stdout";
     const std::string err_path = folder + "/.stderr";
@@ -64,8 +64,12 @@ RunResult run_okrelt(const std::string& folder) {
     posix_spawn_file_actions_addopen(&actions, 1, out_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
     posix_spawn_file_actions_addopen(&actions, 2, err_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
     char* const argv[] = {const_cast<char*>(OKRELT_BINARY), nullptr};
+    std::vector<char*> environment;
+    for (char** entry = environ; *entry != nullptr; ++entry) environment.push_back(*entry);
+    for (const std::string& entry : extra_environment) environment.push_back(const_cast<char*>(entry.c_str()));
+    environment.push_back(nullptr);
     pid_t child = 0;
-    const int spawned = posix_spawn(&child, OKRELT_BINARY, &actions, nullptr, argv, environ);
+    const int spawned = posix_spawn(&child, OKRELT_BINARY, &actions, nullptr, argv, environment.data());
     posix_spawn_file_actions_destroy(&actions);
     if (spawned != 0) {
         ADD_FAILURE() << "cannot start " << OKRELT_BINARY;

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <string>
+#include <vector>
 
 namespace okrelt_test {
 
@@ -36,7 +37,8 @@ struct RunResult {
     long peak_kib = 0;      // peak resident memory of the run
 };
 
-// Runs the built okrelt in folder with standard input at its end.
-RunResult run_okrelt(const std::string& folder);
+// Runs the built okrelt in folder with standard input at its end, with
+// extra "NAME=value" entries added to its environment.
+RunResult run_okrelt(const std::string& folder, const std::vector<std::string>& extra_environment = {});
 
 }  // namespace okrelt_test
