@@ -5,13 +5,11 @@
 
 #include <cstdint>
 
+#include "common/block_sizes.h"
+
 namespace okrelt {
 
 constexpr const char* SOUND_FILE_NAME = "work_unit.wav";
-constexpr int32_t BLOCK_SAMPLES = 65536;   // decoded samples per block
-constexpr int BLOCK_LOG2 = 16;
-constexpr int32_t SPECTRUM_SIZE = 131072;  // inverse-transform points and bytes per block
-constexpr int SPECTRUM_LOG2 = 17;
 constexpr double OUTPUT_GAIN = 16.0;
 constexpr int OUTPUT_ZERO_LEVEL = 128;
 constexpr int OUTPUT_MIN = 0;

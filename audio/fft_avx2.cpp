@@ -3,6 +3,7 @@
 
 #include "audio/fft.h"
 #include "audio/fft_internal.h"
+#include "common/block_sizes.h"
 #include "report/rfi.h"
 
 #if defined(__x86_64__)

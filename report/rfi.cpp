@@ -15,7 +15,7 @@ constexpr double NEAR_TIE = 1.0e-9;
 
 }  // namespace
 
-int32_t measure_block_peak(const double* re, const double* im) { return measure_bins_peak(re, im, BLOCK_BINS); }
+int32_t measure_block_peak(const double* re, const double* im) { return measure_bins_peak(re, im, BLOCK_SAMPLES); }
 
 int32_t measure_bins_peak(const double* re, const double* im, int count) {
     double largest_square = 0.0;

@@ -4,9 +4,10 @@
 
 #include <cstdint>
 
+#include "common/block_sizes.h"
+
 namespace okrelt {
 
-constexpr int BLOCK_BINS = 65536;          // bins of one forward-transformed block
 constexpr double PEAK_SCALE = 65536.0;     // undoes the forward transform's 1/n
 constexpr int32_t GRADE_NAH = 1500;        // lowest factor of each word but "Nope"
 constexpr int32_t GRADE_MAYBE = 2000;
@@ -17,7 +18,7 @@ constexpr int32_t GRADE_WHOA = 3000;
 extern double peak_magnitude;
 
 // Raises peak_magnitude to the largest hypot(PEAK_SCALE re[k], PEAK_SCALE im[k])
-// of the BLOCK_BINS bins; returns peak_magnitude truncated toward zero.
+// of the BLOCK_SAMPLES bins of a block; returns peak_magnitude truncated toward zero.
 int32_t measure_block_peak(const double* re, const double* im);
 
 // The same over any count bins: a block may be measured part by part.

@@ -39,8 +39,8 @@ TEST(RfiReport, ExactTextForAFactorOf1234) {
 // The tests of this program share one process-wide peak, so they run in an
 // order that only raises it.
 TEST(MeasureBlockPeak, KeepsTheLargestMagnitudeOfAllBlocks) {
-    std::vector<double> re(okrelt::BLOCK_BINS, 0.0);
-    std::vector<double> im(okrelt::BLOCK_BINS, 0.0);
+    std::vector<double> re(okrelt::BLOCK_SAMPLES, 0.0);
+    std::vector<double> im(okrelt::BLOCK_SAMPLES, 0.0);
 
     // A magnitude between 1499 and 1500 truncates to 1499.
     re[17] = 1499.75 / okrelt::PEAK_SCALE;
@@ -48,8 +48,8 @@ TEST(MeasureBlockPeak, KeepsTheLargestMagnitudeOfAllBlocks) {
 
     // 3 and 4 give 5 in the last bin too: every bin is looked at.
     re[17] = 0.0;
-    re[okrelt::BLOCK_BINS - 1] = 3000.0 / okrelt::PEAK_SCALE;
-    im[okrelt::BLOCK_BINS - 1] = -4000.0 / okrelt::PEAK_SCALE;
+    re[okrelt::BLOCK_SAMPLES - 1] = 3000.0 / okrelt::PEAK_SCALE;
+    im[okrelt::BLOCK_SAMPLES - 1] = -4000.0 / okrelt::PEAK_SCALE;
     EXPECT_EQ(okrelt::measure_block_peak(re.data(), im.data()), 5000);
     EXPECT_EQ(okrelt::peak_magnitude, 5000.0);
 
@@ -68,8 +68,8 @@ TEST(MeasureBlockPeak, KeepsTheLargestMagnitudeOfAllBlocks) {
 
 TEST(MeasureBlockPeak, NearTiesAreSettledByHypot) {
     // Two bins whose squares round alike: the peak must be hypot's larger one.
-    std::vector<double> re(okrelt::BLOCK_BINS, 0.0);
-    std::vector<double> im(okrelt::BLOCK_BINS, 0.0);
+    std::vector<double> re(okrelt::BLOCK_SAMPLES, 0.0);
+    std::vector<double> im(okrelt::BLOCK_SAMPLES, 0.0);
     const double a = 1.5;
     const double b = std::nextafter(1.5, 2.0);
     re[100] = a;
