@@ -12,7 +12,6 @@
 namespace okrelt {
 namespace {
 
-#define OKRELT_USE_SSE2
 #define OKRELT_USE_AVX2
 #include "audio/fft_x86_ops.h"
 #define WideOps Avx2Ops

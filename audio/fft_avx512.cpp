@@ -12,8 +12,6 @@
 namespace okrelt {
 namespace {
 
-#define OKRELT_USE_SSE2
-#define OKRELT_USE_AVX2
 #define OKRELT_USE_AVX512
 #include "audio/fft_x86_ops.h"
 #define WideOps Avx512Ops

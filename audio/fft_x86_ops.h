@@ -1,8 +1,7 @@
 // Vector operations of the x86-64 instruction sets, for fft_kernels.inc.
-// Included only inside the unnamed namespace of one fft_<isa>.cpp, so every
-// file gets its own copy compiled for its own instructions.
-#if defined(OKRELT_USE_SSE2) && !defined(OKRELT_SSE2_OPS)
-#define OKRELT_SSE2_OPS
+// Included only inside the unnamed namespace of one fft_<isa>.cpp, which
+// picks its own with OKRELT_USE_<ISA> and compiles it for its instructions.
+#if defined(OKRELT_USE_SSE2)
 struct Sse2Ops {
     using V = __m128d;
     static constexpr int W = 2;
@@ -25,8 +24,7 @@ struct Sse2Ops {
 };
 #endif
 
-#if defined(OKRELT_USE_AVX2) && !defined(OKRELT_AVX2_OPS)
-#define OKRELT_AVX2_OPS
+#if defined(OKRELT_USE_AVX2)
 struct Avx2Ops {
     using V = __m256d;
     static constexpr int W = 4;
@@ -77,8 +75,7 @@ struct Avx2Ops {
 };
 #endif
 
-#if defined(OKRELT_USE_AVX512) && !defined(OKRELT_AVX512_OPS)
-#define OKRELT_AVX512_OPS
+#if defined(OKRELT_USE_AVX512)
 struct Avx512Ops {
     using V = __m512d;
     static constexpr int W = 8;
