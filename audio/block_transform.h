@@ -10,17 +10,21 @@
 #include <cstdint>
 
 #include "audio/fft.h"
+#include "common/sample_levels.h"
 
 namespace okrelt {
 
 // Transforms one block of samples with re/im as working arrays of
-// SPECTRUM_SIZE doubles each (64-byte aligned). Leaves the real parts of the
-// inverse transform in re[0..SPECTRUM_SIZE); im is left as scratch. Raises
-// peak_magnitude and returns the RFI factor so far.
-int32_t transform_block(const int8_t* in_phase, const int8_t* quadrature, double* re, double* im);
+// SPECTRUM_SIZE doubles each (64-byte aligned). levels is null when every
+// stored byte is its sample's value, else a table of LEVEL_TABLE_SIZE values
+// that the stored codes index. Leaves the real parts of the inverse transform
+// in re[0..SPECTRUM_SIZE); im is left as scratch. Raises peak_magnitude and
+// returns the RFI factor so far.
+int32_t transform_block(const int8_t* in_phase, const int8_t* quadrature, const double* levels, double* re,
+                        double* im);
 
 // The same on a chosen code path, which must be available.
-int32_t transform_block_using(FftIsa isa, const int8_t* in_phase, const int8_t* quadrature, double* re,
-                              double* im);
+int32_t transform_block_using(FftIsa isa, const int8_t* in_phase, const int8_t* quadrature, const double* levels,
+                              double* re, double* im);
 
 }  // namespace okrelt

@@ -44,9 +44,9 @@ void quantise_block(const double* re, uint8_t* out) {
     }
 }
 
-int32_t convert_block(const int8_t* in_phase, const int8_t* quadrature, double* re, double* im,
-                      uint8_t* out) {
-    const int32_t rfi_factor = transform_block(in_phase, quadrature, re, im);
+int32_t convert_block(const int8_t* in_phase, const int8_t* quadrature, const double* levels, double* re,
+                      double* im, uint8_t* out) {
+    const int32_t rfi_factor = transform_block(in_phase, quadrature, levels, re, im);
     quantise_block(re, out);
     return rfi_factor;
 }
@@ -79,13 +79,18 @@ int convert_to_wav(const int8_t* in_phase, const int8_t* quadrature, int32_t cou
     return convert_to_wav_with(convert_block, in_phase, quadrature, count);
 }
 
+int convert_to_sound_file(const int8_t* in_phase, const int8_t* quadrature, int32_t count,
+                          const SoundFormat& format) {
+    return convert_to_wav_with(convert_block, in_phase, quadrature, count, format);
+}
+
 int convert_to_wav_with(BlockConverter convert_block, const int8_t* in_phase, const int8_t* quadrature,
-                        int32_t count) {
+                        int32_t count, const SoundFormat& format) {
     if (count % BLOCK_SAMPLES != 0) {
         std::printf("Strange number of samples, will not convert.\n");
         return 1;
     }
-    FileHandle out(std::fopen(SOUND_FILE_NAME, "wb"));
+    FileHandle out(std::fopen(format.path, "wb"));
     if (!out) {
         report_system_error("Error opening outfile");
         return 1;
@@ -98,13 +103,14 @@ int convert_to_wav_with(BlockConverter convert_block, const int8_t* in_phase, co
         return 1;
     }
     // Two output bytes per sample; count < 2^31, so this fits 32 bits.
-    write_wav_header(out.get(), 2u * static_cast<uint32_t>(count));
+    write_wav_header(out.get(), 2u * static_cast<uint32_t>(count), format.rate);
 
     const int32_t blocks = count / BLOCK_SAMPLES;
     int32_t rfi_factor = 0;
     for (int32_t b = 0; b < blocks; ++b) {
         const size_t first = static_cast<size_t>(b) * BLOCK_SAMPLES;
-        rfi_factor = convert_block(in_phase + first, quadrature + first, re.get(), im.get(), bytes.get());
+        rfi_factor = convert_block(in_phase + first, quadrature + first, format.levels, re.get(), im.get(),
+                                   bytes.get());
         std::fwrite(bytes.get(), 1, SPECTRUM_SIZE, out.get());
         print_progress(b, count);
     }

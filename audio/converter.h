@@ -5,6 +5,7 @@
 
 #include <cstdint>
 
+#include "audio/wav_header.h"
 #include "common/block_sizes.h"
 
 namespace okrelt {
@@ -19,18 +20,30 @@ constexpr int OUTPUT_MAX = 255;
 // 0..255 after printing "Overflow! %d\n" with the unclipped value.
 uint8_t quantise_sample(double real_part);
 
-// Per-block work: from a block's BLOCK_SAMPLES samples, with re/im as working
-// arrays, to its SPECTRUM_SIZE output bytes. Returns the RFI factor so far.
-using BlockConverter = int32_t (*)(const int8_t* in_phase, const int8_t* quadrature, double* re, double* im,
-                                   uint8_t* out);
+// Per-block work: from a block's BLOCK_SAMPLES samples (their levels as in
+// transform_block), with re/im as working arrays, to its SPECTRUM_SIZE output
+// bytes. Returns the RFI factor so far.
+using BlockConverter = int32_t (*)(const int8_t* in_phase, const int8_t* quadrature, const double* levels,
+                                   double* re, double* im, uint8_t* out);
+
+// Where and how a conversion writes its sound file.
+struct SoundFormat {
+    const char* path = SOUND_FILE_NAME;
+    uint32_t rate = OUTPUT_RATE;        // sound samples per second
+    const double* levels = nullptr;     // null: each stored byte is its sample's value
+};
 
 // Converts count samples (a multiple of BLOCK_SAMPLES) into "work_unit.wav"
 // in the current directory, printing progress, overflows and the RFI report.
 // The streams are only read. 0 on success, 1 after printing why it failed.
 [[nodiscard]] int convert_to_wav(const int8_t* in_phase, const int8_t* quadrature, int32_t count);
 
+// The same into the file, at the rate and from the levels of format.
+[[nodiscard]] int convert_to_sound_file(const int8_t* in_phase, const int8_t* quadrature, int32_t count,
+                                        const SoundFormat& format);
+
 // The same with another per-block converter, such as a reference.
 [[nodiscard]] int convert_to_wav_with(BlockConverter convert_block, const int8_t* in_phase,
-                                      const int8_t* quadrature, int32_t count);
+                                      const int8_t* quadrature, int32_t count, const SoundFormat& format = {});
 
 }  // namespace okrelt

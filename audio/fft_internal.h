@@ -4,6 +4,8 @@
 
 #include <cstdint>
 
+#include "common/sample_levels.h"
+
 namespace okrelt {
 
 constexpr int TWIDDLE_STAGES = 17;                      // stages 0..16: half-widths 1..65536
@@ -25,12 +27,16 @@ struct TwiddleTables {
 // the same baseline code.
 const TwiddleTables* twiddle_tables();
 
+// Where the first forward pass of a block takes its points from: the stored
+// sample values themselves, the levels their codes stand for, or re/im.
+enum SampleSource { SAMPLES_AS_VALUES, SAMPLES_AS_LEVELS, FROM_ARRAYS };
+
 // What one instruction-set file provides.
 struct FftKernels {
     // The transform as fft() specifies it, for 0 <= m <= FFT_MAX_LOG2.
     void (*transform)(int16_t direction, int m, double* re, double* im);
     // The fused block of block_transform.h; returns the RFI factor so far.
-    int32_t (*block)(const int8_t* in_phase, const int8_t* quadrature, double* re, double* im);
+    int32_t (*block)(const int8_t* in_phase, const int8_t* quadrature, const double* levels, double* re, double* im);
 };
 
 const FftKernels* generic_kernels();

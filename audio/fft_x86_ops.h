@@ -13,6 +13,9 @@ struct Sse2Ops {
     static V mul(V a, V b) { return _mm_mul_pd(a, b); }
     static V max(V a, V b) { return _mm_max_pd(a, b); }
     static V from_samples(const int8_t* p) { return _mm_cvtepi32_pd(_mm_setr_epi32(p[0], p[1], 0, 0)); }
+    static V from_levels(const int8_t* p, const double* levels) {
+        return _mm_setr_pd(levels[p[0] & LEVEL_INDEX_MASK], levels[p[1] & LEVEL_INDEX_MASK]);
+    }
     // Lane l and lane l ^ D trade places.
     template <int D> static V swap_lanes(V v) { return _mm_shuffle_pd(v, v, 1); }
     // Lanes whose index has bit D clear from a, the others from b.
@@ -39,6 +42,16 @@ struct Avx2Ops {
         int32_t four = 0;
         __builtin_memcpy(&four, p, sizeof four);
         return _mm256_cvtepi32_pd(_mm_cvtepi8_epi32(_mm_cvtsi32_si128(four)));
+    }
+    static V from_levels(const int8_t* p, const double* levels) {
+        int32_t four = 0;
+        __builtin_memcpy(&four, p, sizeof four);
+        const __m128i codes = _mm_cvtepi8_epi32(_mm_cvtsi32_si128(four));
+        // The masked gather with every lane set: the plain one trips GCC 12's
+        // uninitialised-value warning inside its own header.
+        const V all = _mm256_castsi256_pd(_mm256_set1_epi64x(-1));
+        return _mm256_mask_i32gather_pd(_mm256_setzero_pd(), levels,
+                                        _mm_and_si128(codes, _mm_set1_epi32(LEVEL_INDEX_MASK)), all, sizeof(double));
     }
     template <int D> static V swap_lanes(V v) {
         if constexpr (D == 1) return _mm256_permute_pd(v, 0x5);
@@ -91,6 +104,13 @@ struct Avx512Ops {
         // uninitialised-value warning inside its own header.
         const __m256i words = _mm256_cvtepi8_epi32(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(p)));
         return _mm512_maskz_cvtepi32_pd(0xff, words);
+    }
+    // The permutation reads only the low three bits of each code: exactly
+    // the table's eight entries.
+    static V from_levels(const int8_t* p, const double* levels) {
+        static_assert(LEVEL_TABLE_SIZE == W, "one level per lane of the permuted table");
+        const __m512i codes = _mm512_maskz_cvtepi8_epi64(0xff, _mm_loadl_epi64(reinterpret_cast<const __m128i*>(p)));
+        return _mm512_maskz_permutexvar_pd(0xff, codes, _mm512_loadu_pd(levels));
     }
     template <int D> static V swap_lanes(V v) {
         return _mm512_maskz_permutexvar_pd(0xff, _mm512_setr_epi64(0 ^ D, 1 ^ D, 2 ^ D, 3 ^ D, 4 ^ D, 5 ^ D, 6 ^ D, 7 ^ D), v);

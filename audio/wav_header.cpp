@@ -11,7 +11,6 @@ constexpr uint16_t FORMAT_PCM = 1;
 constexpr uint16_t CHANNELS = 1;
 constexpr uint16_t BITS_PER_SAMPLE = 8;
 constexpr uint16_t BLOCK_ALIGN = CHANNELS * BITS_PER_SAMPLE / 8;
-constexpr uint32_t BYTE_RATE = OUTPUT_RATE * BLOCK_ALIGN;
 // Everything after the RIFF size field but the samples: "WAVE" (4),
 // the fmt chunk head (8) and body (16), the data chunk head (8).
 constexpr uint32_t RIFF_OVERHEAD = 4 + 8 + FMT_CHUNK_BYTES + 8;
@@ -41,7 +40,7 @@ unsigned char* put_u32_le(unsigned char* out, uint32_t value) {
 
 }  // namespace
 
-void write_wav_header(std::FILE* file, uint32_t data_bytes) {
+void write_wav_header(std::FILE* file, uint32_t data_bytes, uint32_t rate) {
     unsigned char riff[RIFF_HEAD_BYTES];
     put_u32_le(put_id(riff, "RIFF"), data_bytes + RIFF_OVERHEAD);
     std::fwrite(riff, 1, sizeof riff, file);
@@ -55,8 +54,8 @@ void write_wav_header(std::FILE* file, uint32_t data_bytes) {
     out = put_u32_le(out, FMT_CHUNK_BYTES);
     out = put_u16_le(out, FORMAT_PCM);
     out = put_u16_le(out, CHANNELS);
-    out = put_u32_le(out, OUTPUT_RATE);
-    out = put_u32_le(out, BYTE_RATE);
+    out = put_u32_le(out, rate);
+    out = put_u32_le(out, rate * BLOCK_ALIGN);   // bytes per second
     out = put_u16_le(out, BLOCK_ALIGN);
     put_u16_le(out, BITS_PER_SAMPLE);
     std::fwrite(fmt, 1, sizeof fmt, file);

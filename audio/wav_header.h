@@ -1,5 +1,5 @@
 // WAV output header: the fixed 44-byte RIFF/WAVE header of an 8-bit mono PCM
-// file at OUTPUT_RATE samples per second.
+// file, at OUTPUT_RATE samples per second unless the work unit says otherwise.
 #pragma once
 
 #include <cstdint>
@@ -7,12 +7,13 @@
 
 namespace okrelt {
 
-constexpr uint32_t OUTPUT_RATE = 19531;
+constexpr uint32_t OUTPUT_RATE = 19531;   // twice the classic sub-band rate of 9765.625 Hz
 constexpr int WAV_HEADER_BYTES = 44;
 
-// Writes the header for data_bytes sample bytes to follow, little-endian
-// whatever the host, in four writes: RIFF head, "WAVE", fmt chunk, data head.
-// Results of the writes are left to the caller's check of the stream.
-void write_wav_header(std::FILE* file, uint32_t data_bytes);
+// Writes the header for data_bytes sample bytes to follow at rate samples
+// per second, little-endian whatever the host, in four writes: RIFF head,
+// "WAVE", fmt chunk, data head. Results of the writes are left to the
+// caller's check of the stream.
+void write_wav_header(std::FILE* file, uint32_t data_bytes, uint32_t rate = OUTPUT_RATE);
 
 }  // namespace okrelt

@@ -2,6 +2,7 @@
 // bit for bit, on every code path this machine can run.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <cstring>
 #include <memory>
@@ -11,6 +12,7 @@
 #include "audio/block_transform.h"
 #include "audio/converter.h"
 #include "audio/fft.h"
+#include "common/sample_levels.h"
 #include "report/rfi.h"
 #include "tests/support/reference_fft.h"
 
@@ -74,37 +76,62 @@ Doubles aligned_doubles() {
     return Doubles(static_cast<double*>(memory));
 }
 
-TEST(FftExact, FusedBlockMatchesTheStepsOneByOne) {
+// Random samples of a block as the reader stores them: signs, signs with a
+// stretch of silence (zeros), or 4-bit codes with silence indexing a table.
+struct BlockSamples {
+    const char* kind;
+    std::vector<int8_t> in_phase;
+    std::vector<int8_t> quadrature;
+    const double* levels;
+};
+
+std::vector<BlockSamples> block_sample_kinds() {
+    static const double four_bit_levels[okrelt::LEVEL_TABLE_SIZE] = {0.0, 0.5, 1.6679375, 0.0, 0.0, 0.0, -1.6679375, -0.5};
     std::mt19937 random(77);
     const size_t n = okrelt::BLOCK_SAMPLES;
-    std::vector<int8_t> in_phase(n);
-    std::vector<int8_t> quadrature(n);
-    for (size_t j = 0; j < n; ++j) {
-        in_phase[j] = random() & 1 ? 1 : -1;
-        quadrature[j] = random() & 1 ? 1 : -1;
-    }
-    Doubles re = aligned_doubles();
-    Doubles im = aligned_doubles();
-    std::vector<uint8_t> bytes(okrelt::SPECTRUM_SIZE);
-    const int32_t want_factor =
-        okrelt_test::reference_convert_block(in_phase.data(), quadrature.data(), re.get(), im.get(), bytes.data());
-    const std::vector<double> want_re(re.get(), re.get() + okrelt::SPECTRUM_SIZE);
-    const double want_peak = okrelt::peak_magnitude;
-
-    for (const FftIsa isa : available_isas()) {
-        okrelt::peak_magnitude = 0.0;
-        Doubles fast_re = aligned_doubles();
-        Doubles fast_im = aligned_doubles();
-        const int32_t factor = okrelt::transform_block_using(isa, in_phase.data(), quadrature.data(),
-                                                             fast_re.get(), fast_im.get());
-        EXPECT_EQ(factor, want_factor) << okrelt::fft_isa_name(isa);
-        EXPECT_EQ(okrelt::peak_magnitude, want_peak) << okrelt::fft_isa_name(isa);
-        size_t differing = 0;
-        for (size_t l = 0; l < okrelt::SPECTRUM_SIZE; ++l) {
-            // Equal as numbers: only a zero's sign may differ, see expand_spectrum.
-            differing += fast_re[l] != want_re[l];
+    std::vector<BlockSamples> kinds = {{"signs", {}, {}, nullptr},
+                                       {"signs and silence", {}, {}, nullptr},
+                                       {"4-bit levels and silence", {}, {}, four_bit_levels}};
+    const int8_t four_bit_codes[] = {-2, -1, 1, 2};
+    for (BlockSamples& kind : kinds) {
+        for (std::vector<int8_t>* stream : {&kind.in_phase, &kind.quadrature}) {
+            stream->resize(n);
+            for (int8_t& sample : *stream) {
+                sample = kind.levels != nullptr ? four_bit_codes[random() & 3] : random() & 1 ? 1 : -1;
+            }
+            // The last samples of a short unit are played as silence.
+            if (&kind != &kinds[0]) std::fill(stream->end() - 1000, stream->end(), int8_t{0});
         }
-        EXPECT_EQ(differing, 0u) << okrelt::fft_isa_name(isa);
+    }
+    return kinds;
+}
+
+TEST(FftExact, FusedBlockMatchesTheStepsOneByOne) {
+    for (const BlockSamples& samples : block_sample_kinds()) {
+        okrelt::peak_magnitude = 0.0;
+        Doubles re = aligned_doubles();
+        Doubles im = aligned_doubles();
+        std::vector<uint8_t> bytes(okrelt::SPECTRUM_SIZE);
+        const int32_t want_factor = okrelt_test::reference_convert_block(
+            samples.in_phase.data(), samples.quadrature.data(), samples.levels, re.get(), im.get(), bytes.data());
+        const std::vector<double> want_re(re.get(), re.get() + okrelt::SPECTRUM_SIZE);
+        const double want_peak = okrelt::peak_magnitude;
+
+        for (const FftIsa isa : available_isas()) {
+            okrelt::peak_magnitude = 0.0;
+            Doubles fast_re = aligned_doubles();
+            Doubles fast_im = aligned_doubles();
+            const int32_t factor = okrelt::transform_block_using(isa, samples.in_phase.data(), samples.quadrature.data(),
+                                                                 samples.levels, fast_re.get(), fast_im.get());
+            EXPECT_EQ(factor, want_factor) << okrelt::fft_isa_name(isa) << ", " << samples.kind;
+            EXPECT_EQ(okrelt::peak_magnitude, want_peak) << okrelt::fft_isa_name(isa) << ", " << samples.kind;
+            size_t differing = 0;
+            for (size_t l = 0; l < okrelt::SPECTRUM_SIZE; ++l) {
+                // Equal as numbers: only a zero's sign may differ, see expand_spectrum.
+                differing += fast_re[l] != want_re[l];
+            }
+            EXPECT_EQ(differing, 0u) << okrelt::fft_isa_name(isa) << ", " << samples.kind;
+        }
     }
 }
 

@@ -4,6 +4,7 @@
 
 #include "audio/converter.h"
 #include "audio/fft.h"
+#include "common/sample_levels.h"
 #include "report/rfi.h"
 
 namespace okrelt_test {
@@ -68,12 +69,12 @@ int reference_fft(int16_t direction, int m, double* re, double* im) {
     return 0;
 }
 
-int32_t reference_convert_block(const int8_t* in_phase, const int8_t* quadrature, double* re, double* im,
-                                uint8_t* out) {
+int32_t reference_convert_block(const int8_t* in_phase, const int8_t* quadrature, const double* levels, double* re,
+                                double* im, uint8_t* out) {
     using namespace okrelt;
     for (int32_t j = 0; j < BLOCK_SAMPLES; ++j) {
-        re[j] = in_phase[j];
-        im[j] = quadrature[j];
+        re[j] = levels == nullptr ? in_phase[j] : levels[in_phase[j] & LEVEL_INDEX_MASK];
+        im[j] = levels == nullptr ? quadrature[j] : levels[quadrature[j] & LEVEL_INDEX_MASK];
     }
     reference_fft(FFT_FORWARD, BLOCK_LOG2, re, im);
     const int32_t rfi_factor = measure_block_peak(re, im);

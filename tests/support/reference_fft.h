@@ -13,8 +13,9 @@ int reference_fft(int16_t direction, int m, double* re, double* im);
 
 // One block of the converter step by step (fill, forward transform, peak,
 // cleared upper half, inverse transform, quantisation) on arrays of
-// SPECTRUM_SIZE doubles; out receives SPECTRUM_SIZE bytes. Returns the factor.
-int32_t reference_convert_block(const int8_t* in_phase, const int8_t* quadrature, double* re, double* im,
-                                uint8_t* out);
+// SPECTRUM_SIZE doubles; out receives SPECTRUM_SIZE bytes. levels as in
+// transform_block. Returns the factor.
+int32_t reference_convert_block(const int8_t* in_phase, const int8_t* quadrature, const double* levels, double* re,
+                                double* im, uint8_t* out);
 
 }  // namespace okrelt_test
