@@ -23,9 +23,12 @@ void print_banner() {
     std::printf("--------------------------------------------------------------\n");
 }
 
-int run_conversion_stage(SampleStreams* streams) {
+int run_conversion_stage(SampleStreams* streams, const WorkUnitInfo& info) {
     std::printf("Converting...\n");
-    if (convert_to_wav(streams->in_phase.get(), streams->quadrature.get(), streams->count) != 0) {
+    SoundFormat format;
+    format.rate = info.sound_rate;
+    format.levels = streams->levels;
+    if (convert_to_sound_file(streams->in_phase.get(), streams->quadrature.get(), streams->count, format) != 0) {
         std::printf("Conversion failed.\n");
         return EXIT_FAILED;
     }
@@ -40,20 +43,15 @@ int run_conversion_stage(SampleStreams* streams) {
 
 int run_program() {
     print_banner();
-    FileHandle input(std::fopen(WORK_UNIT_FILE_NAME, "r"));
-    if (!input) {
-        report_system_error("Error opening work_unit.sah");
-        return EXIT_FAILED;
-    }
     SampleStreams streams;
-    if (read_work_unit(input.get(), &streams) != 0) return EXIT_FAILED;
-    input.reset();
+    WorkUnitInfo info;
+    if (load_work_unit(WORK_UNIT_FILE_NAME, &streams, &info) != 0) return EXIT_FAILED;
     std::printf("Samples decoded: %d\n", streams.count);
     if (streams.count < MIN_CONVERT_SAMPLES) {
         std::printf("Quite few samples decoded. I wont bother converting those.\n");
         return EXIT_FAILED;
     }
-    return run_conversion_stage(&streams);
+    return run_conversion_stage(&streams, info);
 }
 
 }  // namespace okrelt

@@ -19,7 +19,7 @@ void print_banner();
 
 // Announces and runs the conversion of the decoded streams, then the closing
 // prompt and the wait for a key. Returns the exit status.
-int run_conversion_stage(SampleStreams* streams);
+int run_conversion_stage(SampleStreams* streams, const WorkUnitInfo& info);
 
 // The whole run in the current directory; returns the exit status.
 int run_program();

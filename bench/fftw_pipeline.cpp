@@ -18,12 +18,13 @@
 int main() {
     using namespace okrelt;
     SampleStreams streams;
-    if (okrelt_bench::read_current_work_unit(&streams) != 0) return 1;
+    WorkUnitInfo info;
+    if (okrelt_bench::read_current_work_unit(&streams, &info) != 0) return 1;
     if (streams.count < BLOCK_SAMPLES || streams.count % BLOCK_SAMPLES != 0) return 1;
 
     FileHandle out(std::fopen(SOUND_FILE_NAME, "wb"));
     if (!out) return 1;
-    write_wav_header(out.get(), 2u * static_cast<uint32_t>(streams.count));
+    write_wav_header(out.get(), 2u * static_cast<uint32_t>(streams.count), info.sound_rate);
 
     fftw_complex* block = fftw_alloc_complex(BLOCK_SAMPLES);
     fftw_complex* spectrum = fftw_alloc_complex(SPECTRUM_SIZE);
@@ -35,8 +36,8 @@ int main() {
     for (int32_t b = 0; b < blocks; ++b) {
         const size_t first = static_cast<size_t>(b) * BLOCK_SAMPLES;
         for (int32_t j = 0; j < BLOCK_SAMPLES; ++j) {
-            block[j][0] = streams.in_phase[first + static_cast<size_t>(j)];
-            block[j][1] = streams.quadrature[first + static_cast<size_t>(j)];
+            block[j][0] = okrelt_bench::sample_value(streams, streams.in_phase[first + static_cast<size_t>(j)]);
+            block[j][1] = okrelt_bench::sample_value(streams, streams.quadrature[first + static_cast<size_t>(j)]);
         }
         fftw_execute(forward);
         for (int32_t k = 0; k < BLOCK_SAMPLES; ++k) {

@@ -4,14 +4,17 @@
 
 #include "audio/converter.h"
 #include "bench/bench_input.h"
-#include "common/stdio_file.h"
 #include "tests/support/reference_fft.h"
 #include "workunit/reader.h"
 
 int main() {
     using namespace okrelt;
     SampleStreams streams;
-    if (okrelt_bench::read_current_work_unit(&streams) != 0) return 1;
+    WorkUnitInfo info;
+    if (okrelt_bench::read_current_work_unit(&streams, &info) != 0) return 1;
+    SoundFormat format;
+    format.rate = info.sound_rate;
+    format.levels = streams.levels;
     return convert_to_wav_with(okrelt_test::reference_convert_block, streams.in_phase.get(),
-                               streams.quadrature.get(), streams.count);
+                               streams.quadrature.get(), streams.count, format);
 }

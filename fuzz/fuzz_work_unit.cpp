@@ -1,5 +1,6 @@
-// libFuzzer target: arbitrary bytes as "work_unit.sah" through the reader, the
-// count check and, when at least one block was decoded, the converter on
+// libFuzzer target: arbitrary bytes as "work_unit.sah" through the reader of
+// either format (and a soft link's target, relative to the current folder),
+// the count check and, when at least one block was decoded, the converter on
 // whole blocks (one or two, so that runs stay fast). The converter writes
 // "work_unit.wav" into the current folder: run it in a scratch folder.
 #include <cstdint>
@@ -15,14 +16,20 @@ namespace {
 constexpr int32_t MAX_FUZZ_BLOCKS = 2;
 
 // What the reader promises beyond not crashing: never more samples than the
-// declared count, every decoded sample +1 or -1, and nothing written past
-// the decoded ones. A broken promise stops the fuzzer like a crash.
-void check_streams(const okrelt::SampleStreams& streams) {
+// declared count, every decoded sample +1 or -1 (classic), also 0 for
+// silence (later format), or a 4-bit code -2, -1, 1, 2 or 0, and nothing
+// written past the decoded ones. A broken promise stops the fuzzer like a crash.
+bool valid_sample(int8_t sample, const okrelt::SampleStreams& streams, const okrelt::WorkUnitInfo& info) {
+    if (streams.levels != nullptr) return sample >= -2 && sample <= 2;
+    return sample == 1 || sample == -1 || (info.later_format && sample == 0);
+}
+
+void check_streams(const okrelt::SampleStreams& streams, const okrelt::WorkUnitInfo& info) {
     if (streams.count < 0 || streams.count > streams.capacity) __builtin_trap();
     const int8_t* arrays[] = {streams.in_phase.get(), streams.quadrature.get()};
     for (const int8_t* samples : arrays) {
         for (int32_t k = 0; k < streams.count; ++k) {
-            if (samples[k] != 1 && samples[k] != -1) __builtin_trap();
+            if (!valid_sample(samples[k], streams, info)) __builtin_trap();
         }
         const int64_t end = int64_t{streams.capacity} + okrelt::SPARE_SAMPLES;
         for (int64_t k = streams.count; k < end && k < int64_t{streams.count} + okrelt::SPARE_SAMPLES; ++k) {
@@ -44,12 +51,17 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
                                      : std::fopen("/dev/null", "r"));
     if (!file) return 0;
     okrelt::SampleStreams streams;
-    if (okrelt::read_work_unit(file.get(), &streams) != 0) return 0;
+    okrelt::WorkUnitInfo info;
+    if (okrelt::read_any_work_unit(file.get(), okrelt::WORK_UNIT_FILE_NAME, &streams, &info) != 0) return 0;
     file.reset();
-    check_streams(streams);
+    check_streams(streams, info);
     if (streams.count < okrelt::BLOCK_SAMPLES) return 0;
     int32_t blocks = streams.count / okrelt::BLOCK_SAMPLES;
     if (blocks > MAX_FUZZ_BLOCKS) blocks = MAX_FUZZ_BLOCKS;
-    (void)okrelt::convert_to_wav(streams.in_phase.get(), streams.quadrature.get(), blocks * okrelt::BLOCK_SAMPLES);
+    okrelt::SoundFormat format;
+    format.rate = info.sound_rate;
+    format.levels = streams.levels;
+    (void)okrelt::convert_to_sound_file(streams.in_phase.get(), streams.quadrature.get(),
+                                        blocks * okrelt::BLOCK_SAMPLES, format);
     return 0;
 }

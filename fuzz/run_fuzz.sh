@@ -19,6 +19,8 @@ target="$work/fuzz/fuzz_work_unit"
 # zero-filled memory, which is what the program does too: allow it, but keep
 # the resident limit.
 cd "$work/scratch"
+# The target of the soft-link seed.
+cp "$OLDPWD/fuzz/corpus/later_2bit_small.sah" unit.wu
 "$target" "$work/corpus" "$OLDPWD/fuzz/corpus" \
   -max_total_time="$seconds" -max_len=65536 -timeout=10 \
   -rss_limit_mb=3072 -malloc_limit_mb=4200 \

@@ -245,9 +245,4 @@ TEST(Data, EveryByteDecodesByItsLowSixBits) {
     EXPECT_EQ(outcome.quadrature, (std::vector<int8_t>{-1, -1, -1, 1, 1, -1, -1, -1, -1}));
 }
 
-TEST(DecodeBit, NonZeroIsPlusOne) {
-    for (int bit : {1, 2, 4, 8, 16, 32}) EXPECT_EQ(okrelt::decode_bit(bit), 1);
-    EXPECT_EQ(okrelt::decode_bit(0), -1);
-}
-
 }  // namespace

@@ -1,13 +1,22 @@
+// The classic format's reader, and the piece reading both formats use.
 #include "workunit/reader.h"
 
 #include <cctype>
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
+#include <string>
+
+#include "workunit/format.h"
+#include "workunit/reader_internal.h"
 
 namespace okrelt {
 
 namespace {
+
+constexpr int LINE_BUFFER_SIZE = 100;   // one buffer shared by header and data reads
+constexpr int HEADER_READ_LIMIT = 66;   // at most 65 characters of text per header read
+constexpr int DATA_READ_LIMIT = 100;    // at most 99 characters of text per data read
 
 // Shared by the header scan and the decoder for the whole process.
 char line_buffer[LINE_BUFFER_SIZE];
@@ -53,7 +62,7 @@ int parse_declared_count(const char* text, int32_t* value) {
 }
 
 // Scans header pieces until the end marker. 0 with *declared_count set.
-int scan_header(std::FILE* file, int32_t* declared_count) {
+int scan_header(std::FILE* file, const char* path, int32_t* declared_count) {
     const size_t key_length = std::strlen(NSAMPLES_KEY);
     const size_t mark_length = std::strlen(END_OF_HEADER_MARK);
     *declared_count = 0;
@@ -61,7 +70,7 @@ int scan_header(std::FILE* file, int32_t* declared_count) {
         int length = 0;
         const int status = read_piece(file, line_buffer, HEADER_READ_LIMIT, &length);
         if (status == PIECE_ERROR) {
-            report_system_error("Error reading work_unit.sah");
+            report_read_error(path);
             return 1;
         }
         // A last line without a newline counts as the end of the file, even
@@ -86,6 +95,9 @@ int scan_header(std::FILE* file, int32_t* declared_count) {
     }
     return 0;
 }
+
+// +1 for a non-zero masked bit of a code, -1 for zero.
+int8_t decode_bit(int masked_value) { return masked_value != 0 ? 1 : -1; }
 
 // The three samples of every code, so that whole pieces decode without a
 // branch per sample.
@@ -180,21 +192,39 @@ int read_piece(std::FILE* file, char* buffer, int limit, int* length) {
     return status;
 }
 
-int8_t decode_bit(int masked_value) { return masked_value != 0 ? 1 : -1; }
+int resize_streams(SampleStreams* streams, int32_t capacity) {
+    // Computed in size_t: the largest count plus the spare bytes overflows int.
+    const size_t bytes = static_cast<size_t>(capacity) + SPARE_SAMPLES;
+    const size_t kept = streams->in_phase ? static_cast<size_t>(streams->capacity) + SPARE_SAMPLES : 0;
+    for (SampleArray* stream : {&streams->in_phase, &streams->quadrature}) {
+        void* memory = kept == 0 ? std::calloc(bytes, 1) : std::realloc(stream->get(), bytes);
+        if (memory == nullptr) {
+            std::printf("Memory allocation failed.\n");
+            return 1;
+        }
+        (void)stream->release();
+        stream->reset(static_cast<int8_t*>(memory));
+        if (bytes > kept && kept != 0) std::memset(stream->get() + kept, 0, bytes - kept);
+    }
+    streams->capacity = capacity;
+    return 0;
+}
+
+void report_read_error(const char* path) {
+    std::string text = "Error reading ";
+    text += path;
+    report_system_error(text.c_str());
+}
 
 int read_work_unit(std::FILE* file, SampleStreams* streams) {
-    int32_t declared_count = 0;
-    if (scan_header(file, &declared_count) != 0) return 1;
+    return read_classic_work_unit(file, WORK_UNIT_FILE_NAME, streams);
+}
 
-    // Computed in size_t: the largest count plus the spare bytes overflows int.
-    const size_t capacity = static_cast<size_t>(declared_count) + SPARE_SAMPLES;
-    streams->in_phase.reset(static_cast<int8_t*>(std::calloc(capacity, 1)));
-    streams->quadrature.reset(static_cast<int8_t*>(std::calloc(capacity, 1)));
-    if (!streams->in_phase || !streams->quadrature) {
-        std::printf("Memory allocation failed.\n");
-        return 1;
-    }
-    streams->capacity = declared_count;
+int read_classic_work_unit(std::FILE* file, const char* path, SampleStreams* streams) {
+    int32_t declared_count = 0;
+    if (scan_header(file, path, &declared_count) != 0) return 1;
+
+    if (resize_streams(streams, declared_count) != 0) return 1;
     streams->count = 0;
 
     int length = 0;
@@ -207,7 +237,7 @@ int read_work_unit(std::FILE* file, SampleStreams* streams) {
         if (streams->count == declared_count) break;
     }
     if (status == PIECE_ERROR) {
-        report_system_error("Error reading work_unit.sah");
+        report_read_error(path);
         return 1;
     }
     return 0;

@@ -1,51 +1,74 @@
-// Work-unit reader: scans the header of "work_unit.sah" for the sample count
-// and decodes the character-encoded data into two streams of +1/-1 values.
+// Work-unit reader: decodes a SETI@home work unit into two sample streams.
+// Two formats exist: the classic one (key=value header lines ending with
+// "end_seti_header", three 1-bit complex samples per character) and the later,
+// XML-wrapped one (<workunit> ... <data encoding="x-setiathome">, 2 or 4 bits
+// per complex sample, 3 bytes per 4 characters). BOINC slot folders may hold a
+// one-line <soft_link> file instead of the unit itself.
 #pragma once
 
 #include <cstdint>
 #include <cstdio>
 #include <memory>
+#include <string>
 
+#include "common/sample_levels.h"
 #include "common/stdio_file.h"
 
 namespace okrelt {
 
 constexpr const char* WORK_UNIT_FILE_NAME = "work_unit.sah";
-constexpr const char* END_OF_HEADER_MARK = "end_seti_header";
-constexpr const char* NSAMPLES_KEY = "nsamples";
 constexpr int32_t DEFAULT_NSAMPLES = 1048576;
-constexpr int LINE_BUFFER_SIZE = 100;   // one buffer shared by header and data reads
-constexpr int HEADER_READ_LIMIT = 66;   // at most 65 characters of text per header read
-constexpr int DATA_READ_LIMIT = 100;    // at most 99 characters of text per data read
-constexpr int SPARE_SAMPLES = 8;        // every stream holds declared count + this
-constexpr int SAMPLES_PER_CHAR = 3;     // three (in-phase, quadrature) bit pairs per code
-constexpr int CODE_OFFSET = 32;         // " " is code 0
-constexpr int CODE_MASK = 63;           // only the low six bits of a character count
+constexpr int SPARE_SAMPLES = 8;                 // every stream holds its capacity + this, zero-filled
+constexpr double DEFAULT_SUBBAND_RATE = 9765.625;   // complex samples per second of a classic unit
+constexpr uint32_t DEFAULT_SOUND_RATE = 19531;   // twice that, rounded: two sound samples per sample
+constexpr uint32_t MIN_SOUND_RATE = 1000;        // sound rates a later unit may ask for
+constexpr uint32_t MAX_SOUND_RATE = 384000;
+
+// Levels of the later format's 4-bit codes, indexed as common/sample_levels.h
+// says: codes -2, -1, 1, 2 and 0 for silence.
+extern const double FOUR_BIT_LEVELS[LEVEL_TABLE_SIZE];
 
 using SampleArray = std::unique_ptr<int8_t[], FreeDeleter>;
 
-// The decoded work unit: sample k is in_phase[k] + i * quadrature[k].
+// The decoded work unit: sample k is in_phase[k] + i * quadrature[k], each
+// stored byte being the value itself (+1, -1, 0 for silence) or, with levels,
+// a code that stands for levels[code & LEVEL_INDEX_MASK].
 struct SampleStreams {
     SampleArray in_phase;
     SampleArray quadrature;
-    int32_t count = 0;        // samples decoded
-    int32_t capacity = 0;     // samples each array can hold beyond the spare bytes
+    int32_t count = 0;                 // samples decoded
+    int32_t capacity = 0;              // samples each array can hold beyond the spare bytes
+    const double* levels = nullptr;
 };
 
-// Results of one piece read.
-enum PieceStatus { PIECE_READ = 0, PIECE_AT_END = 1, PIECE_ERROR = 2 };
+// What the header says about the recording; fields it lacks stay empty.
+struct WorkUnitInfo {
+    bool later_format = false;
+    int bits_per_sample = 2;                 // per complex sample
+    double subband_rate = DEFAULT_SUBBAND_RATE;
+    bool subband_rate_known = false;         // false: the default above
+    uint32_t sound_rate = DEFAULT_SOUND_RATE;   // twice the sub-band rate, rounded
+    std::string name;
+    std::string time_recorded;
+    std::string start_ra;
+    std::string start_dec;
+    double center_hz = 0.0;                  // sky frequency of the sub-band's centre
+    bool center_known = false;
+};
 
-// Reads up to limit - 1 characters into buffer, stopping after a newline;
-// a carriage return directly before a newline is folded into it. The buffer is
-// NUL-terminated and *length holds the characters delivered. PIECE_AT_END
-// means the end of the file came before a newline or the limit.
-[[nodiscard]] int read_piece(std::FILE* file, char* buffer, int limit, int* length);
-
-// +1 for a non-zero masked bit of a code, -1 for zero.
-int8_t decode_bit(int masked_value);
-
-// Reads a whole work unit from an open text stream at its start. Prints the
+// Reads a classic work unit from an open text stream at its start. Prints the
 // header echo and any message itself; 0 with streams filled, 1 on failure.
 [[nodiscard]] int read_work_unit(std::FILE* file, SampleStreams* streams);
+
+// Reads a work unit of either format, or the unit a soft-link file names, from
+// an open stream at its start; path names it in messages and anchors a link's
+// relative path. Prints what it found and any message itself; 0 with streams
+// and info filled, 1 on failure.
+[[nodiscard]] int read_any_work_unit(std::FILE* file, const char* path, SampleStreams* streams,
+                                     WorkUnitInfo* info);
+
+// Opens path (reporting "Error opening <path>" on failure) and reads it as
+// read_any_work_unit does. 0 on success, 1 on failure.
+[[nodiscard]] int load_work_unit(const char* path, SampleStreams* streams, WorkUnitInfo* info);
 
 }  // namespace okrelt

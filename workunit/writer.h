@@ -1,5 +1,5 @@
-// Work-unit writer: encodes +1/-1 sample streams as a work-unit text file,
-// for the example, the tests and the fuzz corpus.
+// Work-unit writer: encodes sample streams as a work-unit text file in either
+// format, for the example, the tests and the fuzz corpus.
 #pragma once
 
 #include <cstdint>
@@ -12,7 +12,8 @@ constexpr int WRITER_CHARS_PER_LINE = 64;
 constexpr int32_t EXAMPLE_SAMPLES = 1048576;
 constexpr uint64_t EXAMPLE_SEED = 0x5e71a7e5ULL;
 
-// Samples to encode: in_phase[k] + i * quadrature[k], each +1 or -1.
+// Samples to encode: in_phase[k] + i * quadrature[k], each +1 or -1, or for
+// 4-bit units the codes -2, -1, 1, 2 of FOUR_BIT_LEVELS.
 struct SampleVectors {
     std::vector<int8_t> in_phase;
     std::vector<int8_t> quadrature;
@@ -22,7 +23,11 @@ struct WriterOptions {
     const char* name = "okrelt_example.0";
     const char* line_end = "\n";   // "\r\n" writes a work unit with CR LF ends
     int chars_per_line = WRITER_CHARS_PER_LINE;
-    bool declare_count = true;     // false leaves the "nsamples=" line out
+    bool declare_count = true;     // false leaves the sample count out
+    bool later_format = false;     // the XML-wrapped format instead of the classic one
+    int bits_per_sample = 2;       // later format: 2 or 4
+    double subband_rate = 9765.625;   // later format: complex samples per second
+    int dropped_groups = 0;        // later format: groups of 4 characters (3 bytes) left off the end
 };
 
 // Encodes three samples into one printable character (" " to "_"); missing
@@ -37,5 +42,10 @@ char encode_samples(const int8_t* in_phase, const int8_t* quadrature, int sample
 // Receiver noise with a faint tone drifting in frequency, quantised to one bit
 // per component; the same seed always gives the same samples.
 SampleVectors make_example_samples(int32_t count, uint64_t seed);
+
+// Receiver noise with a steady complex tone of cycles_per_sample (negative
+// below the centre), quantised for a unit of bits_per_sample (2: signs, 4:
+// the codes of FOUR_BIT_LEVELS); the same seed always gives the same samples.
+SampleVectors make_tone_samples(int32_t count, uint64_t seed, double cycles_per_sample, int bits_per_sample);
 
 }  // namespace okrelt

@@ -1,0 +1,402 @@
+// The later, XML-wrapped format's reader. The header is not strict XML (an
+// unquoted attribute, <name> and <sample_rate> more than once), so fields are
+// found as the first element of their name inside the section that owns them.
+#include <cerrno>
+#include <cmath>
+#include <cstdint>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+
+#include "workunit/format.h"
+#include "workunit/reader.h"
+#include "workunit/reader_internal.h"
+
+namespace okrelt {
+
+const double FOUR_BIT_LEVELS[LEVEL_TABLE_SIZE] = {
+    0.0, FOUR_BIT_INNER_LEVEL, FOUR_BIT_OUTER_LEVEL, 0.0, 0.0, 0.0, -FOUR_BIT_OUTER_LEVEL, -FOUR_BIT_INNER_LEVEL};
+
+namespace {
+
+constexpr size_t MAX_HEADER_BYTES = size_t{1} << 20;   // real headers are below 16 KiB
+constexpr int DATA_PIECE_LIMIT = 4097;    // 4096 characters a piece: whole groups of 4
+constexpr int32_t INITIAL_CAPACITY = int32_t{1} << 20;   // grown as data arrives, never beyond nsamples
+constexpr int32_t SHORT_DATA_ALLOWANCE = 65535;   // fewer missing samples play as silence
+constexpr int MAX_SAMPLES_PER_BYTE = 4;
+constexpr int DECIMAL_BASE = 10;
+constexpr int BYTE_VALUES = 256;
+
+bool is_blank(char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\v' || c == '\f'; }
+
+std::string trimmed(const std::string& text, size_t from, size_t to) {
+    while (from < to && is_blank(text[from])) ++from;
+    while (to > from && is_blank(text[to - 1])) --to;
+    return text.substr(from, to - from);
+}
+
+// The text of the first <tag>...</tag> that starts inside [from, to),
+// trimmed. False if there is none.
+bool find_element(const std::string& header, size_t from, size_t to, const char* tag, std::string* value) {
+    const std::string open = std::string("<") + tag + ">";
+    const std::string close = std::string("</") + tag + ">";
+    const size_t start = header.find(open, from);
+    if (start == std::string::npos || start >= to) return false;
+    const size_t content = start + open.size();
+    const size_t end = header.find(close, content);
+    if (end == std::string::npos || end > to) return false;
+    *value = trimmed(header, content, end);
+    return true;
+}
+
+// The range of the first <tag>...</tag> section, or [0, 0) if there is none.
+void find_section(const std::string& header, const char* tag, size_t* from, size_t* to) {
+    const std::string open = std::string("<") + tag + ">";
+    const std::string close = std::string("</") + tag + ">";
+    *from = 0;
+    *to = 0;
+    const size_t start = header.find(open);
+    if (start == std::string::npos) return;
+    const size_t end = header.find(close, start);
+    *from = start + open.size();
+    *to = end == std::string::npos ? header.size() : end;
+}
+
+// A decimal integer in 1..INT32_MAX with nothing else around it.
+bool parse_count(const std::string& text, int32_t* value) {
+    if (text.empty()) return false;
+    int64_t number = 0;
+    for (const char c : text) {
+        if (c < '0' || c > '9') return false;
+        number = number * DECIMAL_BASE + (c - '0');
+        if (number > INT32_MAX) return false;
+    }
+    if (number < 1) return false;
+    *value = static_cast<int32_t>(number);
+    return true;
+}
+
+bool parse_number(const std::string& text, double* value) {
+    if (text.empty()) return false;
+    char* end = nullptr;
+    errno = 0;
+    *value = std::strtod(text.c_str(), &end);
+    return *end == '\0' && errno == 0 && std::isfinite(*value);
+}
+
+// The value of the encoding attribute of the data tag's line, quoted or not.
+std::string encoding_of(const std::string& tag_line) {
+    const size_t key = tag_line.find("encoding=");
+    if (key == std::string::npos) return "";
+    size_t at = key + std::strlen("encoding=");
+    if (at < tag_line.size() && (tag_line[at] == '"' || tag_line[at] == '\'')) {
+        const char quote = tag_line[at++];
+        const size_t end = tag_line.find(quote, at);
+        return end == std::string::npos ? "" : tag_line.substr(at, end - at);
+    }
+    size_t end = at;
+    while (end < tag_line.size() && !is_blank(tag_line[end]) && tag_line[end] != '>') ++end;
+    return tag_line.substr(at, end - at);
+}
+
+// True if the line, leading blanks skipped, starts with the tag; for "<data"
+// the tag name must end there.
+bool line_starts_with_tag(const char* line, const char* tag) {
+    while (*line == ' ' || *line == '\t') ++line;
+    const size_t length = std::strlen(tag);
+    if (std::strncmp(line, tag, length) != 0) return false;
+    const char next = line[length];
+    return tag[length - 1] == '>' || next == '>' || next == ' ' || next == '\t';
+}
+
+// Reads whole lines into header until the data tag's line, which goes to
+// tag_line. *line_number counts the lines read. 0, or 1 after a message.
+int read_header(std::FILE* file, const char* path, std::string* header, std::string* tag_line, long* line_number) {
+    char piece[DATA_PIECE_LIMIT];
+    std::string line;
+    for (;;) {
+        int length = 0;
+        const int status = read_piece(file, piece, DATA_PIECE_LIMIT, &length);
+        if (status == PIECE_ERROR) {
+            report_read_error(path);
+            return 1;
+        }
+        line.append(piece, static_cast<size_t>(length));
+        const bool line_ended = length > 0 && piece[length - 1] == '\n';
+        if (line_ended || status == PIECE_AT_END) {
+            ++*line_number;
+            if (line_starts_with_tag(line.c_str(), DATA_TAG)) {
+                *tag_line = line;
+                return 0;
+            }
+            *header += line;
+            line.clear();
+        }
+        if (header->size() + line.size() > MAX_HEADER_BYTES) {
+            std::printf("Corrupt work unit: no <data> tag in its first %zu bytes.\n", MAX_HEADER_BYTES);
+            return 1;
+        }
+        if (status == PIECE_AT_END) {
+            std::printf("Corrupt work unit: no <data> tag.\n");
+            return 1;
+        }
+    }
+}
+
+// Reads the fields the conversion needs into info and *declared_count,
+// printing the unit's line and the count as the classic reader does. 0, or 1
+// after printing why the unit is refused.
+int parse_header(const std::string& header, const std::string& tag_line, const char* path, WorkUnitInfo* info,
+                 int32_t* declared_count) {
+    info->later_format = true;
+    std::string text;
+    const std::string encoding = encoding_of(tag_line);
+    if (encoding != DATA_ENCODING) {
+        std::printf("Work unit refused: its data is encoded as \"%s\"; okrelt reads \"%s\" only.\n",
+                    encoding.c_str(), DATA_ENCODING);
+        return 1;
+    }
+
+    size_t from = 0;
+    size_t to = 0;
+    find_section(header, "splitter_cfg", &from, &to);
+    info->bits_per_sample = DEFAULT_BITS_PER_SAMPLE;
+    if (find_element(header, from, to, "wu_bits_per_sample", &text)) {
+        int32_t bits = 0;
+        if (text != "0" && !(parse_count(text, &bits) && (bits == 2 || bits == 4))) {
+            std::printf("Work unit refused: <wu_bits_per_sample> is \"%s\"; okrelt reads 2 or 4 bits per sample.\n",
+                        text.c_str());
+            return 1;
+        }
+        if (text != "0") info->bits_per_sample = bits;
+    }
+
+    find_section(header, "subband_desc", &from, &to);
+    char default_rate[32];
+    std::snprintf(default_rate, sizeof default_rate, "%.10g", DEFAULT_SUBBAND_RATE);
+    std::string rate_text = default_rate;
+    if (find_element(header, from, to, "sample_rate", &text)) {
+        rate_text = text;
+        double rate = 0.0;
+        const double sound_rate = parse_number(text, &rate) ? std::round(2.0 * rate) : 0.0;
+        if (!(sound_rate >= MIN_SOUND_RATE && sound_rate <= MAX_SOUND_RATE)) {
+            std::printf("Work unit refused: sub-band <sample_rate> \"%s\" does not give a sound rate of %u to %u Hz.\n",
+                        text.c_str(), MIN_SOUND_RATE, MAX_SOUND_RATE);
+            return 1;
+        }
+        info->subband_rate = rate;
+        info->subband_rate_known = true;
+        info->sound_rate = static_cast<uint32_t>(sound_rate);
+    }
+    if (find_element(header, from, to, "center", &text) && parse_number(text, &info->center_hz)) {
+        info->center_known = true;
+    }
+    if (!find_element(header, 0, header.size(), "name", &info->name)) info->name.clear();
+    (void)find_element(header, 0, header.size(), "time_recorded", &info->time_recorded);
+    (void)find_element(header, 0, header.size(), "start_ra", &info->start_ra);
+    (void)find_element(header, 0, header.size(), "start_dec", &info->start_dec);
+
+    std::printf("Work unit %s: %d bits per sample, %s Hz\n", info->name.empty() ? path : info->name.c_str(),
+                info->bits_per_sample, rate_text.c_str());
+    if (!find_element(header, 0, header.size(), "nsamples", &text)) {
+        std::printf("nsamples= header not found, assuming default of 1048576 samples.\n");
+        *declared_count = DEFAULT_NSAMPLES;
+        return 0;
+    }
+    if (!parse_count(text, declared_count)) {
+        std::printf("Failed to parse nsamples= header, assuming default of 1048576 samples.\n");
+        *declared_count = DEFAULT_NSAMPLES;
+    }
+    std::printf("nsamples=%d\n", *declared_count);
+    return 0;
+}
+
+// The samples of each possible byte, for one depth: 4 samples of 2 bits or 2
+// of 4 bits, the first in the lowest bits, the real part in a sample's upper
+// half.
+struct ByteSamples {
+    int8_t in_phase[MAX_SAMPLES_PER_BYTE];
+    int8_t quadrature[MAX_SAMPLES_PER_BYTE];
+};
+
+struct ByteTable {
+    ByteSamples bytes[BYTE_VALUES];
+};
+
+ByteTable make_byte_table(int bits_per_sample) {
+    // 2-bit parts are signs; 4-bit parts are the codes of FOUR_BIT_LEVELS.
+    const int8_t one_bit[] = {-1, 1};
+    const int8_t two_bits[] = {-2, -1, 1, 2};
+    const int part_bits = bits_per_sample / 2;
+    const int part_mask = (1 << part_bits) - 1;
+    const int samples = 8 / bits_per_sample;
+    ByteTable table{};
+    for (int byte = 0; byte < BYTE_VALUES; ++byte) {
+        for (int s = 0; s < samples; ++s) {
+            const int sample = byte >> (s * bits_per_sample);
+            const int real = (sample >> part_bits) & part_mask;
+            const int imaginary = sample & part_mask;
+            table.bytes[byte].in_phase[s] = part_bits == 1 ? one_bit[real] : two_bits[real];
+            table.bytes[byte].quadrature[s] = part_bits == 1 ? one_bit[imaginary] : two_bits[imaginary];
+        }
+    }
+    return table;
+}
+
+const ByteTable two_bit_table = make_byte_table(2);
+const ByteTable four_bit_table = make_byte_table(4);
+
+// Turns the raw bytes of the data, in order, into samples: sample byte i is
+// raw byte i ^ 1. Stops taking samples at the declared count.
+struct SampleSink {
+    SampleStreams* streams;
+    const ByteTable* table;
+    int samples_per_byte;
+    int32_t declared_count;
+    int64_t raw_bytes = 0;        // data bytes seen
+    int64_t real_samples = 0;     // samples that came from data, not silence
+    int pending = -1;             // the even raw byte waiting for its partner
+};
+
+bool sink_full(const SampleSink& sink) { return sink.streams->count == sink.declared_count; }
+
+// Appends one sample byte's samples (or silence), as many as the count allows.
+int put_sample_byte(SampleSink* sink, int byte, bool silent) {
+    SampleStreams* streams = sink->streams;
+    const int32_t left = sink->declared_count - streams->count;
+    const int32_t take = left < sink->samples_per_byte ? left : sink->samples_per_byte;
+    if (streams->count + take > streams->capacity) {
+        const int32_t doubled = streams->capacity > sink->declared_count / 2 ? sink->declared_count
+                                                                              : 2 * streams->capacity;
+        if (resize_streams(streams, doubled) != 0) return 1;
+    }
+    if (!silent) {
+        const ByteSamples& samples = sink->table->bytes[byte];
+        std::memcpy(streams->in_phase.get() + streams->count, samples.in_phase, static_cast<size_t>(take));
+        std::memcpy(streams->quadrature.get() + streams->count, samples.quadrature, static_cast<size_t>(take));
+        sink->real_samples += take;
+    }
+    streams->count += take;
+    return 0;
+}
+
+int put_raw_byte(SampleSink* sink, int byte) {
+    ++sink->raw_bytes;
+    if (sink->pending < 0) {
+        sink->pending = byte;
+        return 0;
+    }
+    const int even = sink->pending;
+    sink->pending = -1;
+    if (put_sample_byte(sink, byte, false) != 0) return 1;
+    if (sink_full(*sink)) return 0;
+    return put_sample_byte(sink, even, false);
+}
+
+// Decodes whole groups of 4 characters until the count is reached. 0, or 1
+// after a message.
+int decode_groups(const char* text, int length, SampleSink* sink) {
+    for (int p = 0; p + CHARS_PER_GROUP <= length && !sink_full(*sink); p += CHARS_PER_GROUP) {
+        int v[CHARS_PER_GROUP];
+        for (int c = 0; c < CHARS_PER_GROUP; ++c) v[c] = static_cast<unsigned char>(text[p + c]) - LOWEST_DATA_CHAR;
+        const int bytes[BYTES_PER_GROUP] = {(v[0] | v[1] << BITS_PER_CHAR) & 0xff,
+                                            (v[1] >> 2 | v[2] << 4) & 0xff,
+                                            (v[2] >> 4 | v[3] << 2) & 0xff};
+        for (const int byte : bytes) {
+            if (put_raw_byte(sink, byte) != 0) return 1;
+        }
+    }
+    return 0;
+}
+
+// Checks that every character of a data piece is " " to "_". 0, or 1 after
+// a message.
+int check_characters(const char* text, int length, long line_number) {
+    for (int p = 0; p < length; ++p) {
+        const int c = static_cast<unsigned char>(text[p]);
+        if (c < LOWEST_DATA_CHAR || c > HIGHEST_DATA_CHAR) {
+            std::printf("Corrupt work unit: data on line %ld holds character %d, outside \" \" to \"_\".\n",
+                        line_number, c);
+            return 1;
+        }
+    }
+    return 0;
+}
+
+// Reads the data lines up to </data> or the end of the file, until the
+// declared count is reached. 0, or 1 after a message.
+int read_data(std::FILE* file, const char* path, long line_number, SampleSink* sink) {
+    char piece[DATA_PIECE_LIMIT];
+    long line_length = 0;   // characters of the current line so far
+    int status = PIECE_READ;
+    while (status == PIECE_READ && !sink_full(*sink)) {
+        int length = 0;
+        status = read_piece(file, piece, DATA_PIECE_LIMIT, &length);
+        if (status == PIECE_ERROR) {
+            report_read_error(path);
+            return 1;
+        }
+        const bool line_ended = length > 0 && piece[length - 1] == '\n';
+        const int text_length = line_ended ? length - 1 : length;
+        if (line_length == 0 && line_starts_with_tag(piece, DATA_END_TAG)) break;
+        if (check_characters(piece, text_length, line_number + 1) != 0) return 1;
+        line_length += text_length;
+        if ((line_ended || status == PIECE_AT_END) && line_length % CHARS_PER_GROUP != 0) {
+            std::printf("Corrupt work unit: data on line %ld has %ld characters, not a multiple of 4.\n",
+                        line_number + 1, line_length);
+            return 1;
+        }
+        if (decode_groups(piece, text_length, sink) != 0) return 1;
+        if (line_ended) {
+            ++line_number;
+            line_length = 0;
+        }
+    }
+    // An odd last byte has no partner: its sample byte is silence, and the
+    // sample byte after it is the last raw byte.
+    if (sink->pending >= 0 && !sink_full(*sink)) {
+        const int odd = sink->pending;
+        if (put_sample_byte(sink, 0, true) != 0) return 1;
+        if (!sink_full(*sink) && put_sample_byte(sink, odd, false) != 0) return 1;
+    }
+    return 0;
+}
+
+}  // namespace
+
+int read_later_work_unit(std::FILE* file, const char* path, SampleStreams* streams, WorkUnitInfo* info) {
+    std::string header;
+    std::string tag_line;
+    long line_number = 0;
+    if (read_header(file, path, &header, &tag_line, &line_number) != 0) return 1;
+    int32_t declared_count = 0;
+    if (parse_header(header, tag_line, path, info, &declared_count) != 0) return 1;
+    header.clear();
+    header.shrink_to_fit();
+
+    const int32_t initial = declared_count < INITIAL_CAPACITY ? declared_count : INITIAL_CAPACITY;
+    if (resize_streams(streams, initial) != 0) return 1;
+    streams->count = 0;
+    streams->levels = info->bits_per_sample == 4 ? FOUR_BIT_LEVELS : nullptr;
+    SampleSink sink{streams, info->bits_per_sample == 4 ? &four_bit_table : &two_bit_table,
+                    8 / info->bits_per_sample, declared_count};
+    if (read_data(file, path, line_number, &sink) != 0) return 1;
+
+    const int64_t available = sink.raw_bytes * sink.samples_per_byte;
+    if (available < int64_t{declared_count} - SHORT_DATA_ALLOWANCE) {
+        std::printf("Corrupt work unit: its data holds %lld samples, far fewer than the %d declared.\n",
+                    static_cast<long long>(available), declared_count);
+        return 1;
+    }
+    // The rest of a unit that ends a little early plays as silence: the
+    // streams are zero-filled, and zero is silence.
+    if (streams->count < declared_count && resize_streams(streams, declared_count) != 0) return 1;
+    streams->count = declared_count;
+    const int64_t missing = declared_count - sink.real_samples;
+    if (missing > 0) {
+        std::printf("%lld samples missing from the data are played as silence.\n", static_cast<long long>(missing));
+    }
+    return 0;
+}
+
+}  // namespace okrelt

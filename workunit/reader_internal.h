@@ -1,0 +1,36 @@
+// Inside the reader: what the classic reader, the later-format reader and the
+// format detection share.
+#pragma once
+
+#include <cstdint>
+#include <cstdio>
+
+#include "workunit/reader.h"
+
+namespace okrelt {
+
+// Results of one piece read.
+enum PieceStatus { PIECE_READ = 0, PIECE_AT_END = 1, PIECE_ERROR = 2 };
+
+// Reads up to limit - 1 characters into buffer, stopping after a newline;
+// a carriage return directly before a newline is folded into it. The buffer is
+// NUL-terminated and *length holds the characters delivered. PIECE_AT_END
+// means the end of the file came before a newline or the limit.
+[[nodiscard]] int read_piece(std::FILE* file, char* buffer, int limit, int* length);
+
+// Prints "Error reading <path>: <reason>" on standard error.
+void report_read_error(const char* path);
+
+// Makes each stream hold capacity samples plus SPARE_SAMPLES, keeping what it
+// held and zero-filling the rest. Prints "Memory allocation failed.\n" and
+// returns 1 if it can't.
+[[nodiscard]] int resize_streams(SampleStreams* streams, int32_t capacity);
+
+// The classic format, from an open stream at its start.
+[[nodiscard]] int read_classic_work_unit(std::FILE* file, const char* path, SampleStreams* streams);
+
+// The later format, from an open stream at its start.
+[[nodiscard]] int read_later_work_unit(std::FILE* file, const char* path, SampleStreams* streams,
+                                       WorkUnitInfo* info);
+
+}  // namespace okrelt
