@@ -49,6 +49,10 @@ TEST(Quantise, GainOffsetTruncationAndClipping) {
     EXPECT_EQ(okrelt::quantise_sample(1.0), 144);
     EXPECT_EQ(okrelt::quantise_sample(-0.99999), 113);
     EXPECT_EQ(okrelt::quantise_sample(7.99), 255);
+    // Exactly 0 and 255 fit: nothing to report.
+    EXPECT_EQ(okrelt::quantise_sample(-8.0), 0);
+    EXPECT_EQ(okrelt::quantise_sample(-8.06), 0);
+    EXPECT_EQ(okrelt::quantise_sample(7.999), 255);
     EXPECT_EQ(testing::internal::GetCapturedStdout(), "Overflow! 256\nOverflow! -8\n");
 }
 
@@ -118,6 +122,7 @@ TEST(Conversion, AnIndependentReaderAcceptsTheSoundFile) {
                             "w = wave.open(sys.argv[1], 'rb')\n"
                             "print(w.getnchannels(), w.getsampwidth(), w.getframerate(), w.getnframes())\n");
     const std::string report = dir.file("wave.txt");
+    if (std::system("python3 -c '' 2>/dev/null") != 0) GTEST_SKIP() << "python3 is not installed";
     const std::string command = "python3 " + script + " " + dir.file("work_unit.wav") + " > " + report;
     ASSERT_EQ(std::system(command.c_str()), 0);
     EXPECT_EQ(okrelt_test::read_file(report), "1 1 19531 262144\n");
@@ -169,6 +174,20 @@ TEST(Conversion, WorkingArraysThatCannotBeAllocatedLeaveAnEmptyFile) {
     EXPECT_EQ(run.out, head_of_run(131072) + "Memory allocation for fft's failed.Conversion failed.\n");
     EXPECT_TRUE(okrelt_test::file_exists(dir.file("work_unit.wav")));
     EXPECT_EQ(okrelt_test::read_file(dir.file("work_unit.wav")), "");
+}
+
+TEST(Conversion, AFailedFinalFlushIsAFailure) {
+    // The file-size limit lets every write through but the one that closing
+    // the file makes: only the result of fclose can tell.
+    TempDir dir;
+    okrelt_test::write_work_unit_file(dir.file("work_unit.sah"), okrelt::make_example_samples(131072, 2));
+    okrelt_test::RunOptions options;
+    options.program = "/bin/sh";
+    options.args = {"-c", "trap '' XFSZ; exec prlimit --fsize=262187 \"$0\"", OKRELT_BINARY};
+    const RunResult run = okrelt_test::run_program(dir.path(), options);
+    EXPECT_EQ(run.exit_status, 1);
+    EXPECT_EQ(run.err, "Error writing outfile: File too large\n");
+    EXPECT_EQ(okrelt_test::read_file(dir.file("work_unit.wav")).size(), 262187u);
 }
 
 TEST(Conversion, AFullDiskIsAFailure) {

@@ -25,6 +25,28 @@ TEST(Driver, MissingWorkUnitPrintsBannerThenTheErrorOnStandardError) {
     EXPECT_EQ(run.err, "Error opening work_unit.sah: No such file or directory\n");
 }
 
+TEST(Driver, TheBannerComesBeforeTheErrorWhenBothShareOneFile) {
+    TempDir dir;
+    okrelt_test::RunOptions options;
+    options.errors_into_output = true;
+    const RunResult run = okrelt_test::run_program(dir.path(), options);
+    EXPECT_EQ(run.exit_status, 1);
+    EXPECT_EQ(run.out, std::string(BANNER) + "Error opening work_unit.sah: No such file or directory\n");
+}
+
+TEST(Driver, TheClosingPromptShowsWhileItWaitsForEnter) {
+    TempDir dir;
+    okrelt_test::write_work_unit_file(dir.file("work_unit.sah"), okrelt::make_example_samples(131072, 3));
+    const std::string prompt =
+        "Press Enter (the biggest key ;-) to quit.\n\n"
+        "SETI@home website: https://setiathome.berkeley.edu/\nOKRELT website:    https://okrelt.quorvane.net/\n";
+    const okrelt_test::HeldInputRun run = okrelt_test::run_okrelt_holding_input(dir.path(), prompt);
+    EXPECT_TRUE(run.running);
+    EXPECT_EQ(run.out.substr(0, std::string(BANNER).size()), BANNER);
+    EXPECT_EQ(run.out.size() - run.out.rfind(prompt), prompt.size()) << run.out;
+    EXPECT_EQ(run.exit_status, 0);
+}
+
 TEST(Driver, RefusesFewerThan131072Samples) {
     TempDir dir;
     okrelt_test::write_work_unit_file(dir.file("work_unit.sah"), okrelt::make_example_samples(131071, 3));

@@ -2,6 +2,8 @@
 // variants, line ends, read limits, NUL characters and the declared-count stop.
 #include <gtest/gtest.h>
 
+#include <malloc.h>
+
 #include <cstdio>
 #include <random>
 #include <string>
@@ -89,6 +91,22 @@ TEST(WriterRoundTrip, DecodesTheSamplesItEncoded) {
     }
 }
 
+TEST(Writer, ItsDefaultIsTheBundledExampleByteForByte) {
+    const okrelt::SampleVectors samples = okrelt::make_example_samples(okrelt::EXAMPLE_SAMPLES, okrelt::EXAMPLE_SEED);
+    EXPECT_TRUE(written(samples, {}) == okrelt_test::read_file(OKRELT_EXAMPLE_WORK_UNIT));
+}
+
+TEST(Writer, AFullDiskIsReported) {
+    okrelt::FileHandle full(std::fopen("/dev/full", "wb"));
+    ASSERT_TRUE(full);
+    for (const bool later : {false, true}) {
+        okrelt::WriterOptions options;
+        options.later_format = later;
+        EXPECT_EQ(okrelt::write_work_unit(full.get(), random_samples(300, 1), options), 1) << later;
+        std::clearerr(full.get());
+    }
+}
+
 TEST(LineEnds, CrLfDecodesExactlyLikeLf) {
     const okrelt::SampleVectors samples = random_samples(20000, 11);
     okrelt::WriterOptions crlf;
@@ -126,12 +144,13 @@ TEST(LineEnds, ReadLimitsCountAFoldedPairAsOneCharacter) {
 }
 
 TEST(LineEnds, ALoneCarriageReturnIsData) {
-    // CR (13) decodes by its low six bits like any other byte: (13 - 32) & 63 = 45.
-    const ReadOutcome outcome = read_bytes(with_header("nsamples=6\n", "\r\r\n"));
+    // CR (13) decodes by its low six bits like any other byte, (13 - 32) & 63
+    // = 45, and the character after it still counts.
+    const ReadOutcome outcome = read_bytes(with_header("nsamples=6\n", "\r_\n"));
     ASSERT_EQ(outcome.status, 0);
-    ASSERT_EQ(outcome.streams.count, 3);
-    EXPECT_EQ(outcome.in_phase, (std::vector<int8_t>{1, 1, -1}));    // bits 0, 2, 4 of 45
-    EXPECT_EQ(outcome.quadrature, (std::vector<int8_t>{-1, 1, 1}));  // bits 1, 3, 5
+    ASSERT_EQ(outcome.streams.count, 6);
+    EXPECT_EQ(outcome.in_phase, (std::vector<int8_t>{1, 1, -1, 1, 1, 1}));    // bits 0, 2, 4 of 45, then "_"
+    EXPECT_EQ(outcome.quadrature, (std::vector<int8_t>{-1, 1, 1, 1, 1, 1}));  // bits 1, 3, 5
 }
 
 TEST(Header, CountVariants) {
@@ -230,10 +249,19 @@ TEST(Data, StopsAtTheDeclaredCountInsideACharacter) {
     EXPECT_EQ(outcome.streams.count, 4);
     EXPECT_EQ(outcome.in_phase, (std::vector<int8_t>{1, 1, 1, 1}));
     EXPECT_EQ(outcome.quadrature, (std::vector<int8_t>{-1, -1, -1, 1}));
-    // Nothing is written past the declared count: the spare bytes stay zero.
-    for (size_t k = 4; k < 4 + okrelt::SPARE_SAMPLES; ++k) {
-        EXPECT_EQ(outcome.streams.in_phase[k], 0);
-        EXPECT_EQ(outcome.streams.quadrature[k], 0);
+}
+
+TEST(Data, EachStreamHasItsSpareBytesAndNothingIsWrittenThere) {
+    // malloc_usable_size is never less than what was asked for; with a count
+    // of 24, glibc's rounding leaves no slack that could stand in for missing
+    // spare bytes (and a sanitizer's allocator reports the size exactly).
+    const int32_t count = 24;
+    const ReadOutcome outcome = read_bytes(with_header("nsamples=24\n", std::string(20, '_') + "\n"));
+    ASSERT_EQ(outcome.status, 0);
+    ASSERT_EQ(outcome.streams.count, count);
+    for (const int8_t* stream : {outcome.streams.in_phase.get(), outcome.streams.quadrature.get()}) {
+        ASSERT_GE(malloc_usable_size(const_cast<int8_t*>(stream)), size_t{count} + okrelt::SPARE_SAMPLES);
+        for (int32_t k = count; k < count + okrelt::SPARE_SAMPLES; ++k) EXPECT_EQ(stream[k], 0) << k;
     }
 }
 

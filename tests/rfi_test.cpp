@@ -36,12 +36,15 @@ TEST(RfiReport, ExactTextForAFactorOf1234) {
                   std::string(okrelt_test::RFI_DISCLAIMER));
 }
 
-// The tests of this program share one process-wide peak, so they run in an
-// order that only raises it.
-TEST(MeasureBlockPeak, KeepsTheLargestMagnitudeOfAllBlocks) {
-    std::vector<double> re(okrelt::BLOCK_SAMPLES, 0.0);
-    std::vector<double> im(okrelt::BLOCK_SAMPLES, 0.0);
+// The peak is process-wide and only grows: every test starts from a fresh run's 0.
+class MeasureBlockPeak : public testing::Test {
+protected:
+    void SetUp() override { okrelt::peak_magnitude = 0.0; }
+    std::vector<double> re = std::vector<double>(okrelt::BLOCK_SAMPLES, 0.0);
+    std::vector<double> im = std::vector<double>(okrelt::BLOCK_SAMPLES, 0.0);
+};
 
+TEST_F(MeasureBlockPeak, KeepsTheLargestMagnitudeOfAllBlocks) {
     // A magnitude between 1499 and 1500 truncates to 1499.
     re[17] = 1499.75 / okrelt::PEAK_SCALE;
     EXPECT_EQ(okrelt::measure_block_peak(re.data(), im.data()), 1499);
@@ -53,10 +56,14 @@ TEST(MeasureBlockPeak, KeepsTheLargestMagnitudeOfAllBlocks) {
     EXPECT_EQ(okrelt::measure_block_peak(re.data(), im.data()), 5000);
     EXPECT_EQ(okrelt::peak_magnitude, 5000.0);
 
-    // A later, smaller block does not lower it.
+    // Later, smaller blocks do not lower it: one far below, and one so close
+    // below that its bins are looked at.
     std::fill(re.begin(), re.end(), 0.001);
     std::fill(im.begin(), im.end(), 0.0);
     EXPECT_EQ(okrelt::measure_block_peak(re.data(), im.data()), 5000);
+    re[3] = std::nextafter(5000.0, 0.0) / okrelt::PEAK_SCALE;
+    EXPECT_EQ(okrelt::measure_block_peak(re.data(), im.data()), 5000);
+    EXPECT_EQ(okrelt::peak_magnitude, 5000.0);
 
     // A block of constant (+1, +1) samples puts 1 + i in bin 0: 65536 sqrt(2).
     std::fill(re.begin(), re.end(), 0.0);
@@ -66,20 +73,21 @@ TEST(MeasureBlockPeak, KeepsTheLargestMagnitudeOfAllBlocks) {
     EXPECT_EQ(okrelt::peak_magnitude, std::hypot(65536.0, 65536.0));
 }
 
-TEST(MeasureBlockPeak, NearTiesAreSettledByHypot) {
-    // Two bins whose squares round alike: the peak must be hypot's larger one.
-    std::vector<double> re(okrelt::BLOCK_SAMPLES, 0.0);
-    std::vector<double> im(okrelt::BLOCK_SAMPLES, 0.0);
-    const double a = 1.5;
-    const double b = std::nextafter(1.5, 2.0);
-    re[100] = a;
-    im[100] = b;
-    re[200] = b;
-    im[200] = std::nextafter(b, 2.0);
+TEST_F(MeasureBlockPeak, NearTiesAreSettledByHypot) {
+    // Two bins whose squared magnitudes and hypot values rank in opposite
+    // orders: the peak is the larger hypot, from the bin with the smaller square.
+    re[100] = 0x1.8f573f2bfc85cp-1;
+    im[100] = 0x1.6d9e14483c8bcp-1;
+    re[200] = 0x1.8f573f2bfc85bp-1;
+    im[200] = 0x1.6d9e14483c8bdp-1;
+    const double square_100 = re[100] * re[100] + im[100] * im[100];
+    const double square_200 = re[200] * re[200] + im[200] * im[200];
+    const double hypot_100 = std::hypot(okrelt::PEAK_SCALE * re[100], okrelt::PEAK_SCALE * im[100]);
+    const double hypot_200 = std::hypot(okrelt::PEAK_SCALE * re[200], okrelt::PEAK_SCALE * im[200]);
+    ASSERT_GT(square_100, square_200);
+    ASSERT_LT(hypot_100, hypot_200);
     okrelt::measure_block_peak(re.data(), im.data());
-    const double expected = std::max(std::hypot(okrelt::PEAK_SCALE * a, okrelt::PEAK_SCALE * b),
-                                     std::hypot(okrelt::PEAK_SCALE * b, okrelt::PEAK_SCALE * im[200]));
-    EXPECT_EQ(okrelt::peak_magnitude, expected);
+    EXPECT_EQ(okrelt::peak_magnitude, hypot_200);
 }
 
 }  // namespace

@@ -28,8 +28,6 @@ constexpr int BITS_PER_CHAR = 6;
 constexpr int LOWEST_DATA_CHAR = ' ';
 constexpr int HIGHEST_DATA_CHAR = '_';
 constexpr int DEFAULT_BITS_PER_SAMPLE = 2;     // when the header names none, or 0
-constexpr int BITS_PER_COMPONENT_2 = 1;        // of a 2-bit sample: real bit above imaginary bit
-constexpr int BITS_PER_COMPONENT_4 = 2;        // of a 4-bit sample: real bits 3-2, imaginary bits 1-0
 
 // 4-bit levels: the client's (-3.335875, -1, 1, 3.335875) halved, so that a
 // 4-bit unit's noise has about the power of a 2-bit unit's.

@@ -1,12 +1,14 @@
 #include "tests/support/test_support.h"
 
 #include <fcntl.h>
+#include <poll.h>
 #include <spawn.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -51,28 +53,50 @@ bool file_exists(const std::string& path) {
     return lstat(path.c_str(), &info) == 0;
 }
 
-RunResult run_okrelt(const std::string& folder, const std::vector<std::string>& extra_environment) {
+namespace {
+
+// argv and environment arrays for posix_spawn; the strings stay owned here.
+struct SpawnArguments {
+    std::vector<std::string> strings;
+    std::vector<char*> argv;
+    std::vector<char*> environment;
+};
+
+void make_spawn_arguments(const RunOptions& options, SpawnArguments* spawn) {
+    spawn->strings.push_back(options.program.empty() ? OKRELT_BINARY : options.program);
+    for (const std::string& arg : options.args) spawn->strings.push_back(arg);
+    for (std::string& arg : spawn->strings) spawn->argv.push_back(arg.data());
+    spawn->argv.push_back(nullptr);
+    for (char** entry = environ; *entry != nullptr; ++entry) spawn->environment.push_back(*entry);
+    for (const std::string& entry : options.environment) spawn->environment.push_back(const_cast<char*>(entry.c_str()));
+    spawn->environment.push_back(nullptr);
+}
+
+}  // namespace
+
+RunResult run_program(const std::string& folder, const RunOptions& options) {
     RunResult result;
     const std::string out_path = folder + "/.stdout";
     const std::string err_path = folder + "/.stderr";
-    // posix_spawn starts okrelt without a copy of this process's memory, so
-    // the peak resident size is okrelt's own.
+    // posix_spawn starts the program without a copy of this process's memory,
+    // so the peak resident size is the program's own.
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
     posix_spawn_file_actions_addchdir_np(&actions, folder.c_str());
     posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
     posix_spawn_file_actions_addopen(&actions, 1, out_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    posix_spawn_file_actions_addopen(&actions, 2, err_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    char* const argv[] = {const_cast<char*>(OKRELT_BINARY), nullptr};
-    std::vector<char*> environment;
-    for (char** entry = environ; *entry != nullptr; ++entry) environment.push_back(*entry);
-    for (const std::string& entry : extra_environment) environment.push_back(const_cast<char*>(entry.c_str()));
-    environment.push_back(nullptr);
+    if (options.errors_into_output) {
+        posix_spawn_file_actions_adddup2(&actions, 1, 2);
+    } else {
+        posix_spawn_file_actions_addopen(&actions, 2, err_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    }
+    SpawnArguments spawn;
+    make_spawn_arguments(options, &spawn);
     pid_t child = 0;
-    const int spawned = posix_spawn(&child, OKRELT_BINARY, &actions, nullptr, argv, environment.data());
+    const int spawned = posix_spawn(&child, spawn.argv[0], &actions, nullptr, spawn.argv.data(), spawn.environment.data());
     posix_spawn_file_actions_destroy(&actions);
     if (spawned != 0) {
-        ADD_FAILURE() << "cannot start " << OKRELT_BINARY;
+        ADD_FAILURE() << "cannot start " << spawn.argv[0];
         return result;
     }
     int status = 0;
@@ -83,6 +107,60 @@ RunResult run_okrelt(const std::string& folder, const std::vector<std::string>& 
     result.err = read_file(err_path);
     std::remove(out_path.c_str());
     std::remove(err_path.c_str());
+    return result;
+}
+
+RunResult run_okrelt(const std::string& folder, const std::vector<std::string>& extra_environment) {
+    RunOptions options;
+    options.environment = extra_environment;
+    return run_program(folder, options);
+}
+
+HeldInputRun run_okrelt_holding_input(const std::string& folder, const std::string& until) {
+    constexpr int TIMEOUT_MS = 10000;
+    HeldInputRun result;
+    int input[2];
+    int output[2];
+    if (pipe(input) != 0 || pipe(output) != 0) {
+        ADD_FAILURE() << "pipe failed";
+        return result;
+    }
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addchdir_np(&actions, folder.c_str());
+    posix_spawn_file_actions_adddup2(&actions, input[0], 0);
+    posix_spawn_file_actions_adddup2(&actions, output[1], 1);
+    posix_spawn_file_actions_addclose(&actions, input[1]);
+    posix_spawn_file_actions_addclose(&actions, output[0]);
+    SpawnArguments spawn;
+    make_spawn_arguments(RunOptions{}, &spawn);
+    pid_t child = 0;
+    const int spawned = posix_spawn(&child, spawn.argv[0], &actions, nullptr, spawn.argv.data(), spawn.environment.data());
+    posix_spawn_file_actions_destroy(&actions);
+    close(input[0]);
+    close(output[1]);
+    if (spawned != 0) {
+        ADD_FAILURE() << "cannot start " << spawn.argv[0];
+        return result;
+    }
+    char buffer[4096];
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(TIMEOUT_MS);
+    while (result.out.find(until) == std::string::npos) {
+        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+        struct pollfd ready {output[0], POLLIN, 0};
+        if (left.count() <= 0 || poll(&ready, 1, static_cast<int>(left.count())) <= 0) break;
+        const ssize_t got = read(output[0], buffer, sizeof buffer);
+        if (got <= 0) break;
+        result.out.append(buffer, static_cast<size_t>(got));
+    }
+    int status = 0;
+    result.running = waitpid(child, &status, WNOHANG) == 0;
+    close(input[1]);
+    while (read(output[0], buffer, sizeof buffer) > 0) {
+    }
+    close(output[0]);
+    if (result.running && waitpid(child, &status, 0) != child) return result;
+    if (WIFEXITED(status)) result.exit_status = WEXITSTATUS(status);
     return result;
 }
 

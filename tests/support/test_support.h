@@ -37,8 +37,29 @@ struct RunResult {
     long peak_kib = 0;      // peak resident memory of the run
 };
 
+struct RunOptions {
+    std::vector<std::string> args;          // after the program's name
+    std::vector<std::string> environment;   // "NAME=value" entries added to the test's own
+    bool errors_into_output = false;        // standard error onto standard output, as "2>&1" does
+    std::string program;                    // empty: the built okrelt
+};
+
+// Runs a built program in folder with standard input at its end.
+RunResult run_program(const std::string& folder, const RunOptions& options);
+
 // Runs the built okrelt in folder with standard input at its end, with
 // extra "NAME=value" entries added to its environment.
 RunResult run_okrelt(const std::string& folder, const std::vector<std::string>& extra_environment = {});
+
+struct HeldInputRun {
+    std::string out;             // standard output until `until` appeared (or 10 s passed)
+    bool running = false;        // still running then, waiting for its input
+    int exit_status = -1;        // once its input was closed
+};
+
+// Runs the built okrelt in folder with standard input held open and standard
+// output on a pipe, reads until the output holds `until`, then closes the
+// input and waits for the exit.
+HeldInputRun run_okrelt_holding_input(const std::string& folder, const std::string& until);
 
 }  // namespace okrelt_test
