@@ -1,5 +1,6 @@
 // The example work unit converted by the built okrelt equals, byte for byte
-// and character for character, its conversion with the plain transcription.
+// and character for character, its conversion with the plain transcription,
+// and what the example is known to give: its header's bytes and its factor.
 #include <gtest/gtest.h>
 
 #include <unistd.h>
@@ -10,6 +11,7 @@
 #include "audio/converter.h"
 #include "tests/support/reference_fft.h"
 #include "tests/support/test_support.h"
+#include "tests/support/work_units.h"
 #include "workunit/reader.h"
 
 namespace {
@@ -50,6 +52,15 @@ TEST(FastPath, ExampleSoundFileAndTextEqualTheReference) {
     for (size_t i = 0; i < fast.size(); ++i) differing += fast[i] != reference[i];
     EXPECT_EQ(differing, 0u);
     EXPECT_NE(run.out.find("Converting...\n" + reference_text), std::string::npos);
+
+    // Independent of the project's own header writer and peak search.
+    const std::string header("RIFF\x24\x00\x20\x00WAVEfmt \x10\x00\x00\x00\x01\x00\x01\x00"
+                             "\x4b\x4c\x00\x00\x4b\x4c\x00\x00\x01\x00\x08\x00" "data\x00\x00\x20\x00",
+                             44);
+    EXPECT_EQ(fast.substr(0, 44), header);
+    EXPECT_NE(run.out.find("100.00 %\n--RFI Factor-------\n**YEP**  (2585)\n" +
+                           std::string(okrelt_test::RFI_DISCLAIMER)),
+              std::string::npos);
 }
 
 }  // namespace
