@@ -50,12 +50,12 @@ int fft_using(FftIsa isa, int16_t direction, int m, double* re, double* im) {
 
 int32_t transform_block(const int8_t* in_phase, const int8_t* quadrature, const double* levels, double* re,
                         double* im) {
-    return best_kernels()->block(in_phase, quadrature, levels, re, im);
+    return best_kernels()->fused_block(in_phase, quadrature, levels, re, im);
 }
 
 int32_t transform_block_using(FftIsa isa, const int8_t* in_phase, const int8_t* quadrature, const double* levels,
                               double* re, double* im) {
-    return kernels_of(isa)->block(in_phase, quadrature, levels, re, im);
+    return kernels_of(isa)->fused_block(in_phase, quadrature, levels, re, im);
 }
 
 }  // namespace okrelt

@@ -14,9 +14,8 @@ namespace {
 
 #define OKRELT_USE_AVX2
 #include "audio/fft_x86_ops.h"
-#define WideOps Avx2Ops
+using WideOps = Avx2Ops;
 #include "audio/fft_kernels.inc"
-#undef WideOps
 
 }  // namespace
 

@@ -14,9 +14,8 @@ namespace {
 
 #define OKRELT_USE_AVX512
 #include "audio/fft_x86_ops.h"
-#define WideOps Avx512Ops
+using WideOps = Avx512Ops;
 #include "audio/fft_kernels.inc"
-#undef WideOps
 
 }  // namespace
 

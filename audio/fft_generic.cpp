@@ -9,9 +9,9 @@
 namespace okrelt {
 namespace {
 
-#define WideOps ScalarOps
+struct ScalarOps;   // one double a lane, defined with the kernels
+using WideOps = ScalarOps;
 #include "audio/fft_kernels.inc"
-#undef WideOps
 
 }  // namespace
 

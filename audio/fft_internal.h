@@ -36,7 +36,8 @@ struct FftKernels {
     // The transform as fft() specifies it, for 0 <= m <= FFT_MAX_LOG2.
     void (*transform)(int16_t direction, int m, double* re, double* im);
     // The fused block of block_transform.h; returns the RFI factor so far.
-    int32_t (*block)(const int8_t* in_phase, const int8_t* quadrature, const double* levels, double* re, double* im);
+    int32_t (*fused_block)(const int8_t* in_phase, const int8_t* quadrature, const double* levels, double* re,
+                           double* im);
 };
 
 const FftKernels* generic_kernels();

@@ -14,9 +14,8 @@ namespace {
 
 #define OKRELT_USE_SSE2
 #include "audio/fft_x86_ops.h"
-#define WideOps Sse2Ops
+using WideOps = Sse2Ops;
 #include "audio/fft_kernels.inc"
-#undef WideOps
 
 }  // namespace
 

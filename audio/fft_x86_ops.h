@@ -5,6 +5,7 @@
 struct Sse2Ops {
     using V = __m128d;
     static constexpr int W = 2;
+    static_assert(sizeof(V) == W * sizeof(double), "a vector is W doubles");
     static V load(const double* p) { return _mm_loadu_pd(p); }
     static void store(double* p, V v) { _mm_storeu_pd(p, v); }
     static V set1(double x) { return _mm_set1_pd(x); }
@@ -16,8 +17,12 @@ struct Sse2Ops {
     static V from_levels(const int8_t* p, const double* levels) {
         return _mm_setr_pd(levels[p[0] & LEVEL_INDEX_MASK], levels[p[1] & LEVEL_INDEX_MASK]);
     }
-    // Lane l and lane l ^ D trade places.
-    template <int D> static V swap_lanes(V v) { return _mm_shuffle_pd(v, v, 1); }
+    // Lane l and lane l ^ D trade places; the lane distance D is a power
+    // of two below W, here only 1.
+    template <int D> static V swap_lanes(V v) {
+        static_assert(D == 1, "lane distance inside two lanes");
+        return _mm_shuffle_pd(v, v, 1);
+    }
     // Lanes whose index has bit D clear from a, the others from b.
     template <int D> static V select_lower_address(V a, V b) { return _mm_move_sd(b, a); }
     // Lane l holds p[l / (2 D)].
@@ -31,6 +36,7 @@ struct Sse2Ops {
 struct Avx2Ops {
     using V = __m256d;
     static constexpr int W = 4;
+    static_assert(sizeof(V) == W * sizeof(double), "a vector is W doubles");
     static V load(const double* p) { return _mm256_loadu_pd(p); }
     static void store(double* p, V v) { _mm256_storeu_pd(p, v); }
     static V set1(double x) { return _mm256_set1_pd(x); }
@@ -54,6 +60,7 @@ struct Avx2Ops {
                                         _mm_and_si128(codes, _mm_set1_epi32(LEVEL_INDEX_MASK)), all, sizeof(double));
     }
     template <int D> static V swap_lanes(V v) {
+        static_assert(D == 1 || D == 2, "lane distance inside four lanes");
         if constexpr (D == 1) return _mm256_permute_pd(v, 0x5);
         return _mm256_permute2f128_pd(v, v, 0x01);
     }
@@ -92,6 +99,7 @@ struct Avx2Ops {
 struct Avx512Ops {
     using V = __m512d;
     static constexpr int W = 8;
+    static_assert(sizeof(V) == W * sizeof(double), "a vector is W doubles");
     static V load(const double* p) { return _mm512_loadu_pd(p); }
     static void store(double* p, V v) { _mm512_storeu_pd(p, v); }
     static V set1(double x) { return _mm512_set1_pd(x); }
@@ -113,6 +121,7 @@ struct Avx512Ops {
         return _mm512_maskz_permutexvar_pd(0xff, codes, _mm512_loadu_pd(levels));
     }
     template <int D> static V swap_lanes(V v) {
+        static_assert(D == 1 || D == 2 || D == 4, "lane distance inside eight lanes");
         return _mm512_maskz_permutexvar_pd(0xff, _mm512_setr_epi64(0 ^ D, 1 ^ D, 2 ^ D, 3 ^ D, 4 ^ D, 5 ^ D, 6 ^ D, 7 ^ D), v);
     }
     template <int D> static V select_lower_address(V a, V b) {
