@@ -1,16 +1,30 @@
 #include "app/driver.h"
 
+#include <cstdint>
 #include <cstdio>
 
 #include "audio/converter.h"
+#include "workunit/reader.h"
 
 namespace okrelt {
 
+namespace {
+
+constexpr int EXIT_OK = 0;
+constexpr int EXIT_FAILED = 1;
+constexpr int32_t MIN_CONVERT_SAMPLES = 2 * BLOCK_SAMPLES;   // fewer are not worth a sound file
+constexpr const char* SETI_WEB_SITE = "https://setiathome.berkeley.edu/";
+constexpr const char* OKRELT_WEB_SITE = "https://okrelt.quorvane.net/";
+
+static_assert(DEFAULT_SOUND_RATE == OUTPUT_RATE, "a classic unit plays at the sound file's usual rate");
+
+// Prints the two web-site lines, for the banner and the closing prompt.
 void print_web_sites() {
     std::printf("SETI@home website: %s\n", SETI_WEB_SITE);
     std::printf("OKRELT website:    %s\n", OKRELT_WEB_SITE);
 }
 
+// Prints the start-up banner, web-site lines included.
 void print_banner() {
     std::printf("OKRELT Version 0.5.7W\nby Quorvane\n");
     std::printf("\nUse it at your own risk. \n\n");
@@ -23,6 +37,8 @@ void print_banner() {
     std::printf("--------------------------------------------------------------\n");
 }
 
+// Announces and runs the conversion of the decoded streams, then the closing
+// prompt and the wait for a key. Returns the exit status.
 int run_conversion_stage(SampleStreams* streams, const WorkUnitInfo& info) {
     std::printf("Converting...\n");
     SoundFormat format;
@@ -40,6 +56,8 @@ int run_conversion_stage(SampleStreams* streams, const WorkUnitInfo& info) {
     std::getchar();
     return EXIT_OK;
 }
+
+}  // namespace
 
 int run_program() {
     print_banner();

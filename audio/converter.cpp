@@ -51,7 +51,9 @@ int32_t convert_block(const int8_t* in_phase, const int8_t* quadrature, const do
     return rfi_factor;
 }
 
-// The percentage is computed in single precision, as users have always seen it.
+// The block number and the count are rounded to single precision, and so is
+// the percentage; the division between them is done in double, as users have
+// always seen it.
 void print_progress(int32_t block, int32_t count) {
     const float done = static_cast<float>(block + 1);
     const float samples = static_cast<float>(count);

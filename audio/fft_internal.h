@@ -4,11 +4,14 @@
 
 #include <cstdint>
 
+#include "audio/fft.h"
+#include "common/block_sizes.h"
 #include "common/sample_levels.h"
 
 namespace okrelt {
 
-constexpr int TWIDDLE_STAGES = 17;                      // stages 0..16: half-widths 1..65536
+constexpr int TWIDDLE_STAGES = FFT_MAX_LOG2;            // stages 0..16: half-widths 1..65536
+static_assert(TWIDDLE_STAGES == SPECTRUM_LOG2, "the tables cover the converter's inverse transform, no more");
 constexpr long TWIDDLE_ENTRIES = 1L << TWIDDLE_STAGES;  // stage s occupies [2^s, 2^(s+1))
 
 // The step factors of every stage, advanced by the recurrence exactly as the

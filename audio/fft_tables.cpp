@@ -6,8 +6,8 @@ namespace okrelt {
 
 namespace {
 
-// j with its low `bits` bits in reverse order, by counting downward in
-// reversed order: adding 1 at the top bit and carrying toward the bottom.
+// The next index in bit-reversed counting over `bits` bits: j + 1 reversed,
+// given j reversed, by adding 1 at the top bit and carrying downward.
 long next_reversed(long reversed, int bits) {
     long bit = 1L << (bits - 1);
     while (bit != 0 && (reversed & bit) != 0) {

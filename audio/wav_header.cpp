@@ -18,6 +18,8 @@ constexpr int CHUNK_ID_BYTES = 4;
 constexpr int RIFF_HEAD_BYTES = 8;
 constexpr int FMT_CHUNK_HEAD_AND_BODY = 8 + FMT_CHUNK_BYTES;
 constexpr int DATA_HEAD_BYTES = 8;
+static_assert(RIFF_HEAD_BYTES + CHUNK_ID_BYTES + FMT_CHUNK_HEAD_AND_BODY + DATA_HEAD_BYTES == WAV_HEADER_BYTES,
+              "the four writes make the whole header");
 
 unsigned char* put_id(unsigned char* out, const char* id) {
     std::memcpy(out, id, CHUNK_ID_BYTES);

@@ -13,7 +13,7 @@ struct FileCloser {
 };
 using FileHandle = std::unique_ptr<std::FILE, FileCloser>;
 
-// Releases memory obtained from calloc.
+// Releases memory from the C allocator (malloc, calloc, realloc, aligned_alloc).
 struct FreeDeleter {
     void operator()(void* memory) const { std::free(memory); }
 };

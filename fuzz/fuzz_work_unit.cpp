@@ -6,7 +6,6 @@
 #include <cstdint>
 #include <cstdio>
 
-#include "app/driver.h"
 #include "audio/converter.h"
 #include "common/stdio_file.h"
 #include "workunit/reader.h"

@@ -8,7 +8,7 @@
 
 namespace okrelt {
 
-constexpr double PEAK_SCALE = 65536.0;     // undoes the forward transform's 1/n
+constexpr double PEAK_SCALE = BLOCK_SAMPLES;   // undoes the forward transform's 1/n
 constexpr int32_t GRADE_NAH = 1500;        // lowest factor of each word but "Nope"
 constexpr int32_t GRADE_MAYBE = 2000;
 constexpr int32_t GRADE_YEP = 2500;
