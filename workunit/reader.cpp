@@ -2,6 +2,7 @@
 #include "workunit/reader.h"
 
 #include <cctype>
+#include <cmath>
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
@@ -61,8 +62,43 @@ int parse_declared_count(const char* text, int32_t* value) {
     return 0;
 }
 
+// The text after "key=" at the start of a header piece, without its line
+// end and surrounding blanks. False if the piece holds another key.
+bool header_value(const char* piece, const char* key, std::string* value) {
+    const size_t length = std::strlen(key);
+    if (std::strncmp(piece, key, length) != 0 || piece[length] != '=') return false;
+    std::string text(piece + length + 1);
+    while (!text.empty() && std::isspace(static_cast<unsigned char>(text.back()))) text.pop_back();
+    size_t start = 0;
+    while (start < text.size() && std::isspace(static_cast<unsigned char>(text[start]))) ++start;
+    *value = text.substr(start);
+    return true;
+}
+
+// Keeps what a classic header says about the recording; the conversion uses
+// none of it (a classic unit always plays at the usual rate).
+void note_header_field(const char* piece, WorkUnitInfo* info) {
+    std::string text;
+    char* end = nullptr;
+    if (header_value(piece, "name", &text)) info->name = text;
+    if (header_value(piece, "time_recorded", &text)) info->time_recorded = text;
+    if (header_value(piece, "start_ra", &text)) info->start_ra = text;
+    if (header_value(piece, "start_dec", &text)) info->start_dec = text;
+    if (header_value(piece, "subband_center", &text)) {
+        info->center_hz = std::strtod(text.c_str(), &end);
+        info->center_known = end != text.c_str() && *end == '\0' && std::isfinite(info->center_hz);
+    }
+    if (header_value(piece, "subband_sample_rate", &text)) {
+        const double rate = std::strtod(text.c_str(), &end);
+        if (end != text.c_str() && *end == '\0' && std::isfinite(rate) && rate > 0.0) {
+            info->subband_rate = rate;
+            info->subband_rate_known = true;
+        }
+    }
+}
+
 // Scans header pieces until the end marker. 0 with *declared_count set.
-int scan_header(std::FILE* file, const char* path, int32_t* declared_count) {
+int scan_header(std::FILE* file, const char* path, int32_t* declared_count, WorkUnitInfo* info) {
     const size_t key_length = std::strlen(NSAMPLES_KEY);
     const size_t mark_length = std::strlen(END_OF_HEADER_MARK);
     *declared_count = 0;
@@ -79,6 +115,7 @@ int scan_header(std::FILE* file, const char* path, int32_t* declared_count) {
             std::printf("Unexpected end of WU while searching for end_seti_header\n");
             return 1;
         }
+        if (info != nullptr) note_header_field(line_buffer, info);
         if (std::strncmp(line_buffer, NSAMPLES_KEY, key_length) == 0) {
             if (parse_declared_count(line_buffer + key_length, declared_count) != 0) {
                 std::printf("Failed to parse nsamples= header, assuming default of 1048576 samples.\n");
@@ -217,12 +254,12 @@ void report_read_error(const char* path) {
 }
 
 int read_work_unit(std::FILE* file, SampleStreams* streams) {
-    return read_classic_work_unit(file, WORK_UNIT_FILE_NAME, streams);
+    return read_classic_work_unit(file, WORK_UNIT_FILE_NAME, streams, nullptr);
 }
 
-int read_classic_work_unit(std::FILE* file, const char* path, SampleStreams* streams) {
+int read_classic_work_unit(std::FILE* file, const char* path, SampleStreams* streams, WorkUnitInfo* info) {
     int32_t declared_count = 0;
-    if (scan_header(file, path, &declared_count) != 0) return 1;
+    if (scan_header(file, path, &declared_count, info) != 0) return 1;
 
     if (resize_streams(streams, declared_count) != 0) return 1;
     streams->count = 0;

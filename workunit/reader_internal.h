@@ -26,8 +26,10 @@ void report_read_error(const char* path);
 // returns 1 if it can't.
 [[nodiscard]] int resize_streams(SampleStreams* streams, int32_t capacity);
 
-// The classic format, from an open stream at its start.
-[[nodiscard]] int read_classic_work_unit(std::FILE* file, const char* path, SampleStreams* streams);
+// The classic format, from an open stream at its start; info (if not null)
+// receives what the header says about the recording.
+[[nodiscard]] int read_classic_work_unit(std::FILE* file, const char* path, SampleStreams* streams,
+                                         WorkUnitInfo* info);
 
 // The later format, from an open stream at its start.
 [[nodiscard]] int read_later_work_unit(std::FILE* file, const char* path, SampleStreams* streams,

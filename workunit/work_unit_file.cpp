@@ -99,7 +99,7 @@ int read_linked_work_unit(std::FILE* link, const char* path, SampleStreams* stre
         return 1;
     }
     if (kind == KIND_LATER) return read_later_work_unit(file.get(), target.c_str(), streams, info);
-    return read_classic_work_unit(file.get(), target.c_str(), streams);
+    return read_classic_work_unit(file.get(), target.c_str(), streams, info);
 }
 
 }  // namespace
@@ -109,7 +109,7 @@ int read_any_work_unit(std::FILE* file, const char* path, SampleStreams* streams
     if (detect_kind(file, path, &kind) != 0) return 1;
     if (kind == KIND_SOFT_LINK) return read_linked_work_unit(file, path, streams, info);
     if (kind == KIND_LATER) return read_later_work_unit(file, path, streams, info);
-    return read_classic_work_unit(file, path, streams);
+    return read_classic_work_unit(file, path, streams, info);
 }
 
 int load_work_unit(const char* path, SampleStreams* streams, WorkUnitInfo* info) {

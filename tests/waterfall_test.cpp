@@ -1,0 +1,171 @@
+// okrelt-waterfall end to end: where a tone shows in the picture and the peak
+// table, the table's first row against okrelt's RFI factor, the PNG read by
+// an independent parser, and its failures.
+#include <gtest/gtest.h>
+
+#include <cairo.h>
+
+#include <cmath>
+#include <cstdlib>
+#include <filesystem>
+#include <random>
+#include <sstream>
+#include <string>
+
+#include "common/block_sizes.h"
+#include "tests/support/test_support.h"
+#include "tests/support/work_units.h"
+#include "waterfall/picture.h"
+
+namespace {
+
+using okrelt_test::RunResult;
+using okrelt_test::TempDir;
+
+RunResult waterfall(const TempDir& dir, const std::vector<std::string>& args) {
+    okrelt_test::RunOptions options;
+    options.program = OKRELT_WATERFALL_BINARY;
+    options.args = args;
+    return okrelt_test::run_program(dir.path(), options);
+}
+
+// The first row of the peak table: block, offset in Hz and magnitude.
+struct FirstPeak {
+    int block = -1;
+    double offset_hz = 0.0;
+    long magnitude = -1;
+};
+
+FirstPeak first_peak(const std::string& out) {
+    FirstPeak peak;
+    const size_t row = out.find("\n    1 ");
+    if (row == std::string::npos) return peak;
+    std::istringstream line(out.substr(row + 1));
+    int rank = 0;
+    double time = 0.0;
+    std::string sky;
+    line >> rank >> peak.block >> time >> peak.offset_hz >> sky >> peak.magnitude;
+    return peak;
+}
+
+TEST(Waterfall, AToneShowsWhereAndWhenItIs) {
+    // Four blocks of noise with a tone at +1500 Hz during the second only.
+    const int32_t count = 4 * okrelt::BLOCK_SAMPLES;
+    const double rate = 9765.625;
+    const double hz = 1500.0;
+    std::mt19937 random(3);
+    std::normal_distribution<double> noise(0.0, 1.0);
+    okrelt::SampleVectors samples;
+    for (int32_t k = 0; k < count; ++k) {
+        const bool on = k / okrelt::BLOCK_SAMPLES == 1;
+        const double phase = 2.0 * M_PI * std::fmod(hz / rate * k, 1.0);
+        samples.in_phase.push_back(noise(random) + (on ? std::cos(phase) : 0.0) >= 0.0 ? 1 : -1);
+        samples.quadrature.push_back(noise(random) + (on ? std::sin(phase) : 0.0) >= 0.0 ? 1 : -1);
+    }
+    TempDir dir;
+    okrelt::WriterOptions options;
+    options.later_format = true;
+    okrelt_test::write_work_unit_file(dir.file("tone.wu"), samples, options);
+    const RunResult run = waterfall(dir, {"tone.wu"});
+    ASSERT_EQ(run.exit_status, 0) << run.out << run.err;
+    EXPECT_NE(run.out.find("Picture: tone.png\n"), std::string::npos);
+
+    const FirstPeak peak = first_peak(run.out);
+    EXPECT_EQ(peak.block, 1);
+    EXPECT_NEAR(peak.offset_hz, hz, rate / okrelt::BLOCK_SAMPLES);
+
+    // The brightest colour of the map lies only on the tone: its column
+    // (1024-point transforms, 0 Hz at the plot's middle) and the rows of the
+    // second quarter of the time.
+    cairo_surface_t* picture = cairo_image_surface_create_from_png(dir.file("tone.png").c_str());
+    ASSERT_EQ(cairo_surface_status(picture), CAIRO_STATUS_SUCCESS);
+    const unsigned char* data = cairo_image_surface_get_data(picture);
+    const int stride = cairo_image_surface_get_stride(picture);
+    const double tone_x = okrelt::PLOT_LEFT + okrelt::PLOT_WIDTH * (0.5 + hz / rate);
+    int bright = 0;
+    for (int y = okrelt::PLOT_TOP; y < okrelt::PLOT_TOP + okrelt::PLOT_HEIGHT; ++y) {
+        for (int x = okrelt::PLOT_LEFT; x < okrelt::PLOT_LEFT + okrelt::PLOT_WIDTH; ++x) {
+            const uint32_t pixel = reinterpret_cast<const uint32_t*>(data + static_cast<long>(y) * stride)[x];
+            const int r = pixel >> 16 & 0xff;
+            const int g = pixel >> 8 & 0xff;
+            const int b = pixel & 0xff;
+            if (r < 200 || g < 200 || b > 100) continue;   // the map's yellow top only
+            ++bright;
+            EXPECT_LE(std::fabs(x - tone_x), 2.0) << x << "," << y;
+            EXPECT_GE(y, okrelt::PLOT_TOP + okrelt::PLOT_HEIGHT / 4 - 1) << x << "," << y;
+            EXPECT_LE(y, okrelt::PLOT_TOP + okrelt::PLOT_HEIGHT / 2 + 1) << x << "," << y;
+        }
+    }
+    EXPECT_GT(bright, okrelt::PLOT_HEIGHT / 8);
+    cairo_surface_destroy(picture);
+}
+
+TEST(Waterfall, TheFirstPeakIsOkreltsRfiFactor) {
+    for (const char* unit : {OKRELT_EXAMPLE_WORK_UNIT, OKRELT_REFERENCE_WORK_UNIT}) {
+        TempDir dir;
+        okrelt_test::write_file(dir.file("work_unit.sah"), okrelt_test::read_file(unit));
+        const RunResult converted = okrelt_test::run_okrelt(dir.path());
+        const size_t box = converted.out.find("--RFI Factor-------\n**");
+        ASSERT_NE(box, std::string::npos) << unit;
+        const long factor = std::atol(converted.out.c_str() + converted.out.find("(", box) + 1);
+        const RunResult drawn = waterfall(dir, {});
+        ASSERT_EQ(drawn.exit_status, 0) << drawn.out << drawn.err;
+        EXPECT_EQ(first_peak(drawn.out).magnitude, factor) << unit;
+        EXPECT_TRUE(okrelt_test::file_exists(dir.file("work_unit.png")));
+    }
+}
+
+TEST(Waterfall, AnIndependentParserAcceptsThePng) {
+    if (std::system("python3 -c '' 2>/dev/null") != 0) GTEST_SKIP() << "python3 is not installed";
+    TempDir dir;
+    okrelt_test::write_file(dir.file("work_unit.sah"), okrelt_test::read_file(OKRELT_REFERENCE_WORK_UNIT));
+    ASSERT_EQ(waterfall(dir, {"-o", "picture.png"}).exit_status, 0);
+    okrelt_test::write_file(dir.file("png.py"),
+                            "import struct, sys, zlib\n"
+                            "data = open(sys.argv[1], 'rb').read()\n"
+                            "assert data[:8] == b'\\x89PNG\\r\\n\\x1a\\n'\n"
+                            "at, chunks = 8, []\n"
+                            "while at < len(data):\n"
+                            "    length, kind = struct.unpack('>I4s', data[at:at + 8])\n"
+                            "    body = data[at + 8:at + 8 + length]\n"
+                            "    crc, = struct.unpack('>I', data[at + 8 + length:at + 12 + length])\n"
+                            "    assert zlib.crc32(kind + body) == crc, kind\n"
+                            "    chunks.append((kind, body))\n"
+                            "    at += 12 + length\n"
+                            "assert chunks[0][0] == b'IHDR' and chunks[-1][0] == b'IEND'\n"
+                            "width, height = struct.unpack('>II', chunks[0][1][:8])\n"
+                            "zlib.decompress(b''.join(b for k, b in chunks if k == b'IDAT'))\n"
+                            "print(width, height)\n");
+    const std::string command = "python3 " + dir.file("png.py") + " " + dir.file("picture.png") + " > " + dir.file("size");
+    ASSERT_EQ(std::system(command.c_str()), 0);
+    EXPECT_EQ(okrelt_test::read_file(dir.file("size")),
+              std::to_string(okrelt::PICTURE_WIDTH) + " " + std::to_string(okrelt::PICTURE_HEIGHT) + "\n");
+}
+
+TEST(Waterfall, FailuresSayWhyAndLeaveNoPicture) {
+    TempDir dir;
+    const RunResult missing = waterfall(dir, {"nothing.sah"});
+    EXPECT_EQ(missing.exit_status, 1);
+    EXPECT_EQ(missing.err, "Error opening nothing.sah: No such file or directory\n");
+
+    okrelt_test::write_file(dir.file("work_unit.sah"), okrelt_test::read_file(OKRELT_REFERENCE_WORK_UNIT));
+    ASSERT_TRUE(std::filesystem::create_directory(dir.file("taken.png")));
+    for (const char* target : {"no/such/folder/x.png", "taken.png"}) {
+        const RunResult unwritable = waterfall(dir, {"-o", target});
+        EXPECT_EQ(unwritable.exit_status, 1) << target;
+        EXPECT_EQ(unwritable.err.rfind(std::string("okrelt-waterfall: cannot write ") + target + ": ", 0), 0u)
+            << unwritable.err;
+    }
+    for (const auto& entry : std::filesystem::directory_iterator(dir.path())) {
+        EXPECT_EQ(entry.path().filename().string().find(".png."), std::string::npos) << entry.path();
+    }
+
+    for (const char* fft : {"1000", "32", "131072", "x"}) {
+        const RunResult bad = waterfall(dir, {"--fft", fft});
+        EXPECT_EQ(bad.exit_status, 2) << fft;
+        EXPECT_NE(bad.err.find("--fft takes a power of two from 64 to 65536"), std::string::npos) << bad.err;
+        EXPECT_NE(bad.err.find("Try 'okrelt-waterfall --help'."), std::string::npos);
+    }
+}
+
+}  // namespace

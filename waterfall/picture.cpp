@@ -1,0 +1,328 @@
+#include "waterfall/picture.h"
+
+#include <cairo.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cmath>
+#include <cstdio>
+#include <cstring>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "common/block_sizes.h"
+#include "report/rfi.h"
+#include "waterfall/colour_map.h"
+
+namespace okrelt {
+
+namespace {
+
+constexpr const char* FONT = "DejaVu Sans";
+constexpr double TITLE_SIZE = 20.0;
+constexpr double TEXT_SIZE = 13.0;
+constexpr double TICK_LENGTH = 6.0;
+constexpr int TICKS_WANTED = 8;
+constexpr double BAR_GAP = 18.0;          // between the plot and the colour bar
+constexpr double BAR_WIDTH = 18.0;
+constexpr double RING_RADIUS = 16.0;
+constexpr double HZ_PER_MHZ = 1.0e6;
+constexpr double DB_PER_DECADE = 10.0;
+constexpr double SMALLEST_POWER = 1.0e-30;   // keeps the logarithm of silence finite
+constexpr double MIN_DB_RANGE = 1.0;         // a flat picture still gets a scale
+
+struct SurfaceCloser {
+    void operator()(cairo_surface_t* surface) const { cairo_surface_destroy(surface); }
+};
+struct ContextCloser {
+    void operator()(cairo_t* cr) const { cairo_destroy(cr); }
+};
+using Surface = std::unique_ptr<cairo_surface_t, SurfaceCloser>;
+using Context = std::unique_ptr<cairo_t, ContextCloser>;
+
+// A round step near span / TICKS_WANTED: 1, 2 or 5 times a power of ten.
+double tick_step(double span) {
+    const double raw = span / TICKS_WANTED;
+    const double magnitude = std::pow(10.0, std::floor(std::log10(raw)));
+    const double norm = raw / magnitude;
+    return (norm < 1.5 ? 1.0 : norm < 3.5 ? 2.0 : norm < 7.5 ? 5.0 : 10.0) * magnitude;
+}
+
+int decimals_of(double step) { return std::max(0, static_cast<int>(-std::floor(std::log10(step) + 1e-9))); }
+
+// Text at (x, y); align_x 0 puts its left edge there, 0.5 its centre, 1 its
+// right edge; align_y likewise from its top to its bottom.
+void draw_text(cairo_t* cr, double x, double y, const std::string& text, double align_x, double align_y) {
+    cairo_text_extents_t extents;
+    cairo_text_extents(cr, text.c_str(), &extents);
+    cairo_move_to(cr, x - extents.x_bearing - align_x * extents.width, y - extents.y_bearing - align_y * extents.height);
+    cairo_show_text(cr, text.c_str());
+}
+
+// A colour of the map for a fraction from 0 to 1.
+void set_map_colour(cairo_t* cr, double fraction) {
+    const int index = std::clamp(static_cast<int>(fraction * (COLOUR_MAP_SIZE - 1) + 0.5), 0, COLOUR_MAP_SIZE - 1);
+    cairo_set_source_rgb(cr, VIRIDIS[index][0], VIRIDIS[index][1], VIRIDIS[index][2]);
+}
+
+// The median of the cells' powers, to within a 128th of an octave: the bit
+// patterns of positive floats sort as their values, so a histogram of their
+// top 16 bits finds the median in one pass.
+double median_power(const std::vector<float>& power) {
+    constexpr int BUCKET_SHIFT = 16;
+    std::vector<uint32_t> histogram(size_t{1} << (32 - BUCKET_SHIFT), 0);
+    for (const float value : power) {
+        uint32_t bits = 0;
+        std::memcpy(&bits, &value, sizeof bits);
+        ++histogram[bits >> BUCKET_SHIFT];
+    }
+    size_t seen = 0;
+    for (size_t bucket = 0; bucket < histogram.size(); ++bucket) {
+        seen += histogram[bucket];
+        if (seen * 2 >= power.size()) {
+            const uint32_t bits = static_cast<uint32_t>(bucket) << BUCKET_SHIFT | (uint32_t{1} << (BUCKET_SHIFT - 1));
+            float value = 0.0f;
+            std::memcpy(&value, &bits, sizeof value);
+            return value;
+        }
+    }
+    return 0.0;
+}
+
+// Paints the cells into the plot area of the picture's pixels, each pixel
+// taking the cell under its centre, coloured from floor_power (the map's
+// lowest colour) to floor_power plus range_db (its highest).
+void paint_cells(cairo_surface_t* picture, const Spectrogram& spectrogram, double floor_power, double range_db) {
+    cairo_surface_flush(picture);
+    unsigned char* data = cairo_image_surface_get_data(picture);
+    const int stride = cairo_image_surface_get_stride(picture);
+    uint32_t colours[COLOUR_MAP_SIZE];
+    for (int i = 0; i < COLOUR_MAP_SIZE; ++i) {
+        const auto channel = [i](int c) { return static_cast<uint32_t>(VIRIDIS[i][c] * 255.0f + 0.5f); };
+        colours[i] = channel(0) << 16 | channel(1) << 8 | channel(2);
+    }
+    // log2 instead of log10: the scale folds the conversion in.
+    const float scale = static_cast<float>((COLOUR_MAP_SIZE - 1) * DB_PER_DECADE * std::log10(2.0) / range_db);
+    const float offset = static_cast<float>(std::log2(floor_power)) * scale - 0.5f;
+    std::vector<int> cell_of_x(PLOT_WIDTH);
+    for (int x = 0; x < PLOT_WIDTH; ++x) cell_of_x[x] = static_cast<int>(static_cast<long>(x) * spectrogram.columns / PLOT_WIDTH);
+    for (int y = 0; y < PLOT_HEIGHT; ++y) {
+        const long row = static_cast<long>(y) * spectrogram.rows / PLOT_HEIGHT;
+        const float* cells = &spectrogram.power[static_cast<size_t>(row) * static_cast<size_t>(spectrogram.columns)];
+        auto* line = reinterpret_cast<uint32_t*>(data + static_cast<long>(PLOT_TOP + y) * stride) + PLOT_LEFT;
+        for (int x = 0; x < PLOT_WIDTH; ++x) {
+            const float power = std::max(cells[cell_of_x[x]], static_cast<float>(SMALLEST_POWER));
+            const float index = std::log2(power) * scale - offset;
+            line[x] = colours[std::clamp(static_cast<int>(index), 0, COLOUR_MAP_SIZE - 1)];
+        }
+    }
+    cairo_surface_mark_dirty(picture);
+}
+
+struct Axes {
+    double rate;          // sub-band samples per second
+    double seconds;       // the time the rows cover
+};
+
+double x_of_hz(const Axes& axes, double hz) { return PLOT_LEFT + (hz / axes.rate + 0.5) * PLOT_WIDTH; }
+double y_of_seconds(const Axes& axes, double seconds) { return PLOT_TOP + seconds / axes.seconds * PLOT_HEIGHT; }
+
+void draw_axes(cairo_t* cr, const Axes& axes, const WorkUnitInfo& info) {
+    cairo_set_source_rgb(cr, 0, 0, 0);
+    cairo_set_line_width(cr, 1.0);
+    cairo_rectangle(cr, PLOT_LEFT - 0.5, PLOT_TOP - 0.5, PLOT_WIDTH + 1, PLOT_HEIGHT + 1);
+    cairo_stroke(cr);
+    cairo_set_font_size(cr, TEXT_SIZE);
+    char label[64];
+
+    const double hz_step = tick_step(axes.rate);
+    for (double hz = std::ceil(-axes.rate / 2 / hz_step) * hz_step; hz <= axes.rate / 2; hz += hz_step) {
+        const double x = std::round(x_of_hz(axes, hz)) + 0.5;
+        cairo_move_to(cr, x, PLOT_TOP + PLOT_HEIGHT);
+        cairo_line_to(cr, x, PLOT_TOP + PLOT_HEIGHT + TICK_LENGTH);
+        std::snprintf(label, sizeof label, "%.*f", decimals_of(hz_step), std::fabs(hz) < hz_step / 2 ? 0.0 : hz);
+        draw_text(cr, x, PLOT_TOP + PLOT_HEIGHT + TICK_LENGTH + 4, label, 0.5, 0.0);
+    }
+    draw_text(cr, PLOT_LEFT + PLOT_WIDTH / 2.0, PICTURE_HEIGHT - 14, "Frequency from the sub-band centre (Hz)", 0.5, 1.0);
+
+    const double s_step = tick_step(axes.seconds);
+    for (double s = 0.0; s <= axes.seconds; s += s_step) {
+        const double y = std::round(y_of_seconds(axes, s)) + 0.5;
+        cairo_move_to(cr, PLOT_LEFT - TICK_LENGTH, y);
+        cairo_line_to(cr, PLOT_LEFT, y);
+        std::snprintf(label, sizeof label, "%.*f", decimals_of(s_step), s);
+        draw_text(cr, PLOT_LEFT - TICK_LENGTH - 4, y, label, 1.0, 0.5);
+    }
+    cairo_save(cr);
+    cairo_translate(cr, 18, PLOT_TOP + PLOT_HEIGHT / 2.0);
+    cairo_rotate(cr, -M_PI / 2);
+    draw_text(cr, 0, 0, "Time (s)", 0.5, 0.0);
+    cairo_restore(cr);
+
+    if (info.center_known) {
+        const double low = (info.center_hz - axes.rate / 2) / HZ_PER_MHZ;
+        const double high = (info.center_hz + axes.rate / 2) / HZ_PER_MHZ;
+        const double mhz_step = tick_step(high - low);
+        for (double mhz = std::ceil(low / mhz_step) * mhz_step; mhz <= high; mhz += mhz_step) {
+            const double x = std::round(x_of_hz(axes, mhz * HZ_PER_MHZ - info.center_hz)) + 0.5;
+            cairo_move_to(cr, x, PLOT_TOP - TICK_LENGTH);
+            cairo_line_to(cr, x, PLOT_TOP);
+            std::snprintf(label, sizeof label, "%.*f", decimals_of(mhz_step), mhz);
+            draw_text(cr, x, PLOT_TOP - TICK_LENGTH - 4, label, 0.5, 1.0);
+        }
+        draw_text(cr, PLOT_LEFT + PLOT_WIDTH / 2.0, PLOT_TOP - 30, "Sky frequency (MHz)", 0.5, 1.0);
+    }
+    cairo_stroke(cr);
+}
+
+void draw_title(cairo_t* cr, const WorkUnitInfo& info, const Spectrogram& spectrogram) {
+    cairo_set_source_rgb(cr, 0, 0, 0);
+    cairo_select_font_face(cr, FONT, CAIRO_FONT_SLANT_NORMAL, CAIRO_FONT_WEIGHT_BOLD);
+    cairo_set_font_size(cr, TITLE_SIZE);
+    draw_text(cr, PLOT_LEFT, 12, info.name, 0.0, 0.0);
+    cairo_select_font_face(cr, FONT, CAIRO_FONT_SLANT_NORMAL, CAIRO_FONT_WEIGHT_NORMAL);
+    cairo_set_font_size(cr, TEXT_SIZE);
+    std::string line;
+    if (!info.time_recorded.empty()) line += "Recorded " + info.time_recorded;
+    if (!info.start_ra.empty() || !info.start_dec.empty()) {
+        if (!line.empty()) line += "    ";
+        line += "RA " + (info.start_ra.empty() ? std::string("?") : info.start_ra) + " h, Dec " +
+                (info.start_dec.empty() ? std::string("?") : info.start_dec) + " deg";
+    }
+    draw_text(cr, PLOT_LEFT, 42, line, 0.0, 0.0);
+    char details[160];
+    std::snprintf(details, sizeof details, "%d bits per sample, %.10g samples per second, %d-point transforms, Hann window",
+                  info.bits_per_sample, info.subband_rate, spectrogram.fft_size);
+    draw_text(cr, PLOT_LEFT, 62, details, 0.0, 0.0);
+}
+
+void draw_colour_bar(cairo_t* cr, double range_db) {
+    const double left = PLOT_LEFT + PLOT_WIDTH + BAR_GAP;
+    for (int y = 0; y < PLOT_HEIGHT; ++y) {
+        set_map_colour(cr, 1.0 - static_cast<double>(y) / (PLOT_HEIGHT - 1));
+        cairo_rectangle(cr, left, PLOT_TOP + y, BAR_WIDTH, 1);
+        cairo_fill(cr);
+    }
+    cairo_set_source_rgb(cr, 0, 0, 0);
+    cairo_set_line_width(cr, 1.0);
+    cairo_rectangle(cr, left - 0.5, PLOT_TOP - 0.5, BAR_WIDTH + 1, PLOT_HEIGHT + 1);
+    const double step = tick_step(range_db);
+    char label[32];
+    for (double db = 0.0; db <= range_db; db += step) {
+        const double y = std::round(PLOT_TOP + PLOT_HEIGHT - db / range_db * PLOT_HEIGHT) + 0.5;
+        cairo_move_to(cr, left + BAR_WIDTH, y);
+        cairo_line_to(cr, left + BAR_WIDTH + TICK_LENGTH / 2, y);
+        std::snprintf(label, sizeof label, "%.*f", decimals_of(step), db);
+        draw_text(cr, left + BAR_WIDTH + TICK_LENGTH / 2 + 3, y, label, 0.0, 0.5);
+    }
+    cairo_stroke(cr);
+    cairo_save(cr);
+    cairo_translate(cr, PICTURE_WIDTH - 4, PLOT_TOP + PLOT_HEIGHT / 2.0);
+    cairo_rotate(cr, -M_PI / 2);
+    draw_text(cr, 0, 0, "dB above the noise floor (median power)", 0.5, 1.0);
+    cairo_restore(cr);
+    cairo_new_path(cr);
+}
+
+void draw_ring(cairo_t* cr, const Axes& axes, const BlockPeak& peak) {
+    const double x = x_of_hz(axes, bin_frequency_hz(peak.bin, BLOCK_SAMPLES, axes.rate));
+    const double y = y_of_seconds(axes, (peak.block + 0.5) * BLOCK_SAMPLES / axes.rate);
+    cairo_new_path(cr);
+    cairo_set_line_width(cr, 2.5);
+    cairo_set_source_rgb(cr, 1.0, 0.1, 0.1);
+    cairo_arc(cr, x, y, RING_RADIUS, 0, 2 * M_PI);
+    cairo_stroke(cr);
+    const int32_t factor = static_cast<int32_t>(peak.magnitude);
+    const std::string label = "RFI " + std::to_string(factor) + " " + rfi_grade(factor);
+    cairo_select_font_face(cr, FONT, CAIRO_FONT_SLANT_NORMAL, CAIRO_FONT_WEIGHT_BOLD);
+    const bool left_side = x > PLOT_LEFT + PLOT_WIDTH * 0.75;
+    const double text_x = left_side ? x - RING_RADIUS - 6 : x + RING_RADIUS + 6;
+    // A dark outline keeps the label readable over bright pixels.
+    cairo_text_extents_t extents;
+    cairo_text_extents(cr, label.c_str(), &extents);
+    cairo_move_to(cr, text_x - extents.x_bearing - (left_side ? extents.width : 0.0),
+                  y - extents.y_bearing - extents.height / 2);
+    cairo_text_path(cr, label.c_str());
+    cairo_set_source_rgb(cr, 0, 0, 0);
+    cairo_set_line_width(cr, 3.0);
+    cairo_stroke_preserve(cr);
+    cairo_set_source_rgb(cr, 1.0, 0.1, 0.1);
+    cairo_fill(cr);
+}
+
+cairo_status_t write_to_file(void* closure, const unsigned char* data, unsigned int length) {
+    return std::fwrite(data, 1, length, static_cast<std::FILE*>(closure)) == length ? CAIRO_STATUS_SUCCESS
+                                                                                      : CAIRO_STATUS_WRITE_ERROR;
+}
+
+void report_write_error(const char* path, int error) {
+    std::fflush(stdout);
+    std::fprintf(stderr, "okrelt-waterfall: cannot write %s: %s\n", path, std::strerror(error));
+}
+
+// Writes the surface as PNG through a temporary file beside path.
+int write_png(cairo_surface_t* surface, const char* path) {
+    std::string temporary = std::string(path) + ".XXXXXX";
+    const int descriptor = mkstemp(temporary.data());
+    if (descriptor < 0) {
+        report_write_error(path, errno);
+        return 1;
+    }
+    // mkstemp makes the file private; a picture is as readable as any new file.
+    const mode_t mask = umask(0);
+    umask(mask);
+    int error = fchmod(descriptor, 0666 & ~mask) == 0 ? 0 : errno;
+    std::FILE* file = fdopen(descriptor, "wb");
+    if (file == nullptr) {
+        error = errno;
+        close(descriptor);
+    } else {
+        errno = 0;
+        const cairo_status_t status = cairo_surface_write_to_png_stream(surface, write_to_file, file);
+        if (status != CAIRO_STATUS_SUCCESS && error == 0) error = errno != 0 ? errno : EIO;
+        if (std::fclose(file) != 0 && error == 0) error = errno;
+    }
+    if (error == 0 && std::rename(temporary.c_str(), path) != 0) error = errno;
+    if (error != 0) {
+        std::remove(temporary.c_str());
+        report_write_error(path, error);
+        return 1;
+    }
+    return 0;
+}
+
+}  // namespace
+
+int draw_waterfall(const Spectrogram& spectrogram, const std::vector<BlockPeak>& peaks, const WorkUnitInfo& info,
+                   const char* path) {
+    const double floor_power = std::max(median_power(spectrogram.power), SMALLEST_POWER);
+    const double top_power = *std::max_element(spectrogram.power.begin(), spectrogram.power.end());
+    const double range_db = std::max(DB_PER_DECADE * std::log10(top_power / floor_power), MIN_DB_RANGE);
+
+    Surface picture(cairo_image_surface_create(CAIRO_FORMAT_RGB24, PICTURE_WIDTH, PICTURE_HEIGHT));
+    Context cr(cairo_create(picture.get()));
+    cairo_set_source_rgb(cr.get(), 1, 1, 1);
+    cairo_paint(cr.get());
+    paint_cells(picture.get(), spectrogram, floor_power, range_db);
+
+    const Axes axes{info.subband_rate,
+                    static_cast<double>(spectrogram.transforms) * spectrogram.fft_size / info.subband_rate};
+    draw_title(cr.get(), info, spectrogram);
+    cairo_select_font_face(cr.get(), FONT, CAIRO_FONT_SLANT_NORMAL, CAIRO_FONT_WEIGHT_NORMAL);
+    draw_axes(cr.get(), axes, info);
+    draw_colour_bar(cr.get(), range_db);
+    if (!peaks.empty()) draw_ring(cr.get(), axes, peaks.front());
+
+    cairo_surface_flush(picture.get());
+    if (cairo_status(cr.get()) != CAIRO_STATUS_SUCCESS) {
+        std::fflush(stdout);
+        std::fprintf(stderr, "okrelt-waterfall: cannot draw: %s\n", cairo_status_to_string(cairo_status(cr.get())));
+        return 1;
+    }
+    return write_png(picture.get(), path);
+}
+
+}  // namespace okrelt

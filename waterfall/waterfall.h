@@ -1,0 +1,63 @@
+// The waterfall: a work unit's spectrogram (power over time and frequency,
+// from the complex samples themselves) and the strongest peaks of its
+// 65536-point block spectra, the first being the RFI factor's own.
+#pragma once
+
+#include <cstdint>
+#include <vector>
+
+#include "workunit/reader.h"
+
+namespace okrelt {
+
+constexpr int WATERFALL_DEFAULT_FFT = 1024;
+constexpr int WATERFALL_MIN_FFT = 64;
+constexpr int WATERFALL_MAX_FFT = 65536;
+constexpr int WATERFALL_DEFAULT_PEAKS = 10;
+constexpr int WATERFALL_MAX_PEAKS = 1000;
+constexpr int PEAK_NEIGHBOURHOOD_BINS = 256;   // of a block spectrum: one peak per block within this
+
+// Power of consecutive Hann-windowed transforms of fft_size samples, on a
+// grid of at most the columns and rows asked for: a cell keeps the strongest
+// power of the bins and transforms it covers. Time runs down the rows;
+// frequency across the columns from the most negative to the most positive,
+// 0 Hz at the middle.
+struct Spectrogram {
+    int fft_size = 0;
+    int transforms = 0;         // whole transforms in the unit
+    int columns = 0;            // min(fft_size, columns asked for)
+    int rows = 0;               // min(transforms, rows asked for)
+    std::vector<float> power;   // rows * columns cells, row by row
+};
+
+// One peak of a block spectrum. bin is the transform's (0 .. BLOCK_SAMPLES - 1,
+// the upper half being negative frequencies); magnitude is on the RFI
+// factor's scale.
+struct BlockPeak {
+    int32_t block = 0;
+    int32_t bin = 0;
+    double magnitude = 0.0;
+};
+
+// True for a power of two from WATERFALL_MIN_FFT to WATERFALL_MAX_FFT.
+bool valid_waterfall_fft(long fft_size);
+
+// The spectrogram of all whole transforms' worth of samples (at least one),
+// on a grid of at most max_columns x max_rows.
+Spectrogram make_spectrogram(const SampleStreams& streams, int fft_size, int max_columns, int max_rows);
+
+// Up to `wanted` strongest bins of the block spectra, strongest first, at most
+// one per block and PEAK_NEIGHBOURHOOD_BINS. The first is exactly the bin
+// whose magnitude okrelt reports as the RFI factor (peak_magnitude is
+// raised as okrelt raises it). Empty if there is no whole block.
+std::vector<BlockPeak> find_block_peaks(const SampleStreams& streams, int wanted);
+
+// The frequency of a transform bin from the sub-band's centre, negative for
+// the upper half of the bins.
+double bin_frequency_hz(long bin, long fft_size, double subband_rate);
+
+// Prints the peak table, one line per peak, with sky frequencies where the
+// header gives the centre.
+void print_peak_table(const std::vector<BlockPeak>& peaks, const WorkUnitInfo& info);
+
+}  // namespace okrelt
