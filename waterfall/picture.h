@@ -1,4 +1,4 @@
-// The waterfall picture, drawn with cairo: the spectrogram in a perceptually
+// The waterfall picture, drawn with cairo and written by libpng: the spectrogram in a perceptually
 // uniform colour map from the noise floor (the median power) to the strongest
 // pixel, time down and frequency across (0 Hz, the sub-band's centre, in the
 // middle), axes in seconds, Hz from the centre and, where the header gives
