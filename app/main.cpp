@@ -1,5 +1,5 @@
-// okrelt: converts the SETI@home work unit in the current directory into a
-// playable sound file and prints its RFI factor. Arguments are ignored.
+// okrelt: converts SETI@home work units into playable sound files and prints
+// their RFI factor; without arguments, the one in the current directory.
 #include "app/driver.h"
 
-int main() { return okrelt::run_program(); }
+int main(int argc, char** argv) { return okrelt::run_command_line(argc, argv); }

@@ -7,7 +7,7 @@
 #include <cstring>
 #include <string>
 
-#include "report/rfi.h"
+#include "common/command_line.h"
 #include "waterfall/picture.h"
 #include "waterfall/waterfall.h"
 #include "workunit/reader.h"
@@ -16,7 +16,7 @@ namespace {
 
 constexpr int EXIT_OK = 0;
 constexpr int EXIT_FAILED = 1;
-constexpr int EXIT_USAGE = 2;
+constexpr const char* PROGRAM = "okrelt-waterfall";
 
 void print_usage() {
     std::printf(
@@ -35,30 +35,10 @@ void print_usage() {
         "  -V, --version    the version\n");
 }
 
-int usage_error(const char* what, const char* value) {
-    std::fprintf(stderr, "okrelt-waterfall: %s%s%s\nTry 'okrelt-waterfall --help'.\n", what, value ? ": " : "",
-                 value ? value : "");
-    return EXIT_USAGE;
-}
-
 bool parse_long(const char* text, long* value) {
     char* end = nullptr;
     *value = std::strtol(text, &end, 10);
     return end != text && *end == '\0';
-}
-
-// The default picture: the unit's file name without its folder, .sah or .wu
-// replaced by .png (or .png appended), in the current folder.
-std::string picture_name(const std::string& unit) {
-    std::string name = unit.substr(unit.find_last_of('/') + 1);
-    for (const char* suffix : {".sah", ".wu"}) {
-        const size_t length = std::strlen(suffix);
-        if (name.size() > length && name.compare(name.size() - length, length, suffix) == 0) {
-            name.resize(name.size() - length);
-            break;
-        }
-    }
-    return name + ".png";
 }
 
 }  // namespace
@@ -72,33 +52,33 @@ int main(int argc, char** argv) {
     for (int a = 1; a < argc; ++a) {
         const char* arg = argv[a];
         const bool takes_value = std::strcmp(arg, "-o") == 0 || std::strcmp(arg, "--fft") == 0 || std::strcmp(arg, "--peaks") == 0;
-        if (takes_value && a + 1 >= argc) return usage_error("option needs a value", arg);
-        if (std::strcmp(arg, "-h") == 0 || std::strcmp(arg, "--help") == 0) {
+        if (takes_value && a + 1 >= argc) return okrelt::usage_error(PROGRAM, "option needs a value", arg);
+        if (okrelt::is_option(arg, "-h", "--help")) {
             print_usage();
             return EXIT_OK;
-        } else if (std::strcmp(arg, "-V") == 0 || std::strcmp(arg, "--version") == 0) {
+        } else if (okrelt::is_option(arg, "-V", "--version")) {
             std::printf("okrelt-waterfall %s\n", OKRELT_VERSION);
             return EXIT_OK;
         } else if (std::strcmp(arg, "-o") == 0) {
             picture = argv[++a];
         } else if (std::strcmp(arg, "--fft") == 0) {
             if (!parse_long(argv[++a], &fft_size) || !okrelt::valid_waterfall_fft(fft_size)) {
-                return usage_error("--fft takes a power of two from 64 to 65536", argv[a]);
+                return okrelt::usage_error(PROGRAM, "--fft takes a power of two from 64 to 65536", argv[a]);
             }
         } else if (std::strcmp(arg, "--peaks") == 0) {
             if (!parse_long(argv[++a], &wanted) || wanted < 1 || wanted > okrelt::WATERFALL_MAX_PEAKS) {
-                return usage_error("--peaks takes a number from 1 to 1000", argv[a]);
+                return okrelt::usage_error(PROGRAM, "--peaks takes a number from 1 to 1000", argv[a]);
             }
         } else if (arg[0] == '-' && arg[1] != '\0') {
-            return usage_error("unknown option", arg);
+            return okrelt::usage_error(PROGRAM, "unknown option", arg);
         } else if (unit_given) {
-            return usage_error("only one work unit at a time", arg);
+            return okrelt::usage_error(PROGRAM, "only one work unit at a time", arg);
         } else {
             unit = arg;
             unit_given = true;
         }
     }
-    if (picture.empty()) picture = picture_name(unit);
+    if (picture.empty()) picture = okrelt::output_name(unit, ".png");
 
     okrelt::SampleStreams streams;
     okrelt::WorkUnitInfo info;

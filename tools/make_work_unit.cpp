@@ -10,16 +10,34 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <string>
 
+#include "common/command_line.h"
 #include "common/stdio_file.h"
 #include "workunit/writer.h"
 
 namespace {
 
-void usage() {
-    std::fprintf(stderr,
-                 "usage: okrelt-make-wu [-o FILE] [--samples N] [--seed S] [--crlf] [--constant I Q]\n"
-                 "                      [--format classic|later] [--bits 2|4] [--rate HZ] [--tone HZ]\n");
+constexpr const char* PROGRAM = "okrelt-make-wu";
+
+void print_usage() {
+    std::printf(
+        "Usage: okrelt-make-wu [-o FILE] [--samples N] [--seed S] [--crlf] [--constant I Q]\n"
+        "                      [--format classic|later] [--bits 2|4] [--rate HZ] [--tone HZ]\n"
+        "Writes a work unit that okrelt reads: by default the 1048576-sample example\n"
+        "(receiver noise with a faint drifting tone) as work_unit.sah, classic format.\n"
+        "\n"
+        "  -o FILE                  where to write it (default: work_unit.sah)\n"
+        "  --samples N              how many samples (0 to 2147483647)\n"
+        "  --seed S                 the noise's seed\n"
+        "  --crlf                   CR LF line ends\n"
+        "  --constant I Q           every sample I + iQ, each +1 or -1\n"
+        "  --tone HZ                noise with a steady tone HZ from the centre (negative below)\n"
+        "  --format classic|later   the work-unit format\n"
+        "  --bits 2|4               bits per sample of a later-format unit\n"
+        "  --rate HZ                the sub-band's sample rate (default 9765.625)\n"
+        "  -h, --help               this text\n"
+        "  -V, --version            the version\n");
 }
 
 bool parse_long(const char* text, long* value) {
@@ -32,6 +50,18 @@ bool parse_double(const char* text, double* value) {
     char* end = nullptr;
     *value = std::strtod(text, &end);
     return end != text && *end == '\0';
+}
+
+// How many values an option takes; -1 for an unknown one.
+int values_of(const char* option) {
+    for (const char* one : {"-o", "--samples", "--seed", "--format", "--bits", "--rate", "--tone"}) {
+        if (std::strcmp(option, one) == 0) return 1;
+    }
+    if (std::strcmp(option, "--constant") == 0) return 2;
+    for (const char* none : {"--crlf", "-h", "--help", "-V", "--version"}) {
+        if (std::strcmp(option, none) == 0) return 0;
+    }
+    return -1;
 }
 
 }  // namespace
@@ -48,42 +78,45 @@ int main(int argc, char** argv) {
     long bits = 2;
     okrelt::WriterOptions options;
     for (int a = 1; a < argc; ++a) {
-        const bool has_value = a + 1 < argc;
-        const char* value = has_value ? argv[a + 1] : "";
-        if (std::strcmp(argv[a], "-o") == 0 && has_value) {
-            path = argv[++a];
-        } else if (std::strcmp(argv[a], "--samples") == 0 && has_value && parse_long(value, &samples) &&
-                   samples >= 0 && samples <= INT32_MAX) {
-            ++a;
-        } else if (std::strcmp(argv[a], "--seed") == 0 && has_value && parse_long(value, &seed)) {
-            ++a;
-        } else if (std::strcmp(argv[a], "--crlf") == 0) {
+        const char* arg = argv[a];
+        const int values = values_of(arg);
+        if (values < 0) return okrelt::usage_error(PROGRAM, "unknown option", arg);
+        if (a + values >= argc) return okrelt::usage_error(PROGRAM, "option needs a value", arg);
+        const char* value = values > 0 ? argv[a + 1] : "";
+        bool valid = true;
+        if (okrelt::is_option(arg, "-h", "--help")) {
+            print_usage();
+            return 0;
+        } else if (okrelt::is_option(arg, "-V", "--version")) {
+            std::printf("okrelt-make-wu %s\n", OKRELT_VERSION);
+            return 0;
+        } else if (std::strcmp(arg, "-o") == 0) {
+            path = value;
+        } else if (std::strcmp(arg, "--samples") == 0) {
+            valid = parse_long(value, &samples) && samples >= 0 && samples <= INT32_MAX;
+        } else if (std::strcmp(arg, "--seed") == 0) {
+            valid = parse_long(value, &seed);
+        } else if (std::strcmp(arg, "--crlf") == 0) {
             options.line_end = "\r\n";
-        } else if (std::strcmp(argv[a], "--constant") == 0 && a + 2 < argc &&
-                   parse_long(argv[a + 1], &constant_i) && parse_long(argv[a + 2], &constant_q)) {
+        } else if (std::strcmp(arg, "--constant") == 0) {
+            valid = parse_long(argv[a + 1], &constant_i) && parse_long(argv[a + 2], &constant_q);
             constant = true;
-            a += 2;
-        } else if (std::strcmp(argv[a], "--format") == 0 && has_value &&
-                   (std::strcmp(value, "classic") == 0 || std::strcmp(value, "later") == 0)) {
+        } else if (std::strcmp(arg, "--format") == 0) {
+            valid = std::strcmp(value, "classic") == 0 || std::strcmp(value, "later") == 0;
             options.later_format = std::strcmp(value, "later") == 0;
-            ++a;
-        } else if (std::strcmp(argv[a], "--bits") == 0 && has_value && parse_long(value, &bits) &&
-                   (bits == 2 || bits == 4)) {
-            ++a;
-        } else if (std::strcmp(argv[a], "--rate") == 0 && has_value && parse_double(value, &options.subband_rate) &&
-                   options.subband_rate > 0.0) {
-            ++a;
-        } else if (std::strcmp(argv[a], "--tone") == 0 && has_value && parse_double(value, &tone_hz)) {
+        } else if (std::strcmp(arg, "--bits") == 0) {
+            valid = parse_long(value, &bits) && (bits == 2 || bits == 4);
+        } else if (std::strcmp(arg, "--rate") == 0) {
+            valid = parse_double(value, &options.subband_rate) && options.subband_rate > 0.0;
+        } else if (std::strcmp(arg, "--tone") == 0) {
+            valid = parse_double(value, &tone_hz);
             tone = true;
-            ++a;
-        } else {
-            usage();
-            return 1;
         }
+        if (!valid) return okrelt::usage_error(PROGRAM, (std::string("invalid value for ") + arg).c_str(), value);
+        a += values;
     }
     if (bits == 4 && !options.later_format) {
-        std::fprintf(stderr, "okrelt-make-wu: --bits 4 needs --format later\n");
-        return 1;
+        return okrelt::usage_error(PROGRAM, "--bits 4 needs --format later");
     }
     options.bits_per_sample = static_cast<int>(bits);
 
