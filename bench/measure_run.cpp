@@ -1,6 +1,7 @@
-// measure-run FOLDER PROGRAM: runs PROGRAM in FOLDER with standard input and
-// output on /dev/null and prints "<wall seconds> <peak resident KiB>". vfork
-// starts it without a copy of this process, so the peak is the program's own.
+// measure-run FOLDER PROGRAM [ARGUMENT...]: runs PROGRAM in FOLDER with
+// standard input and output on /dev/null and prints "<wall seconds> <peak
+// resident KiB>". vfork starts it without a copy of this process, so the peak
+// is the program's own.
 #include <fcntl.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
@@ -10,8 +11,8 @@
 #include <cstdio>
 
 int main(int argc, char** argv) {
-    if (argc != 3) {
-        std::fprintf(stderr, "usage: measure-run FOLDER PROGRAM\n");
+    if (argc < 3) {
+        std::fprintf(stderr, "usage: measure-run FOLDER PROGRAM [ARGUMENT...]\n");
         return 2;
     }
     const int null_in = open("/dev/null", O_RDONLY);
@@ -21,7 +22,7 @@ int main(int argc, char** argv) {
     const pid_t child = vfork();
     if (child == 0) {
         if (chdir(argv[1]) != 0 || dup2(null_in, 0) < 0 || dup2(null_out, 1) < 0) _exit(127);
-        execl(argv[2], argv[2], static_cast<char*>(nullptr));
+        execv(argv[2], argv + 2);
         _exit(127);
     }
     if (child < 0) return 2;

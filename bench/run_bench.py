@@ -1,9 +1,11 @@
 #!/usr/bin/env python3
-"""Whole-run wall time of okrelt beside the FFTW pipeline and the plain
+"""Whole-run wall time of okrelt beside two FFTW pipelines and the plain
 transcription, measured side by side: the programs take turns, run after run,
 each in its own scratch folder with a copy of the work unit, standard input
-at its end. Prints medians, ratios to the FFTW pipeline and peak resident
-memory, and checks that okrelt's sound file equals the plain one."""
+at its end. Prints medians, ratios to the strongest FFTW pipeline (PATIENT
+plans from wisdom, complex-to-real inverse) and peak resident memory, and
+checks that okrelt's sound file equals the plain one. With --later-work-unit,
+okrelt also converts a later-format unit in the same turns."""
 
 import argparse
 import os
@@ -13,10 +15,10 @@ import subprocess
 import tempfile
 
 
-def run_once(measure, binary, folder):
-    result = subprocess.run([measure, folder, binary], capture_output=True, text=True)
+def run_once(measure, command, folder):
+    result = subprocess.run([measure, folder] + command, capture_output=True, text=True)
     if result.returncode != 0:
-        raise SystemExit(f"{binary} failed in {folder}")
+        raise SystemExit(f"{command[0]} failed in {folder}")
     seconds, kibibytes = result.stdout.split()
     return float(seconds), int(kibibytes)
 
@@ -25,30 +27,37 @@ def main():
     parser = argparse.ArgumentParser(description=__doc__)
     parser.add_argument("--measure", required=True, help="the measure-run helper")
     parser.add_argument("--okrelt", required=True)
-    parser.add_argument("--fftw", required=True)
+    parser.add_argument("--fftw", required=True, help="the FFTW_ESTIMATE pipeline")
+    parser.add_argument("--fftw-c2r", required=True, help="the FFTW_PATIENT complex-to-real pipeline")
+    parser.add_argument("--wisdom", required=True, help="the c2r pipeline's wisdom file, made beforehand")
     parser.add_argument("--plain", required=True)
     parser.add_argument("--work-unit", required=True)
+    parser.add_argument("--later-work-unit", help="a later-format unit of the same count")
     parser.add_argument("--runs", type=int, default=21)
     parser.add_argument("--plain-runs", type=int, default=5)
     args = parser.parse_args()
 
-    programs = [("okrelt", args.okrelt, args.runs), ("FFTW pipeline", args.fftw, args.runs),
-                ("plain transcription", args.plain, args.plain_runs)]
+    programs = [("okrelt", [args.okrelt], args.work_unit, args.runs),
+                ("FFTW ESTIMATE", [args.fftw], args.work_unit, args.runs),
+                ("FFTW PATIENT + c2r", [args.fftw_c2r, args.wisdom], args.work_unit, args.runs),
+                ("plain transcription", [args.plain], args.work_unit, args.plain_runs)]
+    if args.later_work_unit:
+        programs.insert(1, ("okrelt, later format", [args.okrelt], args.later_work_unit, args.runs))
     scratch = tempfile.mkdtemp(prefix="okrelt-bench-")
     try:
         folders = {}
-        for name, binary, _ in programs:
-            folder = os.path.join(scratch, name.split()[0])
+        for number, (name, command, unit, _) in enumerate(programs):
+            folder = os.path.join(scratch, str(number))
             os.mkdir(folder)
-            shutil.copy(args.work_unit, os.path.join(folder, "work_unit.sah"))
+            shutil.copy(unit, os.path.join(folder, "work_unit.sah"))
             folders[name] = folder
-            run_once(args.measure, binary, folder)  # warm-up: page cache, twiddle pages
-        times = {name: [] for name, _, _ in programs}
-        memory = {name: 0 for name, _, _ in programs}
+            run_once(args.measure, command, folder)  # warm-up: page cache, twiddle pages
+        times = {name: [] for name, _, _, _ in programs}
+        memory = {name: 0 for name, _, _, _ in programs}
         for turn in range(args.runs):
-            for name, binary, runs in programs:
+            for name, command, _, runs in programs:
                 if turn < runs:
-                    elapsed, rss = run_once(args.measure, binary, folders[name])
+                    elapsed, rss = run_once(args.measure, command, folders[name])
                     times[name].append(elapsed)
                     memory[name] = max(memory[name], rss)
 
@@ -56,12 +65,12 @@ def main():
                 open(os.path.join(folders["plain transcription"], "work_unit.wav"), "rb") as plain:
             identical = fast.read() == plain.read()
 
-        fftw_median = statistics.median(times["FFTW pipeline"])
+        strongest = statistics.median(times["FFTW PATIENT + c2r"])
         print(f"work unit: {args.work_unit}")
-        print(f"{'program':<22}{'runs':>6}{'median ms':>12}{'vs FFTW':>10}{'peak RSS MiB':>15}")
-        for name, _, _ in programs:
+        print(f"{'program':<22}{'runs':>6}{'median ms':>12}{'vs strongest':>14}{'peak RSS MiB':>15}")
+        for name, _, _, _ in programs:
             median = statistics.median(times[name])
-            print(f"{name:<22}{len(times[name]):>6}{median * 1000:>12.1f}{median / fftw_median:>10.2f}"
+            print(f"{name:<22}{len(times[name]):>6}{median * 1000:>12.1f}{median / strongest:>14.2f}"
                   f"{memory[name] / 1024:>15.1f}")
         print(f"okrelt's work_unit.wav equals the plain transcription's: {'yes' if identical else 'NO'}")
         if not identical:
