@@ -8,6 +8,7 @@
 #include <cstring>
 #include <string>
 
+#include "common/memory.h"
 #include "workunit/format.h"
 #include "workunit/reader_internal.h"
 
@@ -15,6 +16,7 @@ namespace okrelt {
 
 namespace {
 
+constexpr size_t PREFAULT_LIMIT = (size_t{1} << 20) + SPARE_SAMPLES;   // a usual unit's stream
 constexpr int LINE_BUFFER_SIZE = 100;   // one buffer shared by header and data reads
 constexpr int HEADER_READ_LIMIT = 66;   // at most 65 characters of text per header read
 constexpr int DATA_READ_LIMIT = 100;    // at most 99 characters of text per data read
@@ -242,6 +244,10 @@ int resize_streams(SampleStreams* streams, int32_t capacity) {
         (void)stream->release();
         stream->reset(static_cast<int8_t*>(memory));
         if (bytes > kept && kept != 0) std::memset(stream->get() + kept, 0, bytes - kept);
+        // The streams are filled front to back; a hostile count's untouched
+        // zero pages beyond a usual unit's size stay unallocated.
+        const size_t filled_soon = bytes < PREFAULT_LIMIT ? bytes : PREFAULT_LIMIT;
+        if (filled_soon > kept) prefault_pages(stream->get() + kept, filled_soon - kept);
     }
     streams->capacity = capacity;
     return 0;

@@ -1,0 +1,43 @@
+// Memory for the big arrays, laid out so that the kernel provides its pages
+// in a few steps instead of one page fault per 4 KiB page: page faults are
+// a large share of a run that lasts a few tens of milliseconds.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+#if defined(__linux__)
+#include <sys/mman.h>
+#endif
+
+namespace okrelt {
+
+constexpr size_t HUGE_PAGE_BYTES = size_t{2} << 20;   // x86-64's transparent huge page
+constexpr size_t SMALL_PAGE_BYTES = 4096;
+
+// Asks the kernel to back [memory, memory + bytes) with huge pages when it
+// first touches them; memory must be HUGE_PAGE_BYTES-aligned. Only a hint.
+inline void prefer_huge_pages(void* memory, size_t bytes) {
+#if defined(__linux__) && defined(MADV_HUGEPAGE)
+    (void)madvise(memory, bytes, MADV_HUGEPAGE);
+#else
+    (void)memory;
+    (void)bytes;
+#endif
+}
+
+// Has the kernel provide the writable pages within [memory, memory + bytes)
+// in one call, as if each had been written. Only a hint: older kernels
+// leave the pages to be faulted in one by one.
+inline void prefault_pages(void* memory, size_t bytes) {
+#if defined(__linux__) && defined(MADV_POPULATE_WRITE)
+    const uintptr_t first = (reinterpret_cast<uintptr_t>(memory) + SMALL_PAGE_BYTES - 1) & ~(SMALL_PAGE_BYTES - 1);
+    const uintptr_t end = (reinterpret_cast<uintptr_t>(memory) + bytes) & ~(SMALL_PAGE_BYTES - 1);
+    if (end > first) (void)madvise(reinterpret_cast<void*>(first), end - first, MADV_POPULATE_WRITE);
+#else
+    (void)memory;
+    (void)bytes;
+#endif
+}
+
+}  // namespace okrelt
