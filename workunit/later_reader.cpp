@@ -1,6 +1,7 @@
 // The later, XML-wrapped format's reader. The header is not strict XML (an
 // unquoted attribute, <name> and <sample_rate> more than once), so fields are
 // found as the first element of their name inside the section that owns them.
+#include <algorithm>
 #include <cerrno>
 #include <cmath>
 #include <cstdint>
@@ -280,33 +281,62 @@ int put_sample_byte(SampleSink* sink, int byte, bool silent) {
     return 0;
 }
 
-int put_raw_byte(SampleSink* sink, int byte) {
-    ++sink->raw_bytes;
-    if (sink->pending < 0) {
-        sink->pending = byte;
-        return 0;
+// Hands on whole pairs of raw bytes, each as its two sample bytes (the odd
+// raw byte first), and keeps an odd last byte for the next piece.
+int put_raw_bytes(SampleSink* sink, const uint8_t* raw, int n) {
+    SampleStreams* streams = sink->streams;
+    const int per_byte = sink->samples_per_byte;
+    int i = 0;
+    // While a pair cannot reach the count, whole pairs go straight from the
+    // table into room made once for the piece. A 4-bit byte's table entry
+    // ends in two zeros: copying all four writes silence where the next byte
+    // goes, or where silence is anyway, within the spare bytes.
+    const int64_t pair_samples = 2 * per_byte;
+    const int64_t whole = std::min<int64_t>(n / 2, (sink->declared_count - streams->count) / pair_samples);
+    if (whole > 0 && streams->count + whole * pair_samples > streams->capacity) {
+        const int64_t needed = streams->count + whole * pair_samples;
+        const int64_t doubled = std::max<int64_t>(needed, 2 * int64_t{streams->capacity});
+        if (resize_streams(streams, static_cast<int32_t>(std::min<int64_t>(doubled, sink->declared_count))) != 0) return 1;
     }
-    const int even = sink->pending;
-    sink->pending = -1;
-    if (put_sample_byte(sink, byte, false) != 0) return 1;
-    if (sink_full(*sink)) return 0;
-    return put_sample_byte(sink, even, false);
-}
-
-// Decodes whole groups of 4 characters until the count is reached. 0, or 1
-// after a message.
-int decode_groups(const char* text, int length, SampleSink* sink) {
-    for (int p = 0; p + CHARS_PER_GROUP <= length && !sink_full(*sink); p += CHARS_PER_GROUP) {
-        int v[CHARS_PER_GROUP];
-        for (int c = 0; c < CHARS_PER_GROUP; ++c) v[c] = static_cast<unsigned char>(text[p + c]) - LOWEST_DATA_CHAR;
-        const int bytes[BYTES_PER_GROUP] = {(v[0] | v[1] << BITS_PER_CHAR) & 0xff,
-                                            (v[1] >> 2 | v[2] << 4) & 0xff,
-                                            (v[2] >> 4 | v[3] << 2) & 0xff};
-        for (const int byte : bytes) {
-            if (put_raw_byte(sink, byte) != 0) return 1;
+    int8_t* in_phase = streams->in_phase.get();
+    int8_t* quadrature = streams->quadrature.get();
+    int32_t count = streams->count;
+    for (; i < 2 * whole; i += 2) {
+        for (const uint8_t byte : {raw[i + 1], raw[i]}) {
+            std::memcpy(in_phase + count, sink->table->bytes[byte].in_phase, MAX_SAMPLES_PER_BYTE);
+            std::memcpy(quadrature + count, sink->table->bytes[byte].quadrature, MAX_SAMPLES_PER_BYTE);
+            count += per_byte;
         }
     }
+    streams->count = count;
+    sink->real_samples += 2 * whole * per_byte;
+    // The pair that reaches the count, byte by byte.
+    for (; i + 1 < n && !sink_full(*sink); i += 2) {
+        if (put_sample_byte(sink, raw[i + 1], false) != 0) return 1;
+        if (!sink_full(*sink) && put_sample_byte(sink, raw[i], false) != 0) return 1;
+    }
+    if (i < n && !sink_full(*sink)) sink->pending = raw[i];
     return 0;
+}
+
+// Decodes whole groups of 4 characters, after any byte left from the last
+// piece. 0, or 1 after a message.
+int decode_groups(const char* text, int length, SampleSink* sink) {
+    uint8_t raw[DATA_PIECE_LIMIT / CHARS_PER_GROUP * BYTES_PER_GROUP + 1];
+    int n = 0;
+    if (sink->pending >= 0) {
+        raw[n++] = static_cast<uint8_t>(sink->pending);
+        sink->pending = -1;
+    }
+    for (int p = 0; p + CHARS_PER_GROUP <= length; p += CHARS_PER_GROUP) {
+        int v[CHARS_PER_GROUP];
+        for (int c = 0; c < CHARS_PER_GROUP; ++c) v[c] = static_cast<unsigned char>(text[p + c]) - LOWEST_DATA_CHAR;
+        raw[n++] = static_cast<uint8_t>(v[0] | v[1] << BITS_PER_CHAR);
+        raw[n++] = static_cast<uint8_t>(v[1] >> 2 | v[2] << 4);
+        raw[n++] = static_cast<uint8_t>(v[2] >> 4 | v[3] << 2);
+        sink->raw_bytes += BYTES_PER_GROUP;
+    }
+    return put_raw_bytes(sink, raw, n);
 }
 
 // Checks that every character of a data piece is " " to "_". 0, or 1 after
