@@ -43,6 +43,11 @@ int fft(int16_t direction, int m, double* re, double* im) {
     return 0;
 }
 
+int fft_forward_bit_reversed(int m, double* re, double* im) {
+    best_kernels()->forward_bit_reversed(m, re, im);
+    return 0;
+}
+
 int fft_using(FftIsa isa, int16_t direction, int m, double* re, double* im) {
     kernels_of(isa)->transform(direction, m, re, im);
     return 0;

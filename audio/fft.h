@@ -21,6 +21,11 @@ enum FftIsa { FFT_ISA_GENERIC = 0, FFT_ISA_SSE2 = 1, FFT_ISA_AVX2 = 2, FFT_ISA_A
 // unscaled. Larger m leaves the arrays untouched. Always returns 0.
 int fft(int16_t direction, int m, double* re, double* im);
 
+// The forward transform without its final permutation, for callers that
+// only look at the bins: bin k is left at index rev_m(k) (its m bits in
+// reverse order), with the same bits fft() gives it. Always returns 0.
+int fft_forward_bit_reversed(int m, double* re, double* im);
+
 // The same on a chosen code path, which must be available.
 int fft_using(FftIsa isa, int16_t direction, int m, double* re, double* im);
 

@@ -38,6 +38,8 @@ enum SampleSource { SAMPLES_AS_VALUES, SAMPLES_AS_LEVELS, FROM_ARRAYS };
 struct FftKernels {
     // The transform as fft() specifies it, for 0 <= m <= FFT_MAX_LOG2.
     void (*transform)(int16_t direction, int m, double* re, double* im);
+    // The forward transform with bin k left at rev_m(k), as fft.h says.
+    void (*forward_bit_reversed)(int m, double* re, double* im);
     // The fused block of block_transform.h; returns the RFI factor so far.
     int32_t (*fused_block)(const int8_t* in_phase, const int8_t* quadrature, const double* levels, double* re,
                            double* im);

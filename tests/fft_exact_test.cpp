@@ -162,6 +162,30 @@ TEST_P(EveryPath, FusedBlockMatchesTheStepsOneByOne) {
     }
 }
 
+TEST(FftExact, TheBitReversedForwardTransformOnlyLeavesOutThePermutation) {
+    std::mt19937_64 random(5);
+    for (const int m : {0, 1, 3, 10, 16, okrelt::FFT_MAX_LOG2}) {
+        const size_t n = size_t{1} << m;
+        const std::vector<double> re = random_values(n, &random);
+        const std::vector<double> im = random_values(n, &random);
+        std::vector<double> want_re = re;
+        std::vector<double> want_im = im;
+        okrelt::fft(okrelt::FFT_FORWARD, m, want_re.data(), want_im.data());
+        std::vector<double> got_re = re;
+        std::vector<double> got_im = im;
+        okrelt::fft_forward_bit_reversed(m, got_re.data(), got_im.data());
+        std::vector<double> placed_re(n);
+        std::vector<double> placed_im(n);
+        for (size_t k = 0; k < n; ++k) {
+            size_t reversed = 0;
+            for (int b = 0; b < m; ++b) reversed |= ((k >> b) & 1u) << (m - 1 - b);
+            placed_re[k] = got_re[reversed];
+            placed_im[k] = got_im[reversed];
+        }
+        EXPECT_TRUE(same_bits(placed_re, want_re) && same_bits(placed_im, want_im)) << "m=" << m;
+    }
+}
+
 INSTANTIATE_TEST_SUITE_P(Paths, EveryPath,
                          testing::Values(okrelt::FFT_ISA_GENERIC, okrelt::FFT_ISA_SSE2, okrelt::FFT_ISA_AVX2,
                                          okrelt::FFT_ISA_AVX512),

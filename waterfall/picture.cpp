@@ -15,6 +15,8 @@
 #include <vector>
 
 #include "common/block_sizes.h"
+#include "common/memory.h"
+#include "common/stdio_file.h"
 #include "report/rfi.h"
 #include "waterfall/colour_map.h"
 
@@ -31,8 +33,8 @@ constexpr double BAR_GAP = 18.0;          // between the plot and the colour bar
 constexpr double BAR_WIDTH = 18.0;
 constexpr double RING_RADIUS = 16.0;
 constexpr double HZ_PER_MHZ = 1.0e6;
-constexpr double DB_PER_DECADE = 10.0;
-constexpr double SMALLEST_POWER = 1.0e-30;   // keeps the logarithm of silence finite
+constexpr double DB_PER_OCTAVE = 3.0102999566398120;   // 10 log10(2)
+constexpr int WHITE_BYTE = 0xff;             // every channel full: white
 constexpr double MIN_DB_RANGE = 1.0;         // a flat picture still gets a scale
 constexpr int PNG_COMPRESSION_LEVEL = 1;     // zlib's fastest: noise hardly compresses anyway
 
@@ -64,60 +66,32 @@ void draw_text(cairo_t* cr, double x, double y, const std::string& text, double 
     cairo_show_text(cr, text.c_str());
 }
 
-// A colour of the map for a fraction from 0 to 1.
-void set_map_colour(cairo_t* cr, double fraction) {
-    const int index = std::clamp(static_cast<int>(fraction * (COLOUR_MAP_SIZE - 1) + 0.5), 0, COLOUR_MAP_SIZE - 1);
-    cairo_set_source_rgb(cr, VIRIDIS[index][0], VIRIDIS[index][1], VIRIDIS[index][2]);
-}
-
-// The median of the cells' powers, to within a 128th of an octave: the bit
-// patterns of positive floats sort as their values, so a histogram of their
-// top 16 bits finds the median in one pass.
-double median_power(const std::vector<float>& power) {
-    constexpr int BUCKET_SHIFT = 16;
-    std::vector<uint32_t> histogram(size_t{1} << (32 - BUCKET_SHIFT), 0);
-    for (const float value : power) {
-        uint32_t bits = 0;
-        std::memcpy(&bits, &value, sizeof bits);
-        ++histogram[bits >> BUCKET_SHIFT];
-    }
-    size_t seen = 0;
-    for (size_t bucket = 0; bucket < histogram.size(); ++bucket) {
-        seen += histogram[bucket];
-        if (seen * 2 >= power.size()) {
-            const uint32_t bits = static_cast<uint32_t>(bucket) << BUCKET_SHIFT | (uint32_t{1} << (BUCKET_SHIFT - 1));
-            float value = 0.0f;
-            std::memcpy(&value, &bits, sizeof value);
-            return value;
-        }
-    }
-    return 0.0;
+// Entry index of the colour map as a pixel of an RGB24 surface.
+uint32_t map_colour(int index) {
+    const auto channel = [index](int c) { return static_cast<uint32_t>(VIRIDIS[index][c] * 255.0f + 0.5f); };
+    return channel(0) << 16 | channel(1) << 8 | channel(2);
 }
 
 // Paints the cells into the plot area of the picture's pixels, each pixel
-// taking the cell under its centre, coloured from floor_power (the map's
-// lowest colour) to floor_power plus range_db (its highest).
-void paint_cells(cairo_surface_t* picture, const Spectrogram& spectrogram, double floor_power, double range_db) {
+// taking the cell under its centre, coloured from the floor (the map's lowest
+// colour) to range_db above it (its highest).
+void paint_cells(cairo_surface_t* picture, const Spectrogram& spectrogram, double range_db) {
     cairo_surface_flush(picture);
     unsigned char* data = cairo_image_surface_get_data(picture);
     const int stride = cairo_image_surface_get_stride(picture);
     uint32_t colours[COLOUR_MAP_SIZE];
-    for (int i = 0; i < COLOUR_MAP_SIZE; ++i) {
-        const auto channel = [i](int c) { return static_cast<uint32_t>(VIRIDIS[i][c] * 255.0f + 0.5f); };
-        colours[i] = channel(0) << 16 | channel(1) << 8 | channel(2);
-    }
-    // log2 instead of log10: the scale folds the conversion in.
-    const float scale = static_cast<float>((COLOUR_MAP_SIZE - 1) * DB_PER_DECADE * std::log10(2.0) / range_db);
-    const float offset = static_cast<float>(std::log2(floor_power)) * scale - 0.5f;
+    for (int i = 0; i < COLOUR_MAP_SIZE; ++i) colours[i] = map_colour(i);
+    // Levels are base-2 logarithms: the scale folds in the change to dB.
+    const float scale = static_cast<float>((COLOUR_MAP_SIZE - 1) * DB_PER_OCTAVE / range_db);
+    const float offset = spectrogram.floor_level * scale - 0.5f;
     std::vector<int> cell_of_x(PLOT_WIDTH);
     for (int x = 0; x < PLOT_WIDTH; ++x) cell_of_x[x] = static_cast<int>(static_cast<long>(x) * spectrogram.columns / PLOT_WIDTH);
     for (int y = 0; y < PLOT_HEIGHT; ++y) {
         const long row = static_cast<long>(y) * spectrogram.rows / PLOT_HEIGHT;
-        const float* cells = &spectrogram.power[static_cast<size_t>(row) * static_cast<size_t>(spectrogram.columns)];
+        const float* cells = &spectrogram.level[static_cast<size_t>(row) * static_cast<size_t>(spectrogram.columns)];
         auto* line = reinterpret_cast<uint32_t*>(data + static_cast<long>(PLOT_TOP + y) * stride) + PLOT_LEFT;
         for (int x = 0; x < PLOT_WIDTH; ++x) {
-            const float power = std::max(cells[cell_of_x[x]], static_cast<float>(SMALLEST_POWER));
-            const float index = std::log2(power) * scale - offset;
+            const float index = cells[cell_of_x[x]] * scale - offset;
             line[x] = colours[std::clamp(static_cast<int>(index), 0, COLOUR_MAP_SIZE - 1)];
         }
     }
@@ -201,13 +175,23 @@ void draw_title(cairo_t* cr, const WorkUnitInfo& info, const Spectrogram& spectr
     draw_text(cr, PLOT_LEFT, 62, details, 0.0, 0.0);
 }
 
+// The colour bar's colours, written into the picture's pixels like the plot's.
+void paint_colour_bar(cairo_surface_t* picture) {
+    cairo_surface_flush(picture);
+    unsigned char* data = cairo_image_surface_get_data(picture);
+    const int stride = cairo_image_surface_get_stride(picture);
+    const int left = static_cast<int>(PLOT_LEFT + PLOT_WIDTH + BAR_GAP);
+    for (int y = 0; y < PLOT_HEIGHT; ++y) {
+        const double fraction = 1.0 - static_cast<double>(y) / (PLOT_HEIGHT - 1);
+        const int index = std::clamp(static_cast<int>(fraction * (COLOUR_MAP_SIZE - 1) + 0.5), 0, COLOUR_MAP_SIZE - 1);
+        auto* line = reinterpret_cast<uint32_t*>(data + static_cast<long>(PLOT_TOP + y) * stride);
+        for (int x = left; x < left + static_cast<int>(BAR_WIDTH); ++x) line[x] = map_colour(index);
+    }
+    cairo_surface_mark_dirty(picture);
+}
+
 void draw_colour_bar(cairo_t* cr, double range_db) {
     const double left = PLOT_LEFT + PLOT_WIDTH + BAR_GAP;
-    for (int y = 0; y < PLOT_HEIGHT; ++y) {
-        set_map_colour(cr, 1.0 - static_cast<double>(y) / (PLOT_HEIGHT - 1));
-        cairo_rectangle(cr, left, PLOT_TOP + y, BAR_WIDTH, 1);
-        cairo_fill(cr);
-    }
     cairo_set_source_rgb(cr, 0, 0, 0);
     cairo_set_line_width(cr, 1.0);
     cairo_rectangle(cr, left - 0.5, PLOT_TOP - 0.5, BAR_WIDTH + 1, PLOT_HEIGHT + 1);
@@ -339,32 +323,79 @@ int write_png(cairo_surface_t* surface, const char* path) {
     return 0;
 }
 
+// dB from the spectrogram's floor to its top, at least MIN_DB_RANGE.
+double range_of(const Spectrogram& spectrogram) {
+    return std::max(DB_PER_OCTAVE * static_cast<double>(spectrogram.top_level - spectrogram.floor_level), MIN_DB_RANGE);
+}
+
+Axes axes_of(const Spectrogram& spectrogram, const WorkUnitInfo& info) {
+    return Axes{info.subband_rate, static_cast<double>(spectrogram.transforms) * spectrogram.fft_size / info.subband_rate};
+}
+
 }  // namespace
 
-int draw_waterfall(const Spectrogram& spectrogram, const std::vector<BlockPeak>& peaks, const WorkUnitInfo& info,
-                   const char* path) {
-    const double floor_power = std::max(median_power(spectrogram.power), SMALLEST_POWER);
-    const double top_power = *std::max_element(spectrogram.power.begin(), spectrogram.power.end());
-    const double range_db = std::max(DB_PER_DECADE * std::log10(top_power / floor_power), MIN_DB_RANGE);
+Canvas prepare_canvas() {
+    Canvas canvas;
+    canvas.stride = cairo_format_stride_for_width(CAIRO_FORMAT_RGB24, PICTURE_WIDTH);
+    const size_t bytes = static_cast<size_t>(canvas.stride) * PICTURE_HEIGHT;
+    // Huge pages: a few page faults instead of thirteen hundred.
+    const size_t whole_pages = (bytes + HUGE_PAGE_BYTES - 1) / HUGE_PAGE_BYTES * HUGE_PAGE_BYTES;
+    canvas.pixels.reset(static_cast<unsigned char*>(std::aligned_alloc(HUGE_PAGE_BYTES, whole_pages)));
+    if (!canvas.pixels) return canvas;
+    prefer_huge_pages(canvas.pixels.get(), whole_pages);
+    // White around the plot; the cells cover the plot itself.
+    unsigned char* pixels = canvas.pixels.get();
+    const size_t stride = static_cast<size_t>(canvas.stride);
+    std::memset(pixels, WHITE_BYTE, stride * PLOT_TOP);
+    std::memset(pixels + stride * (PLOT_TOP + PLOT_HEIGHT), WHITE_BYTE, bytes - stride * (PLOT_TOP + PLOT_HEIGHT));
+    for (size_t y = PLOT_TOP; y < PLOT_TOP + PLOT_HEIGHT; ++y) {
+        std::memset(pixels + y * stride, WHITE_BYTE, PLOT_LEFT * sizeof(uint32_t));
+        std::memset(pixels + y * stride + (PLOT_LEFT + PLOT_WIDTH) * sizeof(uint32_t), WHITE_BYTE,
+                    stride - (PLOT_LEFT + PLOT_WIDTH) * sizeof(uint32_t));
+    }
+    // Loading the fonts: fontconfig's start-up is a good share of a picture.
+    Surface scratch(cairo_image_surface_create(CAIRO_FORMAT_RGB24, 1, 1));
+    Context cr(cairo_create(scratch.get()));
+    for (const cairo_font_weight_t weight : {CAIRO_FONT_WEIGHT_NORMAL, CAIRO_FONT_WEIGHT_BOLD}) {
+        cairo_select_font_face(cr.get(), FONT, CAIRO_FONT_SLANT_NORMAL, weight);
+        cairo_set_font_size(cr.get(), TEXT_SIZE);
+        cairo_text_extents_t extents;
+        cairo_text_extents(cr.get(), "0123456789 dB Hz", &extents);
+    }
+    return canvas;
+}
 
-    Surface picture(cairo_image_surface_create(CAIRO_FORMAT_RGB24, PICTURE_WIDTH, PICTURE_HEIGHT));
+void draw_spectrogram(Canvas* canvas, const Spectrogram& spectrogram, const WorkUnitInfo& info) {
+    if (!canvas->pixels) return;
+    Surface picture(cairo_image_surface_create_for_data(canvas->pixels.get(), CAIRO_FORMAT_RGB24, PICTURE_WIDTH,
+                                                        PICTURE_HEIGHT, canvas->stride));
     Context cr(cairo_create(picture.get()));
-    cairo_set_source_rgb(cr.get(), 1, 1, 1);
-    cairo_paint(cr.get());
-    paint_cells(picture.get(), spectrogram, floor_power, range_db);
-
-    const Axes axes{info.subband_rate,
-                    static_cast<double>(spectrogram.transforms) * spectrogram.fft_size / info.subband_rate};
+    const double range_db = range_of(spectrogram);
+    paint_cells(picture.get(), spectrogram, range_db);
+    paint_colour_bar(picture.get());
     draw_title(cr.get(), info, spectrogram);
     cairo_select_font_face(cr.get(), FONT, CAIRO_FONT_SLANT_NORMAL, CAIRO_FONT_WEIGHT_NORMAL);
-    draw_axes(cr.get(), axes, info);
+    draw_axes(cr.get(), axes_of(spectrogram, info), info);
     draw_colour_bar(cr.get(), range_db);
-    if (!peaks.empty()) draw_ring(cr.get(), axes, peaks.front());
-
     cairo_surface_flush(picture.get());
-    if (cairo_status(cr.get()) != CAIRO_STATUS_SUCCESS) {
+    canvas->status = cairo_status(cr.get());
+}
+
+int finish_waterfall(Canvas* canvas, const Spectrogram& spectrogram, const std::vector<BlockPeak>& peaks,
+                     const WorkUnitInfo& info, const char* path) {
+    if (!canvas->pixels) {
+        report_write_error(path, ENOMEM);
+        return 1;
+    }
+    Surface picture(cairo_image_surface_create_for_data(canvas->pixels.get(), CAIRO_FORMAT_RGB24, PICTURE_WIDTH,
+                                                        PICTURE_HEIGHT, canvas->stride));
+    Context cr(cairo_create(picture.get()));
+    if (!peaks.empty()) draw_ring(cr.get(), axes_of(spectrogram, info), peaks.front());
+    cairo_surface_flush(picture.get());
+    const cairo_status_t status = canvas->status != CAIRO_STATUS_SUCCESS ? canvas->status : cairo_status(cr.get());
+    if (status != CAIRO_STATUS_SUCCESS) {
         std::fflush(stdout);
-        std::fprintf(stderr, "okrelt-waterfall: cannot draw: %s\n", cairo_status_to_string(cairo_status(cr.get())));
+        std::fprintf(stderr, "okrelt-waterfall: cannot draw: %s\n", cairo_status_to_string(status));
         return 1;
     }
     return write_png(picture.get(), path);

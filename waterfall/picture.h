@@ -6,9 +6,13 @@
 // dB above the floor, and a ring on the RFI factor's peak.
 #pragma once
 
+#include <cairo.h>
+
 #include <cstdint>
+#include <memory>
 #include <vector>
 
+#include "common/stdio_file.h"
 #include "waterfall/waterfall.h"
 #include "workunit/reader.h"
 
@@ -21,10 +25,27 @@ constexpr int PLOT_TOP = 130;
 constexpr int PLOT_WIDTH = 1024;
 constexpr int PLOT_HEIGHT = 896;
 
-// Draws the picture and writes it as PNG to path: through a temporary file
-// beside it that is renamed into place, so that a failure leaves no partial
-// picture. 0, or 1 after printing why on standard error.
-[[nodiscard]] int draw_waterfall(const Spectrogram& spectrogram, const std::vector<BlockPeak>& peaks,
-                                 const WorkUnitInfo& info, const char* path);
+// The picture's pixels (cairo's RGB24 layout), white around the plot.
+struct Canvas {
+    std::unique_ptr<unsigned char[], FreeDeleter> pixels;   // null if memory ran out
+    int stride = 0;                                         // bytes per row
+    cairo_status_t status = CAIRO_STATUS_SUCCESS;           // of the drawing so far
+};
+
+// Makes the blank picture and has cairo load its fonts: both take a good
+// share of a picture's time and can run beside the analysis, on another
+// thread while nothing else draws.
+Canvas prepare_canvas();
+
+// Draws everything but the RFI peak's ring on the canvas: the spectrogram,
+// axes, title and colour bar. Needs no peaks, so it can run beside their search.
+void draw_spectrogram(Canvas* canvas, const Spectrogram& spectrogram, const WorkUnitInfo& info);
+
+// Rings the RFI factor's peak (the first of peaks) and writes the picture as
+// PNG to path: through a temporary file beside it that is renamed into place,
+// so that a failure leaves no partial picture. 0, or 1 after printing why on
+// standard error.
+[[nodiscard]] int finish_waterfall(Canvas* canvas, const Spectrogram& spectrogram, const std::vector<BlockPeak>& peaks,
+                                   const WorkUnitInfo& info, const char* path);
 
 }  // namespace okrelt

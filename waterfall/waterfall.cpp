@@ -3,10 +3,12 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
+#include <cstring>
 #include <vector>
 
 #include "audio/fft.h"
 #include "common/block_sizes.h"
+#include "common/memory.h"
 #include "report/rfi.h"
 
 namespace okrelt {
@@ -15,7 +17,9 @@ namespace {
 
 constexpr double TWO_PI = 6.283185307179586476925286766559;
 constexpr int CANDIDATES_PER_PEAK = 64;
-constexpr double HZ_PER_MHZ = 1.0e6;   // strongest bins looked at per wanted peak and block
+constexpr double HZ_PER_MHZ = 1.0e6;
+constexpr float SMALLEST_POWER = 1.0e-30f;   // keeps the logarithm of silence finite
+constexpr double NEAR_TOP = 1.0e-9;   // relative: far wider than hypot's few units in the last place   // strongest bins looked at per wanted peak and block
 
 // The transform's input value of sample k of one stream.
 double value_of(const SampleStreams& streams, const int8_t* stream, long k) {
@@ -37,30 +41,99 @@ bool near_bins(long a, long b) {
 
 double magnitude_of(double re, double im) { return std::hypot(PEAK_SCALE * re, PEAK_SCALE * im); }
 
-// Working space for add_block_candidates, kept from block to block.
+// A zero-filled vector whose pages the kernel provides in one call.
+template <class T>
+std::vector<T> prefaulted_vector(size_t n) {
+    std::vector<T> values;
+    values.reserve(n);
+    prefault_pages(values.data(), n * sizeof(T));
+    values.resize(n);
+    return values;
+}
+
+// Working space for add_block_candidates, kept from block to block, and the
+// bin at each position of a block spectrum left in bit-reversed order.
 struct CandidateScratch {
-    std::vector<double> square = std::vector<double>(static_cast<size_t>(BLOCK_SAMPLES));
-    std::vector<int32_t> order = std::vector<int32_t>(static_cast<size_t>(BLOCK_SAMPLES));
+    std::vector<double> square = prefaulted_vector<double>(BLOCK_SAMPLES);
+    std::vector<int32_t> order;
+    std::vector<int32_t> bin_at = prefaulted_vector<int32_t>(BLOCK_SAMPLES);
+    CandidateScratch() {
+        for (int32_t position = 0; position < BLOCK_SAMPLES; ++position) {
+            int32_t bin = 0;
+            for (int b = 0; b < BLOCK_LOG2; ++b) bin |= ((position >> b) & 1) << (BLOCK_LOG2 - 1 - b);
+            bin_at[position] = bin;
+        }
+    }
 };
 
 // The block's candidates: its strongest bins by squared magnitude, each
-// farther than the neighbourhood from every stronger one taken.
+// farther than the neighbourhood from every stronger one taken. re and im
+// hold the block's spectrum in bit-reversed order.
 void add_block_candidates(const std::vector<double>& re, const std::vector<double>& im, int32_t block, int wanted,
                           CandidateScratch* scratch, std::vector<BlockPeak>* peaks) {
     std::vector<double>& square = scratch->square;
     std::vector<int32_t>& order = scratch->order;
     for (size_t k = 0; k < re.size(); ++k) square[k] = re[k] * re[k] + im[k] * im[k];
-    for (size_t k = 0; k < order.size(); ++k) order[k] = static_cast<int32_t>(k);
-    const size_t shortlist = std::min(order.size(), static_cast<size_t>(wanted) * CANDIDATES_PER_PEAK);
-    const auto stronger = [&square](int32_t a, int32_t b) { return square[a] > square[b]; };
-    std::partial_sort(order.begin(), order.begin() + static_cast<long>(shortlist), order.end(), stronger);
+    // The shortlist: the strongest positions, kept in a heap whose top is
+    // the weakest of them, so that most positions cost one comparison.
+    const size_t wanted_positions = std::min(square.size(), static_cast<size_t>(wanted) * CANDIDATES_PER_PEAK);
+    const auto weaker_on_top = [&square](int32_t a, int32_t b) { return square[a] > square[b]; };
+    order.clear();
+    for (size_t k = 0; k < square.size(); ++k) {
+        const int32_t position = static_cast<int32_t>(k);
+        if (order.size() < wanted_positions) {
+            order.push_back(position);
+            std::push_heap(order.begin(), order.end(), weaker_on_top);
+        } else if (square[k] > square[order.front()]) {
+            std::pop_heap(order.begin(), order.end(), weaker_on_top);
+            order.back() = position;
+            std::push_heap(order.begin(), order.end(), weaker_on_top);
+        }
+    }
+    std::sort(order.begin(), order.end(), weaker_on_top);
     std::vector<int32_t> taken;
-    for (size_t i = 0; i < shortlist && taken.size() < static_cast<size_t>(wanted); ++i) {
-        const int32_t bin = order[i];
+    for (size_t i = 0; i < order.size() && taken.size() < static_cast<size_t>(wanted); ++i) {
+        const int32_t position = order[i];
+        const int32_t bin = scratch->bin_at[position];
         if (std::any_of(taken.begin(), taken.end(), [bin](int32_t other) { return near_bins(bin, other); })) continue;
         taken.push_back(bin);
-        peaks->push_back({block, bin, magnitude_of(re[bin], im[bin])});
+        peaks->push_back({block, bin, magnitude_of(re[position], im[position])});
     }
+}
+
+// The median of the cells' powers, to within a 128th of an octave: the bit
+// patterns of positive floats sort as their values, so a histogram of their
+// top 16 bits finds the median in one pass.
+float median_power(const float* power, size_t count) {
+    constexpr int BUCKET_SHIFT = 16;
+    std::vector<uint32_t> histogram(size_t{1} << (32 - BUCKET_SHIFT), 0);
+    for (size_t i = 0; i < count; ++i) {
+        uint32_t bits = 0;
+        std::memcpy(&bits, &power[i], sizeof bits);
+        ++histogram[bits >> BUCKET_SHIFT];
+    }
+    size_t seen = 0;
+    for (size_t bucket = 0; bucket < histogram.size(); ++bucket) {
+        seen += histogram[bucket];
+        if (seen * 2 >= count) {
+            const uint32_t bits = static_cast<uint32_t>(bucket) << BUCKET_SHIFT | (uint32_t{1} << (BUCKET_SHIFT - 1));
+            float value = 0.0f;
+            std::memcpy(&value, &bits, sizeof value);
+            return value;
+        }
+    }
+    return 0.0f;
+}
+
+// Turns the cells' powers into levels, and finds the floor and the top.
+void set_levels(Spectrogram* spectrogram) {
+    float* cells = spectrogram->level.get();
+    const size_t count = spectrogram->cells();
+    const float floor_power = std::max(median_power(cells, count), SMALLEST_POWER);
+    const float top_power = std::max(*std::max_element(cells, cells + count), floor_power);
+    for (size_t i = 0; i < count; ++i) cells[i] = std::log2(std::max(cells[i], SMALLEST_POWER));
+    spectrogram->floor_level = std::log2(floor_power);
+    spectrogram->top_level = std::log2(top_power);
 }
 
 }  // namespace
@@ -75,35 +148,51 @@ Spectrogram make_spectrogram(const SampleStreams& streams, int fft_size, int max
     spectrogram.transforms = streams.count / fft_size;
     spectrogram.columns = std::min(fft_size, max_columns);
     spectrogram.rows = std::min(spectrogram.transforms, max_rows);
-    spectrogram.power.assign(static_cast<size_t>(spectrogram.rows) * static_cast<size_t>(spectrogram.columns), 0.0f);
+    // Every cell is written by the first transform of its row: no zero fill.
+    spectrogram.level.reset(new float[spectrogram.cells()]);
+    prefault_pages(spectrogram.level.get(), spectrogram.cells() * sizeof(float));
     const int m = log2_of(fft_size);
     std::vector<double> window(static_cast<size_t>(fft_size));
     for (int j = 0; j < fft_size; ++j) window[j] = 0.5 - 0.5 * std::cos(TWO_PI * j / fft_size);
-    // Bin k's column, negative frequencies (the upper half of the bins) first.
+    // The column of the bin at each position of a transform left in
+    // bit-reversed order, negative frequencies (the upper half of the bins)
+    // first.
     std::vector<int> column_of(static_cast<size_t>(fft_size));
-    for (long k = 0; k < fft_size; ++k) column_of[k] = static_cast<int>((k + fft_size / 2) % fft_size * spectrogram.columns / fft_size);
+    for (long position = 0; position < fft_size; ++position) {
+        long bin = 0;
+        for (int b = 0; b < m; ++b) bin |= ((position >> b) & 1L) << (m - 1 - b);
+        column_of[position] = static_cast<int>((bin + fft_size / 2) % fft_size * spectrogram.columns / fft_size);
+    }
     std::vector<double> re(static_cast<size_t>(fft_size));
     std::vector<double> im(static_cast<size_t>(fft_size));
+    std::vector<float> reduced(static_cast<size_t>(spectrogram.columns));
+    long filled_row = -1;
     for (int transform = 0; transform < spectrogram.transforms; ++transform) {
         const long first = static_cast<long>(transform) * fft_size;
         for (int j = 0; j < fft_size; ++j) {
             re[j] = window[j] * value_of(streams, streams.in_phase.get(), first + j);
             im[j] = window[j] * value_of(streams, streams.quadrature.get(), first + j);
         }
-        (void)fft(FFT_FORWARD, m, re.data(), im.data());
-        const long row = static_cast<long>(transform) * spectrogram.rows / spectrogram.transforms;
-        float* cells = &spectrogram.power[static_cast<size_t>(row) * static_cast<size_t>(spectrogram.columns)];
+        (void)fft_forward_bit_reversed(m, re.data(), im.data());
+        std::fill(reduced.begin(), reduced.end(), 0.0f);
         for (int k = 0; k < fft_size; ++k) {
-            float& cell = cells[column_of[k]];
+            float& cell = reduced[column_of[k]];
             cell = std::max(cell, static_cast<float>(re[k] * re[k] + im[k] * im[k]));
         }
+        const long row = static_cast<long>(transform) * spectrogram.rows / spectrogram.transforms;
+        float* cells = &spectrogram.level[static_cast<size_t>(row) * static_cast<size_t>(spectrogram.columns)];
+        for (int column = 0; column < spectrogram.columns; ++column) {
+            cells[column] = row == filled_row ? std::max(cells[column], reduced[column]) : reduced[column];
+        }
+        filled_row = row;
     }
+    set_levels(&spectrogram);
     return spectrogram;
 }
 
 std::vector<BlockPeak> find_block_peaks(const SampleStreams& streams, int wanted) {
-    std::vector<double> re(static_cast<size_t>(BLOCK_SAMPLES));
-    std::vector<double> im(static_cast<size_t>(BLOCK_SAMPLES));
+    std::vector<double> re = prefaulted_vector<double>(BLOCK_SAMPLES);
+    std::vector<double> im = prefaulted_vector<double>(BLOCK_SAMPLES);
     std::vector<BlockPeak> candidates;
     CandidateScratch scratch;
     BlockPeak best;
@@ -115,14 +204,19 @@ std::vector<BlockPeak> find_block_peaks(const SampleStreams& streams, int wanted
             im[j] = value_of(streams, streams.quadrature.get(), first + j);
         }
         // The same forward transform as the converter's, so the same bins and
-        // the same running peak.
-        (void)fft(FFT_FORWARD, BLOCK_LOG2, re.data(), im.data());
+        // the same running peak; the bins' order does not matter to either.
+        (void)fft_forward_bit_reversed(BLOCK_LOG2, re.data(), im.data());
         const double before = peak_magnitude;
         (void)measure_block_peak(re.data(), im.data());
         if (peak_magnitude > before || !found) {
-            for (int32_t k = 0; k < BLOCK_SAMPLES; ++k) {
-                if (magnitude_of(re[k], im[k]) == peak_magnitude) {
-                    best = {block, k, peak_magnitude};
+            // hypot and the square root of the square agree to a few units in
+            // the last place: only near-top squares can be the peak's bin.
+            const double scaled = peak_magnitude / PEAK_SCALE;
+            const double near_top = scaled * scaled * (1.0 - NEAR_TOP);
+            for (int32_t position = 0; position < BLOCK_SAMPLES; ++position) {
+                if (re[position] * re[position] + im[position] * im[position] < near_top) continue;
+                if (magnitude_of(re[position], im[position]) == peak_magnitude) {
+                    best = {block, scratch.bin_at[position], peak_magnitude};
                     found = true;
                     break;
                 }

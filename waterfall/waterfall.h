@@ -3,7 +3,9 @@
 // 65536-point block spectra, the first being the RFI factor's own.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <vector>
 
 #include "workunit/reader.h"
@@ -19,15 +21,19 @@ constexpr int PEAK_NEIGHBOURHOOD_BINS = 256;   // of a block spectrum: one peak 
 
 // Power of consecutive Hann-windowed transforms of fft_size samples, on a
 // grid of at most the columns and rows asked for: a cell keeps the strongest
-// power of the bins and transforms it covers. Time runs down the rows;
-// frequency across the columns from the most negative to the most positive,
-// 0 Hz at the middle.
+// power of the bins and transforms it covers, as its base-2 logarithm (its
+// level). Time runs down the rows; frequency across the columns from the
+// most negative to the most positive, 0 Hz at the middle.
 struct Spectrogram {
     int fft_size = 0;
     int transforms = 0;         // whole transforms in the unit
     int columns = 0;            // min(fft_size, columns asked for)
     int rows = 0;               // min(transforms, rows asked for)
-    std::vector<float> power;   // rows * columns cells, row by row
+    std::unique_ptr<float[]> level;   // rows * columns cells, row by row
+    float floor_level = 0.0f;   // the noise floor: the median cell's level
+    float top_level = 0.0f;     // the strongest cell's level
+
+    size_t cells() const { return static_cast<size_t>(rows) * static_cast<size_t>(columns); }
 };
 
 // One peak of a block spectrum. bin is the transform's (0 .. BLOCK_SAMPLES - 1,
