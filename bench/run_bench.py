@@ -5,7 +5,8 @@ each in its own scratch folder with a copy of the work unit, standard input
 at its end. Prints medians, ratios to the strongest FFTW pipeline (PATIENT
 plans from wisdom, complex-to-real inverse) and peak resident memory, and
 checks that okrelt's sound file equals the plain one. With --later-work-unit,
-okrelt also converts a later-format unit in the same turns."""
+okrelt also converts a later-format unit in the same turns; with --waterfall,
+okrelt-waterfall draws the work unit's picture in them too."""
 
 import argparse
 import os
@@ -33,6 +34,7 @@ def main():
     parser.add_argument("--plain", required=True)
     parser.add_argument("--work-unit", required=True)
     parser.add_argument("--later-work-unit", help="a later-format unit of the same count")
+    parser.add_argument("--waterfall", help="okrelt-waterfall, timed beside okrelt")
     parser.add_argument("--runs", type=int, default=21)
     parser.add_argument("--plain-runs", type=int, default=5)
     args = parser.parse_args()
@@ -43,6 +45,8 @@ def main():
                 ("plain transcription", [args.plain], args.work_unit, args.plain_runs)]
     if args.later_work_unit:
         programs.insert(1, ("okrelt, later format", [args.okrelt], args.later_work_unit, args.runs))
+    if args.waterfall:
+        programs.append(("okrelt-waterfall", [args.waterfall], args.work_unit, args.runs))
     scratch = tempfile.mkdtemp(prefix="okrelt-bench-")
     try:
         folders = {}
@@ -72,6 +76,9 @@ def main():
             median = statistics.median(times[name])
             print(f"{name:<22}{len(times[name]):>6}{median * 1000:>12.1f}{median / strongest:>14.2f}"
                   f"{memory[name] / 1024:>15.1f}")
+        if args.waterfall:
+            ratio = statistics.median(times["okrelt-waterfall"]) / statistics.median(times["okrelt"])
+            print(f"okrelt-waterfall / okrelt: {ratio:.2f}")
         print(f"okrelt's work_unit.wav equals the plain transcription's: {'yes' if identical else 'NO'}")
         if not identical:
             raise SystemExit(1)
