@@ -4,6 +4,9 @@
 
 #include <cstdio>
 
+#include "audio/converter.h"
+#include "audio/wav_header.h"
+#include "common/stdio_file.h"
 #include "workunit/reader.h"
 
 namespace okrelt_bench {
@@ -19,6 +22,29 @@ namespace okrelt_bench {
 // The transform's input value of a stored sample.
 inline double sample_value(const okrelt::SampleStreams& streams, int8_t stored) {
     return streams.levels == nullptr ? stored : streams.levels[stored & okrelt::LEVEL_INDEX_MASK];
+}
+
+// The FFTW pipelines' start: the unit read (whole blocks only) and
+// "work_unit.wav" created with its header. 0 on success.
+[[nodiscard]] inline int start_conversion(okrelt::SampleStreams* streams, okrelt::WorkUnitInfo* info,
+                                          okrelt::FileHandle* out) {
+    if (read_current_work_unit(streams, info) != 0) return 1;
+    if (streams->count < okrelt::BLOCK_SAMPLES || streams->count % okrelt::BLOCK_SAMPLES != 0) return 1;
+    out->reset(std::fopen(okrelt::SOUND_FILE_NAME, "wb"));
+    if (!*out) return 1;
+    okrelt::write_wav_header(out->get(), 2u * static_cast<uint32_t>(streams->count), info->sound_rate);
+    return 0;
+}
+
+// Block b's samples as complex values ([0] real, [1] imaginary), such as
+// FFTW's fftw_complex.
+template <class Complex>
+void fill_block(const okrelt::SampleStreams& streams, int32_t b, Complex* block) {
+    const size_t first = static_cast<size_t>(b) * okrelt::BLOCK_SAMPLES;
+    for (size_t j = 0; j < static_cast<size_t>(okrelt::BLOCK_SAMPLES); ++j) {
+        block[j][0] = sample_value(streams, streams.in_phase[first + j]);
+        block[j][1] = sample_value(streams, streams.quadrature[first + j]);
+    }
 }
 
 }  // namespace okrelt_bench

@@ -62,21 +62,13 @@ int main(int argc, char** argv) {
     }
     SampleStreams streams;
     WorkUnitInfo info;
-    if (okrelt_bench::read_current_work_unit(&streams, &info) != 0) return 1;
-    if (streams.count < BLOCK_SAMPLES || streams.count % BLOCK_SAMPLES != 0) return 1;
-
-    FileHandle out(std::fopen(SOUND_FILE_NAME, "wb"));
-    if (!out) return 1;
-    write_wav_header(out.get(), 2u * static_cast<uint32_t>(streams.count), info.sound_rate);
+    FileHandle out;
+    if (okrelt_bench::start_conversion(&streams, &info, &out) != 0) return 1;
     std::vector<uint8_t> bytes(SPECTRUM_SIZE);
     double largest_square = 0.0;
     const int32_t blocks = streams.count / BLOCK_SAMPLES;
     for (int32_t b = 0; b < blocks; ++b) {
-        const size_t first = static_cast<size_t>(b) * BLOCK_SAMPLES;
-        for (int32_t j = 0; j < BLOCK_SAMPLES; ++j) {
-            plans.block[j][0] = okrelt_bench::sample_value(streams, streams.in_phase[first + static_cast<size_t>(j)]);
-            plans.block[j][1] = okrelt_bench::sample_value(streams, streams.quadrature[first + static_cast<size_t>(j)]);
-        }
+        okrelt_bench::fill_block(streams, b, plans.block);
         fftw_execute(plans.forward);
         // The real part of the inverse of bins 0..65535 is the complex-to-real
         // inverse of bin 0's real part and the other bins halved; the forward

@@ -19,12 +19,8 @@ int main() {
     using namespace okrelt;
     SampleStreams streams;
     WorkUnitInfo info;
-    if (okrelt_bench::read_current_work_unit(&streams, &info) != 0) return 1;
-    if (streams.count < BLOCK_SAMPLES || streams.count % BLOCK_SAMPLES != 0) return 1;
-
-    FileHandle out(std::fopen(SOUND_FILE_NAME, "wb"));
-    if (!out) return 1;
-    write_wav_header(out.get(), 2u * static_cast<uint32_t>(streams.count), info.sound_rate);
+    FileHandle out;
+    if (okrelt_bench::start_conversion(&streams, &info, &out) != 0) return 1;
 
     fftw_complex* block = fftw_alloc_complex(BLOCK_SAMPLES);
     fftw_complex* spectrum = fftw_alloc_complex(SPECTRUM_SIZE);
@@ -34,11 +30,7 @@ int main() {
     double largest_square = 0.0;
     const int32_t blocks = streams.count / BLOCK_SAMPLES;
     for (int32_t b = 0; b < blocks; ++b) {
-        const size_t first = static_cast<size_t>(b) * BLOCK_SAMPLES;
-        for (int32_t j = 0; j < BLOCK_SAMPLES; ++j) {
-            block[j][0] = okrelt_bench::sample_value(streams, streams.in_phase[first + static_cast<size_t>(j)]);
-            block[j][1] = okrelt_bench::sample_value(streams, streams.quadrature[first + static_cast<size_t>(j)]);
-        }
+        okrelt_bench::fill_block(streams, b, block);
         fftw_execute(forward);
         for (int32_t k = 0; k < BLOCK_SAMPLES; ++k) {
             const double square = block[k][0] * block[k][0] + block[k][1] * block[k][1];
