@@ -2,7 +2,9 @@
 // folders. The first line decides: "<workunit" (the tag's whole name) starts
 // a later-format unit, "<soft_link>" a link, anything else is classic and is
 // read exactly as it always was.
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <cstdio>
 #include <cstring>
@@ -81,15 +83,23 @@ int read_link_target(std::FILE* file, const char* path, std::string* target) {
 int read_linked_work_unit(std::FILE* link, const char* path, SampleStreams* streams, WorkUnitInfo* info) {
     std::string target;
     if (read_link_target(link, path, &target) != 0) return 1;
-    FileHandle file(std::fopen(target.c_str(), "r"));
-    if (!file) {
+    // Opened without waiting: a named pipe would block the open itself, and
+    // a device or a pipe could be read forever; a work unit is a file.
+    const int descriptor = open(target.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    if (descriptor < 0) {
         report_system_error(("Error opening " + target).c_str());
         return 1;
     }
-    // A device or a pipe could be read forever; a work unit is a file.
     struct stat status {};
-    if (fstat(fileno(file.get()), &status) != 0 || !S_ISREG(status.st_mode)) {
+    if (fstat(descriptor, &status) != 0 || !S_ISREG(status.st_mode)) {
+        close(descriptor);
         std::printf("Corrupt work unit: %s links to %s, which is not a regular file.\n", path, target.c_str());
+        return 1;
+    }
+    FileHandle file(fdopen(descriptor, "r"));
+    if (!file) {
+        close(descriptor);
+        report_system_error(("Error opening " + target).c_str());
         return 1;
     }
     FileKind kind = KIND_CLASSIC;
