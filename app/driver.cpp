@@ -88,7 +88,11 @@ public:
             capturing_ = dup2(fileno(file_.get()), STDOUT_FILENO) >= 0 && dup2(fileno(file_.get()), STDERR_FILENO) >= 0;
         }
     }
-    ~CapturedOutput() { (void)finish(); }
+    ~CapturedOutput() {
+        (void)finish();
+        if (saved_out_ >= 0) close(saved_out_);
+        if (saved_err_ >= 0) close(saved_err_);
+    }
     CapturedOutput(const CapturedOutput&) = delete;
     CapturedOutput& operator=(const CapturedOutput&) = delete;
 

@@ -81,6 +81,22 @@ TEST(CommandLine, ManyUnitsConvertPastAFailureIntoTheFolder) {
     EXPECT_TRUE(okrelt_test::file_exists(dir.file("01ja08aa.12345.6789.10.20.123.wav")));
 }
 
+TEST(CommandLine, HundredsOfUnitsNeedNoMoreOpenFilesThanOne) {
+    TempDir dir;
+    okrelt_test::RunOptions options;
+    options.program = "/bin/sh";
+    options.args = {"-c", "exec prlimit --nofile=24 \"$0\" -q \"$@\"", OKRELT_BINARY};
+    for (int i = 0; i < 40; ++i) {
+        const std::string unit = "u" + std::to_string(i) + ".wu";
+        okrelt_test::write_file(dir.file(unit), "type=wu\n");
+        options.args.push_back(unit);
+    }
+    const RunResult run = okrelt_test::run_program(dir.path(), options);
+    EXPECT_EQ(run.exit_status, 1);
+    EXPECT_NE(run.out.find("u39.wu: Unexpected end of WU while searching for end_seti_header\n"), std::string::npos)
+        << run.out << run.err;
+}
+
 TEST(CommandLine, UnitsThatWouldShareASoundFileAreRefusedBeforeAnyConversion) {
     TempDir dir;
     ASSERT_EQ(mkdir(dir.file("other").c_str(), 0755), 0);
