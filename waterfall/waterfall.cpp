@@ -26,6 +26,14 @@ double value_of(const SampleStreams& streams, const int8_t* stream, long k) {
     return streams.levels == nullptr ? stream[k] : streams.levels[stream[k] & LEVEL_INDEX_MASK];
 }
 
+// value with its low `bits` bits in reverse order: the bin at a position of
+// a transform left in bit-reversed order, and the other way round.
+long reversed_bits(long value, int bits) {
+    long reversed = 0;
+    for (int b = 0; b < bits; ++b) reversed |= ((value >> b) & 1L) << (bits - 1 - b);
+    return reversed;
+}
+
 int log2_of(long n) {
     int m = 0;
     while ((1L << m) < n) ++m;
@@ -59,9 +67,7 @@ struct CandidateScratch {
     std::vector<int32_t> bin_at = prefaulted_vector<int32_t>(BLOCK_SAMPLES);
     CandidateScratch() {
         for (int32_t position = 0; position < BLOCK_SAMPLES; ++position) {
-            int32_t bin = 0;
-            for (int b = 0; b < BLOCK_LOG2; ++b) bin |= ((position >> b) & 1) << (BLOCK_LOG2 - 1 - b);
-            bin_at[position] = bin;
+            bin_at[position] = static_cast<int32_t>(reversed_bits(position, BLOCK_LOG2));
         }
     }
 };
@@ -159,8 +165,7 @@ Spectrogram make_spectrogram(const SampleStreams& streams, int fft_size, int max
     // first.
     std::vector<int> column_of(static_cast<size_t>(fft_size));
     for (long position = 0; position < fft_size; ++position) {
-        long bin = 0;
-        for (int b = 0; b < m; ++b) bin |= ((position >> b) & 1L) << (m - 1 - b);
+        const long bin = reversed_bits(position, m);
         column_of[position] = static_cast<int>((bin + fft_size / 2) % fft_size * spectrogram.columns / fft_size);
     }
     std::vector<double> re(static_cast<size_t>(fft_size));

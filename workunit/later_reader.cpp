@@ -28,14 +28,6 @@ constexpr int MAX_SAMPLES_PER_BYTE = 4;
 constexpr int DECIMAL_BASE = 10;
 constexpr int BYTE_VALUES = 256;
 
-bool is_blank(char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\v' || c == '\f'; }
-
-std::string trimmed(const std::string& text, size_t from, size_t to) {
-    while (from < to && is_blank(text[from])) ++from;
-    while (to > from && is_blank(text[to - 1])) --to;
-    return text.substr(from, to - from);
-}
-
 // The text of the first <tag>...</tag> that starts inside [from, to),
 // trimmed. False if there is none.
 bool find_element(const std::string& header, size_t from, size_t to, const char* tag, std::string* value) {

@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <cstdio>
+#include <string>
 
 #include "workunit/reader.h"
 
@@ -17,6 +18,16 @@ enum PieceStatus { PIECE_READ = 0, PIECE_AT_END = 1, PIECE_ERROR = 2 };
 // NUL-terminated and *length holds the characters delivered. PIECE_AT_END
 // means the end of the file came before a newline or the limit.
 [[nodiscard]] int read_piece(std::FILE* file, char* buffer, int limit, int* length);
+
+// White space as the later format's header and a link's line may hold it.
+inline bool is_blank(int c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\v' || c == '\f'; }
+
+// text[from, to) without the white space around it.
+inline std::string trimmed(const std::string& text, size_t from, size_t to) {
+    while (from < to && is_blank(text[from])) ++from;
+    while (to > from && is_blank(text[to - 1])) --to;
+    return text.substr(from, to - from);
+}
 
 // Prints "Error reading <path>: <reason>" on standard error.
 void report_read_error(const char* path);

@@ -22,8 +22,6 @@ enum FileKind { KIND_CLASSIC, KIND_LATER, KIND_SOFT_LINK };
 
 constexpr int LINK_LINE_LIMIT = 4097;   // a link's line: a path, well below this
 
-bool is_blank(int c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\v' || c == '\f'; }
-
 // Looks at the first characters after leading white space, then goes back to
 // the start of the file. 0 with *kind set, or 1 after a message.
 int detect_kind(std::FILE* file, const char* path, FileKind* kind) {
@@ -64,15 +62,12 @@ int read_link_target(std::FILE* file, const char* path, std::string* target) {
     const std::string text(line, static_cast<size_t>(length));
     const size_t open = text.find(SOFT_LINK_TAG);
     const size_t close = text.find(SOFT_LINK_END_TAG);
-    size_t from = open + std::strlen(SOFT_LINK_TAG);
-    size_t to = close == std::string::npos ? from : close;
-    while (from < to && is_blank(text[from])) ++from;
-    while (to > from && is_blank(text[to - 1])) --to;
-    if (to <= from) {
+    const size_t from = open + std::strlen(SOFT_LINK_TAG);
+    *target = trimmed(text, from, close == std::string::npos ? from : close);
+    if (target->empty()) {
         std::printf("Corrupt work unit: %s is a <soft_link> that names no file.\n", path);
         return 1;
     }
-    *target = text.substr(from, to - from);
     const char* slash = std::strrchr(path, '/');
     if ((*target)[0] != '/' && slash != nullptr) {
         *target = std::string(path, static_cast<size_t>(slash - path) + 1) + *target;
