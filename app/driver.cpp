@@ -1,18 +1,20 @@
 #include "app/driver.h"
 
 #include <sys/stat.h>
-#include <unistd.h>
 
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 #include "audio/converter.h"
 #include "audio/fft.h"
 #include "common/command_line.h"
+#include "common/messages.h"
 #include "common/stdio_file.h"
+#include "common/version.h"
 #include "report/rfi.h"
 #include "workunit/reader.h"
 
@@ -37,7 +39,7 @@ void print_web_sites() {
 
 // Prints the start-up banner, web-site lines included.
 void print_banner() {
-    std::printf("OKRELT Version 0.5.7W\nby Quorvane\n");
+    std::printf("OKRELT Version " OKRELT_VERSION "W\nby Quorvane\n");
     std::printf("\nUse it at your own risk. \n\n");
     std::printf("The SETI@home client can very well analyze the workunit data,\n");
     std::printf("so don't email SETI@home with anything you think you've found.\n");
@@ -49,91 +51,29 @@ void print_banner() {
 }
 
 // One work unit into one sound file: reading, the count check and the
-// conversion, with the usual report. *count receives the samples converted.
+// conversion, with the usual report through the current message sink.
+// *info receives what the header says, *count the samples converted.
 // Returns the exit status.
-int convert_unit(const char* unit_path, const char* sound_path, int32_t* count) {
+int convert_unit(const char* unit_path, const SoundFormat& sound, WorkUnitInfo* info, int32_t* count) {
     // The factor is each unit's own, however many a run converts.
-    peak_magnitude = 0.0;
+    reset_peak();
     SampleStreams streams;
-    WorkUnitInfo info;
-    if (load_work_unit(unit_path, &streams, &info) != 0) return EXIT_FAILED;
-    std::printf("Samples decoded: %d\n", streams.count);
+    if (load_work_unit(unit_path, &streams, info) != 0) return EXIT_FAILED;
+    tell(MESSAGE_NOTE, "Samples decoded: %d\n", streams.count);
     if (streams.count < MIN_CONVERT_SAMPLES) {
-        std::printf("Quite few samples decoded. I wont bother converting those.\n");
+        tell(MESSAGE_PROBLEM, "Quite few samples decoded. I wont bother converting those.\n");
         return EXIT_FAILED;
     }
-    std::printf("Converting...\n");
-    SoundFormat format;
-    format.path = sound_path;
-    format.rate = info.sound_rate;
+    tell(MESSAGE_NOTE, "Converting...\n");
+    SoundFormat format = sound;
+    format.rate = info->sound_rate;
     format.levels = streams.levels;
     if (convert_to_sound_file(streams.in_phase.get(), streams.quadrature.get(), streams.count, format) != 0) {
-        std::printf("Conversion failed.\n");
+        tell(MESSAGE_NOTE, "Conversion failed.\n");
         return EXIT_FAILED;
     }
     *count = streams.count;
     return EXIT_OK;
-}
-
-// The text a call prints on standard output and error, kept from the
-// console: both descriptors go to a temporary file meanwhile.
-class CapturedOutput {
-public:
-    CapturedOutput() : file_(std::tmpfile()) {
-        std::fflush(stdout);
-        std::fflush(stderr);
-        saved_out_ = dup(STDOUT_FILENO);
-        saved_err_ = dup(STDERR_FILENO);
-        if (file_ && saved_out_ >= 0 && saved_err_ >= 0) {
-            capturing_ = dup2(fileno(file_.get()), STDOUT_FILENO) >= 0 && dup2(fileno(file_.get()), STDERR_FILENO) >= 0;
-        }
-    }
-    ~CapturedOutput() {
-        (void)finish();
-        if (saved_out_ >= 0) close(saved_out_);
-        if (saved_err_ >= 0) close(saved_err_);
-    }
-    CapturedOutput(const CapturedOutput&) = delete;
-    CapturedOutput& operator=(const CapturedOutput&) = delete;
-
-    // Restores the console; returns what was printed.
-    std::string finish() {
-        std::string text;
-        if (!capturing_) return text;
-        std::fflush(stdout);
-        std::fflush(stderr);
-        dup2(saved_out_, STDOUT_FILENO);
-        dup2(saved_err_, STDERR_FILENO);
-        capturing_ = false;
-        std::rewind(file_.get());
-        char buffer[4096];
-        size_t got = 0;
-        while ((got = std::fread(buffer, 1, sizeof buffer, file_.get())) > 0) text.append(buffer, got);
-        return text;
-    }
-
-private:
-    FileHandle file_;
-    int saved_out_ = -1;
-    int saved_err_ = -1;
-    bool capturing_ = false;
-};
-
-// Why a unit failed, from its report: the last line that says more than
-// "Conversion failed.".
-std::string failure_reason(const std::string& report) {
-    std::string reason = "failed";
-    size_t start = 0;
-    while (start < report.size()) {
-        size_t end = report.find('\n', start);
-        if (end == std::string::npos) end = report.size();
-        std::string line = report.substr(start, end - start);
-        const size_t tail = line.rfind("Conversion failed.");
-        if (tail != std::string::npos) line.erase(tail);
-        if (!line.empty()) reason = line;
-        start = end + 1;
-    }
-    return reason;
 }
 
 struct UnitOptions {
@@ -142,72 +82,151 @@ struct UnitOptions {
     std::vector<std::string> units;
 };
 
-// The sound file of each unit, refusing names that collide or that would
-// overwrite an input. 0, or 1 after saying why.
-int plan_sound_files(const UnitOptions& options, std::vector<std::string>* sounds) {
-    struct stat folder {};
-    if (stat(options.folder.c_str(), &folder) != 0 || !S_ISDIR(folder.st_mode)) {
-        std::fflush(stdout);
-        std::fprintf(stderr, "okrelt: %s is not a folder\n", options.folder.c_str());
+// A unit of the batch and the sound file it gets.
+struct PlannedUnit {
+    std::string path;
+    std::string sound;
+};
+
+// A file's identity, for telling whether two names are one file.
+struct FileKey {
+    dev_t device;
+    ino_t inode;
+    bool operator==(const FileKey& other) const { return device == other.device && inode == other.inode; }
+};
+
+struct FileKeyHash {
+    size_t operator()(const FileKey& key) const {
+        return std::hash<uint64_t>()(static_cast<uint64_t>(key.device) * 0x9E3779B97F4A7C15ULL ^ key.inode);
+    }
+};
+
+// Reads the units a list names, one path per line ("-": standard input).
+// 0, or 1 after saying why.
+int read_unit_list(const std::string& list, std::vector<std::string>* units) {
+    FileHandle opened(list == "-" ? nullptr : std::fopen(list.c_str(), "r"));
+    std::FILE* file = list == "-" ? stdin : opened.get();
+    if (file == nullptr) {
+        tell_system_error((std::string(PROGRAM) + ": " + list).c_str());
         return EXIT_FAILED;
     }
-    for (const std::string& unit : options.units) {
-        const std::string name = output_name(unit, ".wav");
-        sounds->push_back(options.folder == "." ? name : options.folder + "/" + name);
+    std::string line;
+    int c = 0;
+    while ((c = std::getc(file)) != EOF) {
+        if (c != '\n') {
+            line += static_cast<char>(c);
+            continue;
+        }
+        if (!line.empty() && line.back() == '\r') line.pop_back();
+        if (!line.empty()) units->push_back(line);
+        line.clear();
     }
-    for (size_t i = 0; i < sounds->size(); ++i) {
-        for (size_t j = 0; j < options.units.size(); ++j) {
-            const bool same_sound = j < i && (*sounds)[j] == (*sounds)[i];
-            struct stat sound {};
-            struct stat unit {};
-            const bool overwrites = stat((*sounds)[i].c_str(), &sound) == 0 && stat(options.units[j].c_str(), &unit) == 0 &&
-                                    sound.st_dev == unit.st_dev && sound.st_ino == unit.st_ino;
-            if (same_sound || overwrites) {
-                std::fflush(stdout);
-                std::fprintf(stderr, "okrelt: %s would %s %s; nothing converted\n", options.units[i].c_str(),
-                             same_sound ? "write the same sound file as" : "overwrite", 
-                             same_sound ? options.units[j].c_str() : (*sounds)[i].c_str());
-                return EXIT_FAILED;
+    if (!line.empty()) units->push_back(line);
+    if (std::ferror(file)) {
+        tell_system_error((std::string(PROGRAM) + ": " + list).c_str());
+        return EXIT_FAILED;
+    }
+    return EXIT_OK;
+}
+
+// The sound file of each unit, in time proportional to the number of units:
+// one stat of each unit and of each sound file. The same file named twice is
+// converted once; names that collide, or a sound file that would overwrite
+// an input, stop the run before anything is written. 0, or 1 after saying why.
+int plan_sound_files(const UnitOptions& options, std::vector<PlannedUnit>* plan) {
+    struct stat folder {};
+    if (stat(options.folder.c_str(), &folder) != 0) {
+        tell(MESSAGE_ERROR, "%s: %s does not exist\n", PROGRAM, options.folder.c_str());
+        return EXIT_FAILED;
+    }
+    if (!S_ISDIR(folder.st_mode)) {
+        tell(MESSAGE_ERROR, "%s: %s is not a folder\n", PROGRAM, options.folder.c_str());
+        return EXIT_FAILED;
+    }
+    std::unordered_map<FileKey, size_t, FileKeyHash> inputs;   // each input file, and its unit
+    std::unordered_map<std::string, size_t> sounds;             // each sound file, and its unit
+    for (const std::string& unit : options.units) {
+        struct stat status {};
+        if (stat(unit.c_str(), &status) == 0) {
+            const auto [earlier, fresh] = inputs.emplace(FileKey{status.st_dev, status.st_ino}, plan->size());
+            if (!fresh) {
+                tell(MESSAGE_ERROR, "%s: %s is the same file as %s; converted once\n", PROGRAM, unit.c_str(),
+                     (*plan)[earlier->second].path.c_str());
+                continue;
             }
+        }
+        const std::string name = output_name(unit, ".wav");
+        const std::string sound = options.folder == "." ? name : options.folder + "/" + name;
+        const auto [clash, fresh] = sounds.emplace(sound, plan->size());
+        if (!fresh) {
+            tell(MESSAGE_ERROR, "%s: %s would write the same sound file as %s; nothing converted\n", PROGRAM,
+                 unit.c_str(), (*plan)[clash->second].path.c_str());
+            return EXIT_FAILED;
+        }
+        plan->push_back({unit, sound});
+    }
+    for (const PlannedUnit& unit : *plan) {
+        struct stat status {};
+        if (stat(unit.sound.c_str(), &status) == 0 && inputs.count(FileKey{status.st_dev, status.st_ino}) != 0) {
+            tell(MESSAGE_ERROR, "%s: %s would overwrite %s; nothing converted\n", PROGRAM, unit.path.c_str(),
+                 unit.sound.c_str());
+            return EXIT_FAILED;
         }
     }
     return EXIT_OK;
 }
 
+// The -q line of a unit: what was converted, on standard output, or why it
+// failed, on standard error; both start with the unit's path.
+void print_unit_line(const PlannedUnit& unit, int status, const WorkUnitInfo& info, int32_t count,
+                     const std::string& reason) {
+    if (status != EXIT_OK) {
+        std::fflush(stdout);
+        std::fprintf(stderr, "%s: %s\n", unit.path.c_str(), reason.empty() ? "failed" : reason.c_str());
+        return;
+    }
+    const int32_t factor = static_cast<int32_t>(peak_magnitude);
+    std::printf("%s: %d samples, RFI %d %s -> %s", unit.path.c_str(), count, factor, rfi_grade(factor),
+                unit.sound.c_str());
+    if (info.silent_samples > 0) std::printf("; %d samples missing from the data played as silence", info.silent_samples);
+    std::printf("\n");
+}
+
 // Converts every unit named, carrying on past failures. Returns 0 if all
 // converted, 1 otherwise.
 int run_units(const UnitOptions& options) {
-    std::vector<std::string> sounds;
-    if (plan_sound_files(options, &sounds) != EXIT_OK) return EXIT_FAILED;
+    std::vector<PlannedUnit> plan;
+    if (plan_sound_files(options, &plan) != EXIT_OK) return EXIT_FAILED;
     if (!options.quiet) print_banner();
     size_t converted = 0;
-    for (size_t i = 0; i < options.units.size(); ++i) {
-        const char* unit = options.units[i].c_str();
+    for (const PlannedUnit& unit : plan) {
+        SoundFormat sound;
+        sound.path = unit.sound.c_str();
+        sound.label = unit.sound.c_str();
+        WorkUnitInfo info;
         int32_t count = 0;
         int status = EXIT_FAILED;
         if (options.quiet) {
-            CapturedOutput captured;
-            status = convert_unit(unit, sounds[i].c_str(), &count);
-            const std::string report = captured.finish();
-            if (status == EXIT_OK) {
-                const int32_t factor = static_cast<int32_t>(peak_magnitude);
-                std::printf("%s: %d samples, RFI %d %s -> %s\n", unit, count, factor, rfi_grade(factor), sounds[i].c_str());
-            } else {
-                std::printf("%s: %s\n", unit, failure_reason(report).c_str());
+            std::string reason;
+            MessageSink last_problem = last_problem_sink(&reason);
+            {
+                const ScopedMessageSink quiet(&last_problem);
+                status = convert_unit(unit.path.c_str(), sound, &info, &count);
             }
+            print_unit_line(unit, status, info, count, reason);
         } else {
-            std::printf("\n%s -> %s\n", unit, sounds[i].c_str());
-            status = convert_unit(unit, sounds[i].c_str(), &count);
+            std::printf("\n%s -> %s\n", unit.path.c_str(), unit.sound.c_str());
+            status = convert_unit(unit.path.c_str(), sound, &info, &count);
         }
         converted += status == EXIT_OK;
     }
-    if (!options.quiet) std::printf("\nConverted %zu of %zu work units.\n", converted, options.units.size());
-    return converted == options.units.size() ? EXIT_OK : EXIT_FAILED;
+    if (!options.quiet) std::printf("\nConverted %zu of %zu work units.\n", converted, plan.size());
+    return converted == plan.size() && plan.size() == options.units.size() ? EXIT_OK : EXIT_FAILED;
 }
 
 void print_usage() {
     std::printf(
-        "Usage: okrelt [-q] [-o FOLDER] [WORK_UNIT...]\n"
+        "Usage: okrelt [-q] [-o FOLDER] [--files-from LIST] [WORK_UNIT...]\n"
         "Converts SETI@home work units (classic or later format) into sound files and\n"
         "prints their RFI factor, the strongest spectral peak, graded from Nope to WHOA.\n"
         "\n"
@@ -216,13 +235,55 @@ void print_usage() {
         "each into the folder, naming the sound file after it (.sah or .wu replaced by\n"
         ".wav, or .wav appended), and goes on past units that fail.\n"
         "\n"
-        "  -o, --output FOLDER   where the sound files go (default: the current folder)\n"
-        "  -q, --quiet           one line per work unit instead of the full report\n"
-        "  -h, --help            this text\n"
-        "  -V, --version         the version and the transform's code path here\n"
+        "  -o, --output FOLDER     where the sound files go (default: the current folder)\n"
+        "  -q, --quiet             one line per work unit instead of the full report:\n"
+        "                          converted units on standard output, failed ones on\n"
+        "                          standard error\n"
+        "  -T, --files-from LIST   also the work units LIST names, one path per line\n"
+        "                          (- for standard input)\n"
+        "  -h, --help              this text\n"
+        "  -V, --version           the version and the transform's code path here\n"
         "\n"
         "Exit status: 0 if everything converted, 1 if anything failed, 2 for a bad\n"
         "command line.\n");
+}
+
+enum OkreltOption { OPTION_HELP, OPTION_VERSION, OPTION_QUIET, OPTION_OUTPUT, OPTION_FILES_FROM };
+
+const std::vector<OptionSpec> OKRELT_OPTIONS = {
+    {OPTION_HELP, 'h', "help", 0},       {OPTION_VERSION, 'V', "version", 0},
+    {OPTION_QUIET, 'q', "quiet", 0},     {OPTION_OUTPUT, 'o', "output", 1},
+    {OPTION_FILES_FROM, 'T', "files-from", 1},
+};
+
+// The run the options ask for, before standard output is checked.
+int run_options(int argc, char** argv) {
+    ParsedCommandLine line;
+    if (parse_command_line(PROGRAM, argc, argv, OKRELT_OPTIONS, &line) != 0) return EXIT_USAGE;
+    UnitOptions options;
+    options.units = line.operands;
+    for (const OptionUse& use : line.options) {
+        switch (use.id) {
+            case OPTION_HELP:
+                print_usage();
+                return EXIT_OK;
+            case OPTION_VERSION:
+                std::printf("okrelt %s\nTransform code path on this processor: %s\n", OKRELT_VERSION,
+                            fft_isa_name(fft_best_isa()));
+                return EXIT_OK;
+            case OPTION_QUIET:
+                options.quiet = true;
+                break;
+            case OPTION_OUTPUT:
+                options.folder = use.value[0];
+                break;
+            case OPTION_FILES_FROM:
+                if (read_unit_list(use.value[0], &options.units) != EXIT_OK) return EXIT_FAILED;
+                break;
+        }
+    }
+    if (options.units.empty()) return usage_error(PROGRAM, "no work unit named");
+    return run_units(options);
 }
 
 }  // namespace
@@ -230,7 +291,8 @@ void print_usage() {
 int run_program() {
     print_banner();
     int32_t count = 0;
-    if (convert_unit(WORK_UNIT_FILE_NAME, SOUND_FILE_NAME, &count) != EXIT_OK) return EXIT_FAILED;
+    WorkUnitInfo info;
+    if (convert_unit(WORK_UNIT_FILE_NAME, SoundFormat{}, &info, &count) != EXIT_OK) return EXIT_FAILED;
     std::printf("Press Enter (the biggest key ;-) to quit.\n\n");
     print_web_sites();
     std::fflush(stdout);
@@ -239,33 +301,10 @@ int run_program() {
 }
 
 int run_command_line(int argc, char** argv) {
-    if (argc <= 1) return run_program();
-    UnitOptions options;
-    bool options_end = false;
-    for (int a = 1; a < argc; ++a) {
-        const char* arg = argv[a];
-        if (options_end || arg[0] != '-' || arg[1] == '\0') {
-            options.units.push_back(arg);
-        } else if (std::strcmp(arg, "--") == 0) {
-            options_end = true;
-        } else if (is_option(arg, "-h", "--help")) {
-            print_usage();
-            return EXIT_OK;
-        } else if (is_option(arg, "-V", "--version")) {
-            std::printf("okrelt %s\nTransform code path on this processor: %s\n", OKRELT_VERSION,
-                        fft_isa_name(fft_best_isa()));
-            return EXIT_OK;
-        } else if (is_option(arg, "-q", "--quiet")) {
-            options.quiet = true;
-        } else if (is_option(arg, "-o", "--output")) {
-            if (a + 1 >= argc) return usage_error(PROGRAM, "option needs a folder", arg);
-            options.folder = argv[++a];
-        } else {
-            return usage_error(PROGRAM, "unknown option", arg);
-        }
-    }
-    if (options.units.empty()) return usage_error(PROGRAM, "no work unit named");
-    return run_units(options);
+    exit_on_out_of_memory(PROGRAM);
+    const int status = argc <= 1 ? run_program() : run_options(argc, argv);
+    // Output that could not be written is a failure, whatever else went well.
+    return check_standard_output(PROGRAM) != 0 ? EXIT_FAILED : status;
 }
 
 }  // namespace okrelt

@@ -2,14 +2,19 @@
 // strongest peaks of its block spectra, the first being the RFI factor's.
 //
 //   okrelt-waterfall [WORK_UNIT] [-o PICTURE.png] [--fft N] [--peaks K]
+#include <pthread.h>
+
+#include <cstdint>
 #include <cstdio>
-#include <cstdlib>
-#include <cstring>
+#include <functional>
 #include <string>
-#include <thread>
+#include <utility>
 #include <vector>
 
 #include "common/command_line.h"
+#include "common/messages.h"
+#include "common/numbers.h"
+#include "common/version.h"
 #include "waterfall/picture.h"
 #include "waterfall/waterfall.h"
 #include "workunit/reader.h"
@@ -37,65 +42,42 @@ void print_usage() {
         "  -V, --version    the version\n");
 }
 
-// Work on a thread of its own, waited for at the latest when the object goes.
+// Work on a thread of its own, waited for at the latest when the object
+// goes; where no thread can be started, the work is done at once instead.
 class Background {
 public:
     template <class Work>
-    explicit Background(Work work) : thread_(work) {}
+    explicit Background(Work work) : work_(std::move(work)) {
+        started_ = pthread_create(&thread_, nullptr, run, &work_) == 0;
+        if (!started_) work_();
+    }
     ~Background() { wait(); }
     Background(const Background&) = delete;
     Background& operator=(const Background&) = delete;
-    void wait() const {
-        if (thread_.joinable()) thread_.join();
+    void wait() {
+        if (started_) pthread_join(thread_, nullptr);
+        started_ = false;
     }
 
 private:
-    mutable std::thread thread_;
+    static void* run(void* work) {
+        (*static_cast<std::function<void()>*>(work))();
+        return nullptr;
+    }
+    std::function<void()> work_;
+    pthread_t thread_{};
+    bool started_ = false;
 };
 
-bool parse_long(const char* text, long* value) {
-    char* end = nullptr;
-    *value = std::strtol(text, &end, 10);
-    return end != text && *end == '\0';
-}
+enum WaterfallOption { OPTION_HELP, OPTION_VERSION, OPTION_PICTURE, OPTION_FFT, OPTION_PEAKS };
 
-}  // namespace
+const std::vector<okrelt::OptionSpec> WATERFALL_OPTIONS = {
+    {OPTION_HELP, 'h', "help", 0},     {OPTION_VERSION, 'V', "version", 0}, {OPTION_PICTURE, 'o', "output", 1},
+    {OPTION_FFT, 0, "fft", 1},         {OPTION_PEAKS, 0, "peaks", 1},
+};
 
-int main(int argc, char** argv) {
-    std::string unit = okrelt::WORK_UNIT_FILE_NAME;
-    std::string picture;
-    long fft_size = okrelt::WATERFALL_DEFAULT_FFT;
-    long wanted = okrelt::WATERFALL_DEFAULT_PEAKS;
-    bool unit_given = false;
-    for (int a = 1; a < argc; ++a) {
-        const char* arg = argv[a];
-        const bool takes_value = std::strcmp(arg, "-o") == 0 || std::strcmp(arg, "--fft") == 0 || std::strcmp(arg, "--peaks") == 0;
-        if (takes_value && a + 1 >= argc) return okrelt::usage_error(PROGRAM, "option needs a value", arg);
-        if (okrelt::is_option(arg, "-h", "--help")) {
-            print_usage();
-            return EXIT_OK;
-        } else if (okrelt::is_option(arg, "-V", "--version")) {
-            std::printf("okrelt-waterfall %s\n", OKRELT_VERSION);
-            return EXIT_OK;
-        } else if (std::strcmp(arg, "-o") == 0) {
-            picture = argv[++a];
-        } else if (std::strcmp(arg, "--fft") == 0) {
-            if (!parse_long(argv[++a], &fft_size) || !okrelt::valid_waterfall_fft(fft_size)) {
-                return okrelt::usage_error(PROGRAM, "--fft takes a power of two from 64 to 65536", argv[a]);
-            }
-        } else if (std::strcmp(arg, "--peaks") == 0) {
-            if (!parse_long(argv[++a], &wanted) || wanted < 1 || wanted > okrelt::WATERFALL_MAX_PEAKS) {
-                return okrelt::usage_error(PROGRAM, "--peaks takes a number from 1 to 1000", argv[a]);
-            }
-        } else if (arg[0] == '-' && arg[1] != '\0') {
-            return okrelt::usage_error(PROGRAM, "unknown option", arg);
-        } else if (unit_given) {
-            return okrelt::usage_error(PROGRAM, "only one work unit at a time", arg);
-        } else {
-            unit = arg;
-            unit_given = true;
-        }
-    }
+// The picture and the peak table, once the command line is read.
+int draw(const std::string& unit, std::string picture, int fft_size, int wanted) {
     if (picture.empty()) picture = okrelt::output_name(unit, ".png");
 
     // The blank picture and its fonts are made while the unit is read, and
@@ -103,12 +85,12 @@ int main(int argc, char** argv) {
     // and drawn: on a machine with two cores or more the picture takes a
     // third less time.
     okrelt::Canvas canvas;
-    const Background preparation([&canvas] { canvas = okrelt::prepare_canvas(); });
+    Background preparation([&canvas] { canvas = okrelt::prepare_canvas(); });
     okrelt::SampleStreams streams;
     okrelt::WorkUnitInfo info;
     if (okrelt::load_work_unit(unit.c_str(), &streams, &info) != 0) return EXIT_FAILED;
     if (streams.count < fft_size) {
-        std::printf("Too few samples for a picture: %d decoded, %ld needed.\n", streams.count, fft_size);
+        std::printf("Too few samples for a picture: %d decoded, %d needed.\n", streams.count, fft_size);
         return EXIT_FAILED;
     }
     if (info.name.empty()) info.name = unit.substr(unit.find_last_of('/') + 1);
@@ -116,9 +98,8 @@ int main(int argc, char** argv) {
     std::vector<okrelt::BlockPeak> peaks;
     okrelt::Spectrogram spectrogram;
     {
-        const Background peak_search([&] { peaks = okrelt::find_block_peaks(streams, static_cast<int>(wanted)); });
-        spectrogram = okrelt::make_spectrogram(streams, static_cast<int>(fft_size), okrelt::PLOT_WIDTH,
-                                               okrelt::PLOT_HEIGHT);
+        Background peak_search([&] { peaks = okrelt::find_block_peaks(streams, wanted); });
+        spectrogram = okrelt::make_spectrogram(streams, fft_size, okrelt::PLOT_WIDTH, okrelt::PLOT_HEIGHT);
         preparation.wait();
         okrelt::draw_spectrogram(&canvas, spectrogram, info);
     }
@@ -126,4 +107,49 @@ int main(int argc, char** argv) {
     std::printf("Picture: %s\n", picture.c_str());
     if (!peaks.empty()) okrelt::print_peak_table(peaks, info);
     return EXIT_OK;
+}
+
+// The run the command line asks for, before standard output is checked.
+int run(int argc, char** argv) {
+    okrelt::ParsedCommandLine line;
+    if (okrelt::parse_command_line(PROGRAM, argc, argv, WATERFALL_OPTIONS, &line) != 0) return okrelt::EXIT_USAGE;
+    std::string picture;
+    int64_t fft_size = okrelt::WATERFALL_DEFAULT_FFT;
+    int64_t wanted = okrelt::WATERFALL_DEFAULT_PEAKS;
+    for (const okrelt::OptionUse& use : line.options) {
+        switch (use.id) {
+            case OPTION_HELP:
+                print_usage();
+                return EXIT_OK;
+            case OPTION_VERSION:
+                std::printf("okrelt-waterfall %s\n", OKRELT_VERSION);
+                return EXIT_OK;
+            case OPTION_PICTURE:
+                picture = use.value[0];
+                break;
+            case OPTION_FFT:
+                if (!okrelt::parse_integer(use.value[0], okrelt::WATERFALL_MIN_FFT, okrelt::WATERFALL_MAX_FFT,
+                                           &fft_size) ||
+                    !okrelt::valid_waterfall_fft(static_cast<long>(fft_size))) {
+                    return okrelt::usage_error(PROGRAM, "--fft takes a power of two from 64 to 65536", use.value[0]);
+                }
+                break;
+            case OPTION_PEAKS:
+                if (!okrelt::parse_integer(use.value[0], 1, okrelt::WATERFALL_MAX_PEAKS, &wanted)) {
+                    return okrelt::usage_error(PROGRAM, "--peaks takes a number from 1 to 1000", use.value[0]);
+                }
+                break;
+        }
+    }
+    if (line.operands.size() > 1) return okrelt::usage_error(PROGRAM, "only one work unit at a time", line.operands[1].c_str());
+    const std::string unit = line.operands.empty() ? okrelt::WORK_UNIT_FILE_NAME : line.operands[0];
+    return draw(unit, picture, static_cast<int>(fft_size), static_cast<int>(wanted));
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    okrelt::exit_on_out_of_memory(PROGRAM);
+    const int status = run(argc, argv);
+    return okrelt::check_standard_output(PROGRAM) != 0 ? EXIT_FAILED : status;
 }

@@ -4,10 +4,13 @@
 #include <cstdlib>
 #include <cstring>
 #include <memory>
+#include <string>
 
 #include "audio/block_transform.h"
 #include "audio/wav_header.h"
 #include "common/memory.h"
+#include "common/messages.h"
+#include "common/output_file.h"
 #include "common/stdio_file.h"
 #include "report/rfi.h"
 
@@ -64,7 +67,7 @@ void print_progress(int32_t block, int32_t count) {
     const float samples = static_cast<float>(count);
     const float percent = static_cast<float>(
         static_cast<double>(done) / (static_cast<double>(samples) / BLOCK_SAMPLES) * PERCENT);
-    std::printf("%02.2f %%\n", static_cast<double>(percent));
+    tell(MESSAGE_NOTE, "%02.2f %%\n", static_cast<double>(percent));
 }
 
 }  // namespace
@@ -72,11 +75,11 @@ void print_progress(int32_t block, int32_t count) {
 uint8_t quantise_sample(double real_part) {
     int v = static_cast<int>(OUTPUT_GAIN * real_part) + OUTPUT_ZERO_LEVEL;
     if (v < OUTPUT_MIN) {
-        std::printf("Overflow! %d\n", v);
+        tell(MESSAGE_NOTE, "Overflow! %d\n", v);
         v = OUTPUT_MIN;
     }
     if (v > OUTPUT_MAX) {
-        std::printf("Overflow! %d\n", v);
+        tell(MESSAGE_NOTE, "Overflow! %d\n", v);
         v = OUTPUT_MAX;
     }
     return static_cast<uint8_t>(v);
@@ -94,41 +97,42 @@ int convert_to_sound_file(const int8_t* in_phase, const int8_t* quadrature, int3
 int convert_to_wav_with(BlockConverter convert_block, const int8_t* in_phase, const int8_t* quadrature,
                         int32_t count, const SoundFormat& format) {
     if (count % BLOCK_SAMPLES != 0) {
-        std::printf("Strange number of samples, will not convert.\n");
+        tell(MESSAGE_PROBLEM, "Strange number of samples, will not convert.\n");
         return 1;
     }
-    FileHandle out(std::fopen(format.path, "wb"));
-    if (!out) {
-        report_system_error("Error opening outfile");
+    OutputFile out;
+    const int open_error = open_output(format.path, &out);
+    if (open_error != 0) {
+        tell(MESSAGE_ERROR, "Error opening %s: %s\n", format.label, describe_output_error(open_error));
         return 1;
     }
     DoubleArray working = allocate_working_arrays();
     ByteArray bytes(static_cast<uint8_t*>(std::malloc(SPECTRUM_SIZE)));
     if (!working || !bytes) {
-        std::printf("Memory allocation for fft's failed.");
+        tell(MESSAGE_PROBLEM, "Memory allocation for fft's failed.");
         return 1;
     }
     prefault_pages(bytes.get(), SPECTRUM_SIZE);
     double* re = working.get();
     double* im = working.get() + SPECTRUM_SIZE;
     // Two output bytes per sample; count < 2^31, so this fits 32 bits.
-    write_wav_header(out.get(), 2u * static_cast<uint32_t>(count), format.rate);
+    write_wav_header(out.file.get(), 2u * static_cast<uint32_t>(count), format.rate);
 
     const int32_t blocks = count / BLOCK_SAMPLES;
     int32_t rfi_factor = 0;
     for (int32_t b = 0; b < blocks; ++b) {
         const size_t first = static_cast<size_t>(b) * BLOCK_SAMPLES;
+        start_peak_block(b);
         rfi_factor = convert_block(in_phase + first, quadrature + first, format.levels, re, im, bytes.get());
-        std::fwrite(bytes.get(), 1, SPECTRUM_SIZE, out.get());
+        std::fwrite(bytes.get(), 1, SPECTRUM_SIZE, out.file.get());
         print_progress(b, count);
     }
     print_rfi_report(rfi_factor);
 
-    // A full disk must not pass for a finished sound file.
-    const bool write_failed = std::ferror(out.get()) != 0;
-    const bool close_failed = std::fclose(out.release()) != 0;
-    if (write_failed || close_failed) {
-        report_system_error("Error writing outfile");
+    // A full disk must not pass for a finished sound file, nor cost the old one.
+    const int write_error = commit_output(&out);
+    if (write_error != 0) {
+        tell(MESSAGE_ERROR, "Error writing %s: %s\n", format.label, describe_output_error(write_error));
         return 1;
     }
     return 0;

@@ -1,6 +1,6 @@
-// Block converter: turns the decoded complex samples of a work unit into the
-// 8-bit mono sound file "work_unit.wav", block by block, and reports the RFI
-// factor of the whole work unit.
+// Block converter: turns the decoded complex samples of a work unit into an
+// 8-bit mono sound file ("work_unit.wav" unless told otherwise), block by
+// block, and reports the RFI factor of the whole work unit.
 #pragma once
 
 #include <cstdint>
@@ -29,13 +29,16 @@ using BlockConverter = int32_t (*)(const int8_t* in_phase, const int8_t* quadrat
 // Where and how a conversion writes its sound file.
 struct SoundFormat {
     const char* path = SOUND_FILE_NAME;
+    const char* label = "outfile";      // the file as messages name it
     uint32_t rate = OUTPUT_RATE;        // sound samples per second
     const double* levels = nullptr;     // null: each stored byte is its sample's value
 };
 
 // Converts count samples (a multiple of BLOCK_SAMPLES) into "work_unit.wav"
 // in the current directory, printing progress, overflows and the RFI report.
-// The streams are only read. 0 on success, 1 after printing why it failed.
+// The file is replaced only once complete: on failure no partial file is
+// left and an older one stays. The streams are only read. 0 on success, 1
+// after printing why it failed.
 [[nodiscard]] int convert_to_wav(const int8_t* in_phase, const int8_t* quadrature, int32_t count);
 
 // The same into the file, at the rate and from the levels of format.

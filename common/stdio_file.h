@@ -1,4 +1,4 @@
-// Small shared helpers for the program's files and its error reports.
+// Owners that release a C stream or C-allocated memory when they go.
 #pragma once
 
 #include <cstdio>
@@ -17,12 +17,5 @@ using FileHandle = std::unique_ptr<std::FILE, FileCloser>;
 struct FreeDeleter {
     void operator()(void* memory) const { std::free(memory); }
 };
-
-// Prints "text: <system description of errno>\n" on standard error, after
-// flushing standard output so that piped messages keep their order.
-inline void report_system_error(const char* text) {
-    std::fflush(stdout);
-    std::perror(text);
-}
 
 }  // namespace okrelt

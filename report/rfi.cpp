@@ -3,30 +3,52 @@
 #include <cmath>
 #include <cstdio>
 
+#include "common/messages.h"
+
 namespace okrelt {
 
 double peak_magnitude = 0.0;
+PeakPlace peak_place;
 
 namespace {
+
+int32_t block_measured = -1;
 
 // The squared magnitude and hypot may disagree in the last bits, so every bin
 // whose square lies this close below the largest square is settled by hypot.
 constexpr double NEAR_TIE = 1.0e-9;
 
+// The bin at a position of a block spectrum left in bit-reversed order.
+int32_t reversed_bin(int32_t position) {
+    int32_t bin = 0;
+    for (int b = 0; b < BLOCK_LOG2; ++b) bin |= ((position >> b) & 1) << (BLOCK_LOG2 - 1 - b);
+    return bin;
+}
+
 }  // namespace
 
-int32_t measure_block_peak(const double* re, const double* im) { return measure_bins_peak(re, im, BLOCK_SAMPLES); }
+void reset_peak() {
+    peak_magnitude = 0.0;
+    peak_place = PeakPlace{};
+}
 
-int32_t measure_bins_peak(const double* re, const double* im, int count) {
+void start_peak_block(int32_t block) { block_measured = block; }
+
+int32_t measure_block_peak(const double* re, const double* im, BinOrder order) {
+    return measure_bins_peak(re, im, BLOCK_SAMPLES, 0, order);
+}
+
+int32_t measure_bins_peak(const double* re, const double* im, int count, int32_t first, BinOrder order) {
     double largest_square = 0.0;
     for (int k = 0; k < count; ++k) {
         const double square = re[k] * re[k] + im[k] * im[k];
         largest_square = square > largest_square ? square : largest_square;
     }
-    return measure_bins_peak_with(re, im, count, largest_square);
+    return measure_bins_peak_with(re, im, count, largest_square, first, order);
 }
 
-int32_t measure_bins_peak_with(const double* re, const double* im, int count, double largest_square) {
+int32_t measure_bins_peak_with(const double* re, const double* im, int count, double largest_square, int32_t first,
+                               BinOrder order) {
     // A square is cheap where hypot is not: hypot and the square root of the
     // square agree to a few units in the last place, so only bins within
     // NEAR_TIE of the largest square can decide the maximum, and if even that
@@ -37,7 +59,11 @@ int32_t measure_bins_peak_with(const double* re, const double* im, int count, do
     for (int k = 0; k < count; ++k) {
         if (re[k] * re[k] + im[k] * im[k] < threshold) continue;
         const double magnitude = std::hypot(PEAK_SCALE * re[k], PEAK_SCALE * im[k]);
-        if (peak_magnitude < magnitude) peak_magnitude = magnitude;
+        if (peak_magnitude < magnitude) {
+            peak_magnitude = magnitude;
+            const int32_t position = first + k;
+            peak_place = {block_measured, order == BINS_BIT_REVERSED ? reversed_bin(position) : position};
+        }
     }
     return static_cast<int32_t>(peak_magnitude);
 }
@@ -51,16 +77,16 @@ const char* rfi_grade(int32_t rfi_factor) {
 }
 
 void print_rfi_report(int32_t rfi_factor) {
-    std::printf("--RFI Factor-------\n**");
-    std::printf("%s", rfi_grade(rfi_factor));
-    std::printf("**  (%d)\n", rfi_factor);
-    std::printf("-------------------\n");
-    std::printf("The RFI factor is provided for entertainment\n");
-    std::printf("purposes only. No guarantees are given for the\n");
-    std::printf("Correctness and accuracy of it. The SETI@home\n");
-    std::printf("client is the best program for analyzing WU's,\n\n");
-    std::printf("IN NO CASE WHATSOEVER SHALL YOU DELETE A WORKUNIT\n");
-    std::printf("JUST BECAUSE THE RFI FACTOR IS HIGH!\n\n");
+    tell(MESSAGE_NOTE, "--RFI Factor-------\n**");
+    tell(MESSAGE_NOTE, "%s", rfi_grade(rfi_factor));
+    tell(MESSAGE_NOTE, "**  (%d)\n", rfi_factor);
+    tell(MESSAGE_NOTE, "-------------------\n");
+    tell(MESSAGE_NOTE, "The RFI factor is provided for entertainment\n");
+    tell(MESSAGE_NOTE, "purposes only. No guarantees are given for the\n");
+    tell(MESSAGE_NOTE, "Correctness and accuracy of it. The SETI@home\n");
+    tell(MESSAGE_NOTE, "client is the best program for analyzing WU's,\n\n");
+    tell(MESSAGE_NOTE, "IN NO CASE WHATSOEVER SHALL YOU DELETE A WORKUNIT\n");
+    tell(MESSAGE_NOTE, "JUST BECAUSE THE RFI FACTOR IS HIGH!\n\n");
 }
 
 }  // namespace okrelt

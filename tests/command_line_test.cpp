@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "common/version.h"
 #include "tests/support/test_support.h"
 #include "tests/support/work_units.h"
 
@@ -31,7 +32,7 @@ TEST(CommandLine, EveryProgramHelpsTellsItsVersionAndRefusesUnknownOptions) {
         EXPECT_EQ(help.out.rfind("Usage: " + name + " ", 0), 0u) << help.out;
         const RunResult version = run(dir, program, {"-V"});
         EXPECT_EQ(version.exit_status, 0) << name;
-        EXPECT_EQ(version.out.rfind(name + " 0.5.7\n", 0), 0u) << version.out;
+        EXPECT_EQ(version.out.rfind(name + " " OKRELT_VERSION "\n", 0), 0u) << version.out;
         const RunResult unknown = run(dir, program, {"--frobnicate"});
         EXPECT_EQ(unknown.exit_status, 2) << name;
         EXPECT_EQ(unknown.out, "") << name;
@@ -54,11 +55,11 @@ TEST(CommandLine, ManyUnitsConvertPastAFailureIntoTheFolder) {
     ASSERT_EQ(mkdir(dir.file("sounds").c_str(), 0755), 0);
     const RunResult quiet =
         run(dir, OKRELT_BINARY, {"-q", "-o", "sounds", "01ja08aa.12345.6789.10.20.123", "broken.wu", "first.sah"});
+    // Converted units on standard output, failed ones on standard error.
     EXPECT_EQ(quiet.exit_status, 1);
-    EXPECT_EQ(quiet.err, "");
+    EXPECT_EQ(quiet.err, "broken.wu: Unexpected end of WU while searching for end_seti_header\n");
     EXPECT_EQ(quiet.out.rfind("01ja08aa.12345.6789.10.20.123: 131072 samples, RFI 92681 WHOA -> "
                               "sounds/01ja08aa.12345.6789.10.20.123.wav\n"
-                              "broken.wu: Unexpected end of WU while searching for end_seti_header\n"
                               "first.sah: 131072 samples, RFI ",
                               0),
               0u)
@@ -93,7 +94,7 @@ TEST(CommandLine, HundredsOfUnitsNeedNoMoreOpenFilesThanOne) {
     }
     const RunResult run = okrelt_test::run_program(dir.path(), options);
     EXPECT_EQ(run.exit_status, 1);
-    EXPECT_NE(run.out.find("u39.wu: Unexpected end of WU while searching for end_seti_header\n"), std::string::npos)
+    EXPECT_NE(run.err.find("u39.wu: Unexpected end of WU while searching for end_seti_header\n"), std::string::npos)
         << run.out << run.err;
 }
 

@@ -163,41 +163,43 @@ TEST(Conversion, OutputThatCannotBeCreatedFails) {
     EXPECT_EQ(run.err, "Error opening outfile: Is a directory\n");
 }
 
-TEST(Conversion, WorkingArraysThatCannotBeAllocatedLeaveAnEmptyFile) {
+// A conversion that fails leaves no partial file and keeps the older sound
+// file byte for byte: when memory runs out, when the last write fails (the
+// file-size limit lets every write through but the one that closing makes),
+// and when the name stands for a device.
+TEST(Conversion, AFailedConversionKeepsTheOlderSoundFileAndLeavesNothingElse) {
     TempDir dir;
     okrelt_test::write_work_unit_file(dir.file("work_unit.sah"), okrelt::make_example_samples(131072, 2));
+    const std::string older = "RIFF an older sound file";
+    okrelt_test::write_file(dir.file("work_unit.wav"), older);
+    const std::vector<std::string> before = okrelt_test::folder_entries(dir.path());
+
     // A sanitizer runtime wants to come first; the preloaded library only
     // replaces aligned_alloc, which the sanitizers leave alone.
-    const RunResult run = okrelt_test::run_okrelt(
+    const RunResult memory = okrelt_test::run_okrelt(
         dir.path(), {std::string("LD_PRELOAD=") + OKRELT_NO_ALIGNED_ALLOC, "ASAN_OPTIONS=verify_asan_link_order=0"});
-    EXPECT_EQ(run.exit_status, 1);
-    EXPECT_EQ(run.out, head_of_run(131072) + "Memory allocation for fft's failed.Conversion failed.\n");
-    EXPECT_TRUE(okrelt_test::file_exists(dir.file("work_unit.wav")));
-    EXPECT_EQ(okrelt_test::read_file(dir.file("work_unit.wav")), "");
-}
+    EXPECT_EQ(memory.exit_status, 1);
+    EXPECT_EQ(memory.out, head_of_run(131072) + "Memory allocation for fft's failed.Conversion failed.\n");
+    EXPECT_EQ(okrelt_test::read_file(dir.file("work_unit.wav")), older);
+    EXPECT_EQ(okrelt_test::folder_entries(dir.path()), before);
 
-TEST(Conversion, AFailedFinalFlushIsAFailure) {
-    // The file-size limit lets every write through but the one that closing
-    // the file makes: only the result of fclose can tell.
-    TempDir dir;
-    okrelt_test::write_work_unit_file(dir.file("work_unit.sah"), okrelt::make_example_samples(131072, 2));
     okrelt_test::RunOptions options;
     options.program = "/bin/sh";
     options.args = {"-c", "trap '' XFSZ; exec prlimit --fsize=262187 \"$0\"", OKRELT_BINARY};
-    const RunResult run = okrelt_test::run_program(dir.path(), options);
-    EXPECT_EQ(run.exit_status, 1);
-    EXPECT_EQ(run.err, "Error writing outfile: File too large\n");
-    EXPECT_EQ(okrelt_test::read_file(dir.file("work_unit.wav")).size(), 262187u);
-}
-
-TEST(Conversion, AFullDiskIsAFailure) {
-    TempDir dir;
-    ASSERT_EQ(symlink("/dev/full", dir.file("work_unit.wav").c_str()), 0);
-    const RunResult run = convert(dir, okrelt::make_example_samples(131072, 2));
-    EXPECT_EQ(run.exit_status, 1);
-    EXPECT_EQ(run.err, "Error writing outfile: No space left on device\n");
+    const RunResult flush = okrelt_test::run_program(dir.path(), options);
+    EXPECT_EQ(flush.exit_status, 1);
+    EXPECT_EQ(flush.err, "Error writing outfile: File too large\n");
     const std::string tail = std::string(DISCLAIMER) + "Conversion failed.\n";
-    EXPECT_EQ(run.out.substr(run.out.size() - tail.size()), tail);
+    EXPECT_EQ(flush.out.substr(flush.out.size() - tail.size()), tail);
+    EXPECT_EQ(okrelt_test::read_file(dir.file("work_unit.wav")), older);
+    EXPECT_EQ(okrelt_test::folder_entries(dir.path()), before);
+
+    ASSERT_EQ(unlink(dir.file("work_unit.wav").c_str()), 0);
+    ASSERT_EQ(symlink("/dev/full", dir.file("work_unit.wav").c_str()), 0);
+    const RunResult device = okrelt_test::run_okrelt(dir.path());
+    EXPECT_EQ(device.exit_status, 1);
+    EXPECT_EQ(device.err, "Error opening outfile: Not a regular file\n");
+    EXPECT_EQ(device.out, head_of_run(131072) + "Conversion failed.\n");
 }
 
 }  // namespace

@@ -74,13 +74,13 @@ TEST(Driver, EndOfFileInTheHeaderFails) {
                            "Unexpected end of WU while searching for end_seti_header\n");
 }
 
-TEST(Driver, DirectoryInPlaceOfTheWorkUnitIsAReadError) {
+TEST(Driver, DirectoryInPlaceOfTheWorkUnitIsRefused) {
     TempDir dir;
     ASSERT_EQ(mkdir(dir.file("work_unit.sah").c_str(), 0755), 0);
     const RunResult run = okrelt_test::run_okrelt(dir.path());
     EXPECT_EQ(run.exit_status, 1);
     EXPECT_EQ(run.out, BANNER);
-    EXPECT_EQ(run.err, "Error reading work_unit.sah: Is a directory\n");
+    EXPECT_EQ(run.err, "Error opening work_unit.sah: Is a directory\n");
 }
 
 TEST(Driver, CrLfWorkUnitDecodesTheSameCount) {

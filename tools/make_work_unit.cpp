@@ -7,13 +7,19 @@
 // drifting tone) to "work_unit.sah". --constant fills every sample with I + iQ
 // (each +1 or -1) instead; --tone writes noise with a steady tone at HZ from
 // the sub-band's centre (negative below it).
+#include <cerrno>
+#include <cmath>
+#include <cstdint>
 #include <cstdio>
-#include <cstdlib>
 #include <cstring>
 #include <string>
+#include <vector>
 
 #include "common/command_line.h"
-#include "common/stdio_file.h"
+#include "common/messages.h"
+#include "common/numbers.h"
+#include "common/output_file.h"
+#include "common/version.h"
 #include "workunit/writer.h"
 
 namespace {
@@ -32,91 +38,106 @@ void print_usage() {
         "  --seed S                 the noise's seed\n"
         "  --crlf                   CR LF line ends\n"
         "  --constant I Q           every sample I + iQ, each +1 or -1\n"
-        "  --tone HZ                noise with a steady tone HZ from the centre (negative below)\n"
+        "  --tone HZ                noise with a steady tone HZ from the centre (negative\n"
+        "                           below), less than half the sub-band rate either way\n"
         "  --format classic|later   the work-unit format\n"
-        "  --bits 2|4               bits per sample of a later-format unit\n"
-        "  --rate HZ                the sub-band's sample rate (default 9765.625)\n"
+        "  --bits 2|4               bits per sample (--format later only)\n"
+        "  --rate HZ                the sub-band's sample rate, above 0 (default 9765.625;\n"
+        "                           --format later only)\n"
         "  -h, --help               this text\n"
         "  -V, --version            the version\n");
 }
 
-bool parse_long(const char* text, long* value) {
-    char* end = nullptr;
-    *value = std::strtol(text, &end, 0);
-    return end != text && *end == '\0';
+enum MakeOption {
+    OPTION_HELP, OPTION_VERSION, OPTION_OUTPUT, OPTION_SAMPLES, OPTION_SEED, OPTION_CRLF,
+    OPTION_CONSTANT, OPTION_TONE, OPTION_FORMAT, OPTION_BITS, OPTION_RATE
+};
+
+const std::vector<okrelt::OptionSpec> MAKE_OPTIONS = {
+    {OPTION_HELP, 'h', "help", 0},        {OPTION_VERSION, 'V', "version", 0}, {OPTION_OUTPUT, 'o', "output", 1},
+    {OPTION_SAMPLES, 0, "samples", 1},    {OPTION_SEED, 0, "seed", 1},         {OPTION_CRLF, 0, "crlf", 0},
+    {OPTION_CONSTANT, 0, "constant", 2},  {OPTION_TONE, 0, "tone", 1},         {OPTION_FORMAT, 0, "format", 1},
+    {OPTION_BITS, 0, "bits", 1},          {OPTION_RATE, 0, "rate", 1},
+};
+
+// +1 or -1, the only values a constant sample's parts take.
+bool parse_sign(const char* text, int64_t* value) {
+    return okrelt::parse_integer(text, -1, 1, value) && *value != 0;
 }
 
-bool parse_double(const char* text, double* value) {
-    char* end = nullptr;
-    *value = std::strtod(text, &end);
-    return end != text && *end == '\0';
-}
-
-// How many values an option takes; -1 for an unknown one.
-int values_of(const char* option) {
-    for (const char* one : {"-o", "--samples", "--seed", "--format", "--bits", "--rate", "--tone"}) {
-        if (std::strcmp(option, one) == 0) return 1;
-    }
-    if (std::strcmp(option, "--constant") == 0) return 2;
-    for (const char* none : {"--crlf", "-h", "--help", "-V", "--version"}) {
-        if (std::strcmp(option, none) == 0) return 0;
-    }
-    return -1;
-}
-
-}  // namespace
-
-int main(int argc, char** argv) {
-    const char* path = "work_unit.sah";
-    long samples = okrelt::EXAMPLE_SAMPLES;
-    long seed = static_cast<long>(okrelt::EXAMPLE_SEED);
+// The run the command line asks for, before standard output is checked.
+int run(int argc, char** argv) {
+    okrelt::ParsedCommandLine line;
+    if (okrelt::parse_command_line(PROGRAM, argc, argv, MAKE_OPTIONS, &line) != 0) return okrelt::EXIT_USAGE;
+    if (!line.operands.empty()) return okrelt::usage_error(PROGRAM, "unexpected argument", line.operands[0].c_str());
+    std::string path = "work_unit.sah";
+    int64_t samples = okrelt::EXAMPLE_SAMPLES;
+    int64_t seed = static_cast<int64_t>(okrelt::EXAMPLE_SEED);
     bool constant = false;
-    long constant_i = 0;
-    long constant_q = 0;
+    int64_t constant_i = 0;
+    int64_t constant_q = 0;
     bool tone = false;
     double tone_hz = 0.0;
-    long bits = 2;
+    int64_t bits = 2;
+    bool bits_given = false;
+    bool rate_given = false;
     okrelt::WriterOptions options;
-    for (int a = 1; a < argc; ++a) {
-        const char* arg = argv[a];
-        const int values = values_of(arg);
-        if (values < 0) return okrelt::usage_error(PROGRAM, "unknown option", arg);
-        if (a + values >= argc) return okrelt::usage_error(PROGRAM, "option needs a value", arg);
-        const char* value = values > 0 ? argv[a + 1] : "";
+    for (const okrelt::OptionUse& use : line.options) {
+        const char* value = use.value[0];
         bool valid = true;
-        if (okrelt::is_option(arg, "-h", "--help")) {
-            print_usage();
-            return 0;
-        } else if (okrelt::is_option(arg, "-V", "--version")) {
-            std::printf("okrelt-make-wu %s\n", OKRELT_VERSION);
-            return 0;
-        } else if (std::strcmp(arg, "-o") == 0) {
-            path = value;
-        } else if (std::strcmp(arg, "--samples") == 0) {
-            valid = parse_long(value, &samples) && samples >= 0 && samples <= INT32_MAX;
-        } else if (std::strcmp(arg, "--seed") == 0) {
-            valid = parse_long(value, &seed);
-        } else if (std::strcmp(arg, "--crlf") == 0) {
-            options.line_end = "\r\n";
-        } else if (std::strcmp(arg, "--constant") == 0) {
-            valid = parse_long(argv[a + 1], &constant_i) && parse_long(argv[a + 2], &constant_q);
-            constant = true;
-        } else if (std::strcmp(arg, "--format") == 0) {
-            valid = std::strcmp(value, "classic") == 0 || std::strcmp(value, "later") == 0;
-            options.later_format = std::strcmp(value, "later") == 0;
-        } else if (std::strcmp(arg, "--bits") == 0) {
-            valid = parse_long(value, &bits) && (bits == 2 || bits == 4);
-        } else if (std::strcmp(arg, "--rate") == 0) {
-            valid = parse_double(value, &options.subband_rate) && options.subband_rate > 0.0;
-        } else if (std::strcmp(arg, "--tone") == 0) {
-            valid = parse_double(value, &tone_hz);
-            tone = true;
+        switch (use.id) {
+            case OPTION_HELP:
+                print_usage();
+                return 0;
+            case OPTION_VERSION:
+                std::printf("okrelt-make-wu %s\n", OKRELT_VERSION);
+                return 0;
+            case OPTION_OUTPUT:
+                path = value;
+                break;
+            case OPTION_SAMPLES:
+                valid = okrelt::parse_integer(value, 0, INT32_MAX, &samples);
+                break;
+            case OPTION_SEED:
+                valid = okrelt::parse_integer(value, INT64_MIN, INT64_MAX, &seed);
+                break;
+            case OPTION_CRLF:
+                options.line_end = "\r\n";
+                break;
+            case OPTION_CONSTANT:
+                valid = parse_sign(use.value[0], &constant_i) && parse_sign(use.value[1], &constant_q);
+                if (!valid) value = parse_sign(use.value[0], &constant_i) ? use.value[1] : use.value[0];
+                constant = true;
+                break;
+            case OPTION_FORMAT:
+                valid = std::strcmp(value, "classic") == 0 || std::strcmp(value, "later") == 0;
+                options.later_format = std::strcmp(value, "later") == 0;
+                break;
+            case OPTION_BITS:
+                valid = okrelt::parse_integer(value, 2, 4, &bits) && bits != 3;
+                bits_given = true;
+                break;
+            case OPTION_RATE:
+                valid = okrelt::parse_real(value, &options.subband_rate) && options.subband_rate > 0.0;
+                rate_given = true;
+                break;
+            case OPTION_TONE:
+                valid = okrelt::parse_real(value, &tone_hz);
+                tone = true;
+                break;
         }
-        if (!valid) return okrelt::usage_error(PROGRAM, (std::string("invalid value for ") + arg).c_str(), value);
-        a += values;
+        if (!valid) {
+            const std::string what = std::string("invalid value for --") + MAKE_OPTIONS[static_cast<size_t>(use.id)].long_name;
+            return okrelt::usage_error(PROGRAM, what.c_str(), value);
+        }
     }
-    if (bits == 4 && !options.later_format) {
-        return okrelt::usage_error(PROGRAM, "--bits 4 needs --format later");
+    // What a choice cannot honour is refused, not quietly ignored.
+    if ((bits_given || rate_given) && !options.later_format) {
+        return okrelt::usage_error(PROGRAM, bits_given ? "--bits needs --format later" : "--rate needs --format later");
+    }
+    if (constant && tone) return okrelt::usage_error(PROGRAM, "--constant and --tone exclude each other");
+    if (tone && !(std::fabs(tone_hz) < options.subband_rate / 2.0)) {
+        return okrelt::usage_error(PROGRAM, "--tone must lie below half the sub-band rate", okrelt::real_text(tone_hz).c_str());
     }
     options.bits_per_sample = static_cast<int>(bits);
 
@@ -137,14 +158,21 @@ int main(int argc, char** argv) {
         }
     }
 
-    okrelt::FileHandle out(std::fopen(path, "wb"));
-    if (!out) {
-        okrelt::report_system_error(path);
-        return 1;
-    }
-    if (okrelt::write_work_unit(out.get(), vectors, options) != 0 || std::fclose(out.release()) != 0) {
-        okrelt::report_system_error(path);
+    okrelt::OutputFile out;
+    int error = okrelt::open_output(path, &out);
+    if (error == 0 && okrelt::write_work_unit(out.file.get(), vectors, options) != 0) error = errno != 0 ? errno : EIO;
+    if (error == 0) error = okrelt::commit_output(&out);
+    if (error != 0) {
+        okrelt::tell(okrelt::MESSAGE_ERROR, "%s: %s\n", path.c_str(), okrelt::describe_output_error(error));
         return 1;
     }
     return 0;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    okrelt::exit_on_out_of_memory(PROGRAM);
+    const int status = run(argc, argv);
+    return okrelt::check_standard_output(PROGRAM) != 0 ? 1 : status;
 }

@@ -1,9 +1,10 @@
 #include "waterfall/picture.h"
 
+#include <cairo-ft.h>
 #include <cairo.h>
+#include <ft2build.h>
+#include FT_FREETYPE_H
 #include <png.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
@@ -16,6 +17,7 @@
 
 #include "common/block_sizes.h"
 #include "common/memory.h"
+#include "common/output_file.h"
 #include "common/stdio_file.h"
 #include "report/rfi.h"
 #include "waterfall/colour_map.h"
@@ -24,7 +26,11 @@ namespace okrelt {
 
 namespace {
 
-constexpr const char* FONT = "DejaVu Sans";
+constexpr const char* FONT = "DejaVu Sans";   // through fontconfig, where the files below are missing
+// The package depends on fonts-dejavu-core, whose files are loaded directly:
+// fontconfig's start-up is slow, and it crashes when memory runs out.
+constexpr const char* FONT_FILES[] = {"/usr/share/fonts/truetype/dejavu/DejaVuSans.ttf",
+                                      "/usr/share/fonts/truetype/dejavu/DejaVuSans-Bold.ttf"};
 constexpr double TITLE_SIZE = 20.0;
 constexpr double TEXT_SIZE = 13.0;
 constexpr double TICK_LENGTH = 6.0;
@@ -46,6 +52,42 @@ struct ContextCloser {
 };
 using Surface = std::unique_ptr<cairo_surface_t, SurfaceCloser>;
 using Context = std::unique_ptr<cairo_t, ContextCloser>;
+
+// The two faces loaded from FONT_FILES, null where they could not be.
+cairo_font_face_t* font_faces[2] = {nullptr, nullptr};
+
+void load_font_files() {
+    static FT_Library library = nullptr;
+    if (library == nullptr && FT_Init_FreeType(&library) != 0) {
+        library = nullptr;
+        return;
+    }
+    static const cairo_user_data_key_t face_key{};
+    for (size_t weight = 0; weight < 2; ++weight) {
+        if (font_faces[weight] != nullptr) continue;
+        FT_Face face = nullptr;
+        if (FT_New_Face(library, FONT_FILES[weight], 0, &face) != 0) continue;
+        cairo_font_face_t* cairo_face = cairo_ft_font_face_create_for_ft_face(face, 0);
+        // cairo owns the FreeType face from here and lets it go with its own.
+        if (cairo_font_face_set_user_data(cairo_face, &face_key, face,
+                                          [](void* done) { FT_Done_Face(static_cast<FT_Face>(done)); }) != CAIRO_STATUS_SUCCESS) {
+            cairo_font_face_destroy(cairo_face);
+            FT_Done_Face(face);
+            continue;
+        }
+        font_faces[weight] = cairo_face;
+    }
+}
+
+// Selects the regular or the bold face.
+void select_font(cairo_t* cr, cairo_font_weight_t weight) {
+    cairo_font_face_t* face = font_faces[weight == CAIRO_FONT_WEIGHT_BOLD ? 1 : 0];
+    if (face != nullptr) {
+        cairo_set_font_face(cr, face);
+    } else {
+        cairo_select_font_face(cr, FONT, CAIRO_FONT_SLANT_NORMAL, weight);
+    }
+}
 
 // A round step near span / TICKS_WANTED: 1, 2 or 5 times a power of ten.
 double tick_step(double span) {
@@ -156,10 +198,10 @@ void draw_axes(cairo_t* cr, const Axes& axes, const WorkUnitInfo& info) {
 
 void draw_title(cairo_t* cr, const WorkUnitInfo& info, const Spectrogram& spectrogram) {
     cairo_set_source_rgb(cr, 0, 0, 0);
-    cairo_select_font_face(cr, FONT, CAIRO_FONT_SLANT_NORMAL, CAIRO_FONT_WEIGHT_BOLD);
+    select_font(cr, CAIRO_FONT_WEIGHT_BOLD);
     cairo_set_font_size(cr, TITLE_SIZE);
     draw_text(cr, PLOT_LEFT, 12, info.name, 0.0, 0.0);
-    cairo_select_font_face(cr, FONT, CAIRO_FONT_SLANT_NORMAL, CAIRO_FONT_WEIGHT_NORMAL);
+    select_font(cr, CAIRO_FONT_WEIGHT_NORMAL);
     cairo_set_font_size(cr, TEXT_SIZE);
     std::string line;
     if (!info.time_recorded.empty()) line += "Recorded " + info.time_recorded;
@@ -223,7 +265,7 @@ void draw_ring(cairo_t* cr, const Axes& axes, const BlockPeak& peak) {
     cairo_stroke(cr);
     const int32_t factor = static_cast<int32_t>(peak.magnitude);
     const std::string label = "RFI " + std::to_string(factor) + " " + rfi_grade(factor);
-    cairo_select_font_face(cr, FONT, CAIRO_FONT_SLANT_NORMAL, CAIRO_FONT_WEIGHT_BOLD);
+    select_font(cr, CAIRO_FONT_WEIGHT_BOLD);
     const bool left_side = x > PLOT_LEFT + PLOT_WIDTH * 0.75;
     const double text_x = left_side ? x - RING_RADIUS - 6 : x + RING_RADIUS + 6;
     // A dark outline keeps the label readable over bright pixels.
@@ -244,7 +286,7 @@ void report_write_error(const char* path, const char* reason) {
     std::fprintf(stderr, "okrelt-waterfall: cannot write %s: %s\n", path, reason);
 }
 
-void report_write_error(const char* path, int error) { report_write_error(path, std::strerror(error)); }
+void report_write_error(const char* path, int error) { report_write_error(path, describe_output_error(error)); }
 
 // libpng reports errors by jumping back to png_setjmp's caller; warnings are
 // of no use to the user.
@@ -287,36 +329,15 @@ int encode_png(cairo_surface_t* surface, std::FILE* file, unsigned char* row) {
 
 // Writes the surface as PNG through a temporary file beside path.
 int write_png(cairo_surface_t* surface, const char* path) {
-    // The rename would replace a device or a folder's entry, not write into it.
-    struct stat existing {};
-    if (stat(path, &existing) == 0 && !S_ISREG(existing.st_mode)) {
-        report_write_error(path, S_ISDIR(existing.st_mode) ? "Is a directory" : "Not a regular file");
-        return 1;
-    }
-    std::string temporary = std::string(path) + ".XXXXXX";
-    const int descriptor = mkstemp(temporary.data());
-    if (descriptor < 0) {
-        report_write_error(path, errno);
-        return 1;
-    }
-    // mkstemp makes the file private; a picture is as readable as any new file.
-    const mode_t mask = umask(0);
-    umask(mask);
-    int error = fchmod(descriptor, 0666 & ~mask) == 0 ? 0 : errno;
-    std::FILE* file = fdopen(descriptor, "wb");
-    if (file == nullptr) {
-        error = errno;
-        close(descriptor);
-    } else {
+    OutputFile out;
+    int error = open_output(path, &out);
+    if (error == 0) {
         std::vector<unsigned char> row(static_cast<size_t>(3 * cairo_image_surface_get_width(surface)));
         errno = 0;
-        if (encode_png(surface, file, row.data()) != 0 && error == 0) error = errno != 0 ? errno : EIO;
-        if (std::fflush(file) != 0 && error == 0) error = errno;
-        if (std::fclose(file) != 0 && error == 0) error = errno;
+        if (encode_png(surface, out.file.get(), row.data()) != 0) error = errno != 0 ? errno : EIO;
     }
-    if (error == 0 && std::rename(temporary.c_str(), path) != 0) error = errno;
+    if (error == 0) error = commit_output(&out);
     if (error != 0) {
-        std::remove(temporary.c_str());
         report_write_error(path, error);
         return 1;
     }
@@ -353,11 +374,12 @@ Canvas prepare_canvas() {
         std::memset(pixels + y * stride + (PLOT_LEFT + PLOT_WIDTH) * sizeof(uint32_t), WHITE_BYTE,
                     stride - (PLOT_LEFT + PLOT_WIDTH) * sizeof(uint32_t));
     }
-    // Loading the fonts: fontconfig's start-up is a good share of a picture.
+    // Loading the fonts: a good share of a picture's time.
+    load_font_files();
     Surface scratch(cairo_image_surface_create(CAIRO_FORMAT_RGB24, 1, 1));
     Context cr(cairo_create(scratch.get()));
     for (const cairo_font_weight_t weight : {CAIRO_FONT_WEIGHT_NORMAL, CAIRO_FONT_WEIGHT_BOLD}) {
-        cairo_select_font_face(cr.get(), FONT, CAIRO_FONT_SLANT_NORMAL, weight);
+        select_font(cr.get(), weight);
         cairo_set_font_size(cr.get(), TEXT_SIZE);
         cairo_text_extents_t extents;
         cairo_text_extents(cr.get(), "0123456789 dB Hz", &extents);
@@ -374,7 +396,7 @@ void draw_spectrogram(Canvas* canvas, const Spectrogram& spectrogram, const Work
     paint_cells(picture.get(), spectrogram, range_db);
     paint_colour_bar(picture.get());
     draw_title(cr.get(), info, spectrogram);
-    cairo_select_font_face(cr.get(), FONT, CAIRO_FONT_SLANT_NORMAL, CAIRO_FONT_WEIGHT_NORMAL);
+    select_font(cr.get(), CAIRO_FONT_WEIGHT_NORMAL);
     draw_axes(cr.get(), axes_of(spectrogram, info), info);
     draw_colour_bar(cr.get(), range_db);
     cairo_surface_flush(picture.get());

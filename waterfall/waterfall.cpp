@@ -16,10 +16,9 @@ namespace okrelt {
 namespace {
 
 constexpr double TWO_PI = 6.283185307179586476925286766559;
-constexpr int CANDIDATES_PER_PEAK = 64;
+constexpr int CANDIDATES_PER_PEAK = 64;   // strongest bins looked at per wanted peak and block
 constexpr double HZ_PER_MHZ = 1.0e6;
 constexpr float SMALLEST_POWER = 1.0e-30f;   // keeps the logarithm of silence finite
-constexpr double NEAR_TOP = 1.0e-9;   // relative: far wider than hypot's few units in the last place   // strongest bins looked at per wanted peak and block
 
 // The transform's input value of sample k of one stream.
 double value_of(const SampleStreams& streams, const int8_t* stream, long k) {
@@ -200,8 +199,7 @@ std::vector<BlockPeak> find_block_peaks(const SampleStreams& streams, int wanted
     std::vector<double> im = prefaulted_vector<double>(BLOCK_SAMPLES);
     std::vector<BlockPeak> candidates;
     CandidateScratch scratch;
-    BlockPeak best;
-    bool found = false;
+    reset_peak();
     for (int32_t block = 0; block < streams.count / BLOCK_SAMPLES; ++block) {
         const long first = static_cast<long>(block) * BLOCK_SAMPLES;
         for (long j = 0; j < BLOCK_SAMPLES; ++j) {
@@ -209,28 +207,15 @@ std::vector<BlockPeak> find_block_peaks(const SampleStreams& streams, int wanted
             im[j] = value_of(streams, streams.quadrature.get(), first + j);
         }
         // The same forward transform as the converter's, so the same bins and
-        // the same running peak; the bins' order does not matter to either.
+        // the same running peak, which notes the block and bin it rises at.
         (void)fft_forward_bit_reversed(BLOCK_LOG2, re.data(), im.data());
-        const double before = peak_magnitude;
-        (void)measure_block_peak(re.data(), im.data());
-        if (peak_magnitude > before || !found) {
-            // hypot and the square root of the square agree to a few units in
-            // the last place: only near-top squares can be the peak's bin.
-            const double scaled = peak_magnitude / PEAK_SCALE;
-            const double near_top = scaled * scaled * (1.0 - NEAR_TOP);
-            for (int32_t position = 0; position < BLOCK_SAMPLES; ++position) {
-                if (re[position] * re[position] + im[position] * im[position] < near_top) continue;
-                if (magnitude_of(re[position], im[position]) == peak_magnitude) {
-                    best = {block, scratch.bin_at[position], peak_magnitude};
-                    found = true;
-                    break;
-                }
-            }
-        }
+        start_peak_block(block);
+        (void)measure_block_peak(re.data(), im.data(), BINS_BIT_REVERSED);
         add_block_candidates(re, im, block, wanted, &scratch, &candidates);
     }
     std::vector<BlockPeak> peaks;
-    if (!found) return peaks;
+    if (peak_place.block < 0) return peaks;
+    const BlockPeak best{peak_place.block, peak_place.bin, peak_magnitude};
     peaks.push_back(best);
     std::stable_sort(candidates.begin(), candidates.end(),
                      [](const BlockPeak& a, const BlockPeak& b) { return a.magnitude > b.magnitude; });

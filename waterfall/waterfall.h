@@ -54,8 +54,9 @@ Spectrogram make_spectrogram(const SampleStreams& streams, int fft_size, int max
 
 // Up to `wanted` strongest bins of the block spectra, strongest first, at most
 // one per block and PEAK_NEIGHBOURHOOD_BINS. The first is exactly the bin
-// whose magnitude okrelt reports as the RFI factor (peak_magnitude is
-// raised as okrelt raises it). Empty if there is no whole block.
+// whose magnitude okrelt reports as the RFI factor (the running peak is
+// started afresh and raised as okrelt raises it). Empty if there is no
+// whole block.
 std::vector<BlockPeak> find_block_peaks(const SampleStreams& streams, int wanted);
 
 // The frequency of a transform bin from the sub-band's centre, negative for

@@ -1,14 +1,25 @@
 // The later, XML-wrapped format's reader. The header is not strict XML (an
 // unquoted attribute, <name> and <sample_rate> more than once), so fields are
-// found as the first element of their name inside the section that owns them.
+// found as the first element of their name inside the section that owns them;
+// a start tag may carry attributes or blanks before its ">".
+//
+// The data's byte path, from the text to the samples:
+//   4 characters " ".."_"  -> 6 bits each, the first character lowest
+//   -> 3 raw bytes         (24 bits, low byte first)
+//   -> pairs swapped       (sample byte i is raw byte i ^ 1: 16-bit words
+//                           were written high byte first)
+//   -> samples             (4 of 2 bits or 2 of 4 bits per byte, the first
+//                           sample in the lowest bits; within a sample the
+//                           real part is the upper half, the imaginary the lower)
 #include <algorithm>
-#include <cerrno>
 #include <cmath>
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
 #include <string>
 
+#include "common/messages.h"
+#include "common/numbers.h"
 #include "workunit/format.h"
 #include "workunit/reader.h"
 #include "workunit/reader_internal.h"
@@ -25,18 +36,50 @@ constexpr int DATA_PIECE_LIMIT = 4097;    // 4096 characters a piece: whole grou
 constexpr int32_t INITIAL_CAPACITY = int32_t{1} << 20;   // grown as data arrives, never beyond nsamples
 constexpr int32_t SHORT_DATA_ALLOWANCE = 65535;   // fewer missing samples play as silence
 constexpr int MAX_SAMPLES_PER_BYTE = 4;
-constexpr int DECIMAL_BASE = 10;
 constexpr int BYTE_VALUES = 256;
+
+// The first start tag <tag> (or <tag attributes>, <tag >, <tag/>) at or
+// after from: *start is its "<", *content the first character after its ">".
+// *empty for a self-closing tag. False if there is none.
+bool find_start_tag(const std::string& text, size_t from, const char* tag, size_t* start, size_t* content,
+                    bool* empty) {
+    const std::string open = std::string("<") + tag;
+    for (size_t at = text.find(open, from); at != std::string::npos; at = text.find(open, at + 1)) {
+        const size_t after = at + open.size();
+        if (after >= text.size() || !(text[after] == '>' || text[after] == '/' || is_blank(text[after]))) continue;
+        const size_t close = text.find('>', after);
+        if (close == std::string::npos) return false;
+        *start = at;
+        *content = close + 1;
+        *empty = text[close - 1] == '/';
+        return true;
+    }
+    return false;
+}
+
+// The first end tag </tag> (or </tag >) at or after from; npos if none.
+size_t find_end_tag(const std::string& text, size_t from, const char* tag) {
+    const std::string close = std::string("</") + tag;
+    for (size_t at = text.find(close, from); at != std::string::npos; at = text.find(close, at + 1)) {
+        size_t after = at + close.size();
+        while (after < text.size() && is_blank(text[after])) ++after;
+        if (after < text.size() && text[after] == '>') return at;
+    }
+    return std::string::npos;
+}
 
 // The text of the first <tag>...</tag> that starts inside [from, to),
 // trimmed. False if there is none.
 bool find_element(const std::string& header, size_t from, size_t to, const char* tag, std::string* value) {
-    const std::string open = std::string("<") + tag + ">";
-    const std::string close = std::string("</") + tag + ">";
-    const size_t start = header.find(open, from);
-    if (start == std::string::npos || start >= to) return false;
-    const size_t content = start + open.size();
-    const size_t end = header.find(close, content);
+    size_t start = 0;
+    size_t content = 0;
+    bool empty = false;
+    if (!find_start_tag(header, from, tag, &start, &content, &empty) || start >= to) return false;
+    if (empty) {
+        value->clear();
+        return true;
+    }
+    const size_t end = find_end_tag(header, content, tag);
     if (end == std::string::npos || end > to) return false;
     *value = trimmed(header, content, end);
     return true;
@@ -44,37 +87,15 @@ bool find_element(const std::string& header, size_t from, size_t to, const char*
 
 // The range of the first <tag>...</tag> section, or [0, 0) if there is none.
 void find_section(const std::string& header, const char* tag, size_t* from, size_t* to) {
-    const std::string open = std::string("<") + tag + ">";
-    const std::string close = std::string("</") + tag + ">";
     *from = 0;
     *to = 0;
-    const size_t start = header.find(open);
-    if (start == std::string::npos) return;
-    const size_t end = header.find(close, start);
-    *from = start + open.size();
+    size_t start = 0;
+    size_t content = 0;
+    bool empty = false;
+    if (!find_start_tag(header, 0, tag, &start, &content, &empty) || empty) return;
+    const size_t end = find_end_tag(header, content, tag);
+    *from = content;
     *to = end == std::string::npos ? header.size() : end;
-}
-
-// A decimal integer in 1..INT32_MAX with nothing else around it.
-bool parse_count(const std::string& text, int32_t* value) {
-    if (text.empty()) return false;
-    int64_t number = 0;
-    for (const char c : text) {
-        if (c < '0' || c > '9') return false;
-        number = number * DECIMAL_BASE + (c - '0');
-        if (number > INT32_MAX) return false;
-    }
-    if (number < 1) return false;
-    *value = static_cast<int32_t>(number);
-    return true;
-}
-
-bool parse_number(const std::string& text, double* value) {
-    if (text.empty()) return false;
-    char* end = nullptr;
-    errno = 0;
-    *value = std::strtod(text.c_str(), &end);
-    return *end == '\0' && errno == 0 && std::isfinite(*value);
 }
 
 // The value of the encoding attribute of the data tag's line, quoted or not.
@@ -118,19 +139,21 @@ int read_header(std::FILE* file, const char* path, std::string* header, std::str
         const bool line_ended = length > 0 && piece[length - 1] == '\n';
         if (line_ended || status == PIECE_AT_END) {
             ++*line_number;
-            if (line_starts_with_tag(line.c_str(), DATA_TAG)) {
-                *tag_line = line;
-                return 0;
+            // The data tag may run over several lines, up to its ">".
+            if (!tag_line->empty() || line_starts_with_tag(line.c_str(), DATA_TAG)) {
+                *tag_line += line;
+                if (tag_line->find('>') != std::string::npos) return 0;
+            } else {
+                *header += line;
             }
-            *header += line;
             line.clear();
         }
-        if (header->size() + line.size() > MAX_HEADER_BYTES) {
-            std::printf("Corrupt work unit: no <data> tag in its first %zu bytes.\n", MAX_HEADER_BYTES);
+        if (header->size() + tag_line->size() + line.size() > MAX_HEADER_BYTES) {
+            tell(MESSAGE_PROBLEM, "Corrupt work unit: no <data> tag in its first %zu bytes.\n", MAX_HEADER_BYTES);
             return 1;
         }
         if (status == PIECE_AT_END) {
-            std::printf("Corrupt work unit: no <data> tag.\n");
+            tell(MESSAGE_PROBLEM, "Corrupt work unit: no <data> tag.\n");
             return 1;
         }
     }
@@ -145,7 +168,7 @@ int parse_header(const std::string& header, const std::string& tag_line, const c
     std::string text;
     const std::string encoding = encoding_of(tag_line);
     if (encoding != DATA_ENCODING) {
-        std::printf("Work unit refused: its data is encoded as \"%s\"; okrelt reads \"%s\" only.\n",
+        tell(MESSAGE_PROBLEM, "Work unit refused: its data is encoded as \"%s\"; okrelt reads \"%s\" only.\n",
                     encoding.c_str(), DATA_ENCODING);
         return 1;
     }
@@ -155,13 +178,14 @@ int parse_header(const std::string& header, const std::string& tag_line, const c
     find_section(header, "splitter_cfg", &from, &to);
     info->bits_per_sample = DEFAULT_BITS_PER_SAMPLE;
     if (find_element(header, from, to, "wu_bits_per_sample", &text)) {
-        int32_t bits = 0;
-        if (text != "0" && !(parse_count(text, &bits) && (bits == 2 || bits == 4))) {
-            std::printf("Work unit refused: <wu_bits_per_sample> is \"%s\"; okrelt reads 2 or 4 bits per sample.\n",
+        // 0 stands for the default depth.
+        int64_t bits = 0;
+        if (!parse_integer(text, 0, INT32_MAX, &bits) || !(bits == 0 || bits == 2 || bits == 4)) {
+            tell(MESSAGE_PROBLEM, "Work unit refused: <wu_bits_per_sample> is \"%s\"; okrelt reads 2 or 4 bits per sample.\n",
                         text.c_str());
             return 1;
         }
-        if (text != "0") info->bits_per_sample = bits;
+        if (bits != 0) info->bits_per_sample = static_cast<int>(bits);
     }
 
     find_section(header, "subband_desc", &from, &to);
@@ -171,9 +195,9 @@ int parse_header(const std::string& header, const std::string& tag_line, const c
     if (find_element(header, from, to, "sample_rate", &text)) {
         rate_text = text;
         double rate = 0.0;
-        const double sound_rate = parse_number(text, &rate) ? std::round(2.0 * rate) : 0.0;
+        const double sound_rate = parse_real(text, &rate) ? std::round(2.0 * rate) : 0.0;
         if (!(sound_rate >= MIN_SOUND_RATE && sound_rate <= MAX_SOUND_RATE)) {
-            std::printf("Work unit refused: sub-band <sample_rate> \"%s\" does not give a sound rate of %u to %u Hz.\n",
+            tell(MESSAGE_PROBLEM, "Work unit refused: sub-band <sample_rate> \"%s\" does not give a sound rate of %u to %u Hz.\n",
                         text.c_str(), MIN_SOUND_RATE, MAX_SOUND_RATE);
             return 1;
         }
@@ -181,7 +205,7 @@ int parse_header(const std::string& header, const std::string& tag_line, const c
         info->subband_rate_known = true;
         info->sound_rate = static_cast<uint32_t>(sound_rate);
     }
-    if (find_element(header, from, to, "center", &text) && parse_number(text, &info->center_hz)) {
+    if (find_element(header, from, to, "center", &text) && parse_real(text, &info->center_hz)) {
         info->center_known = true;
     }
     if (!find_element(header, 0, header.size(), "name", &info->name)) info->name.clear();
@@ -189,18 +213,25 @@ int parse_header(const std::string& header, const std::string& tag_line, const c
     (void)find_element(header, 0, header.size(), "start_ra", &info->start_ra);
     (void)find_element(header, 0, header.size(), "start_dec", &info->start_dec);
 
-    std::printf("Work unit %s: %d bits per sample, %s Hz\n", info->name.empty() ? path : info->name.c_str(),
+    tell(MESSAGE_NOTE, "Work unit %s: %d bits per sample, %s Hz\n", info->name.empty() ? path : info->name.c_str(),
                 info->bits_per_sample, rate_text.c_str());
     if (!find_element(header, 0, header.size(), "nsamples", &text)) {
-        std::printf("nsamples= header not found, assuming default of 1048576 samples.\n");
+        tell(MESSAGE_NOTE, "nsamples= header not found, assuming default of 1048576 samples.\n");
         *declared_count = DEFAULT_NSAMPLES;
         return 0;
     }
-    if (!parse_count(text, declared_count)) {
-        std::printf("Failed to parse nsamples= header, assuming default of 1048576 samples.\n");
-        *declared_count = DEFAULT_NSAMPLES;
+    int64_t count = 0;
+    if (!parse_integer(text, INT32_MIN, INT32_MAX, &count)) {
+        tell(MESSAGE_NOTE, "Failed to parse nsamples= header, assuming default of 1048576 samples.\n");
+        count = DEFAULT_NSAMPLES;
     }
-    std::printf("nsamples=%d\n", *declared_count);
+    tell(MESSAGE_NOTE, "nsamples=%d\n", static_cast<int32_t>(count));
+    // As in a classic header, a count of 0 or below is no count.
+    if (count <= 0) {
+        tell(MESSAGE_NOTE, "nsamples= header not found, assuming default of 1048576 samples.\n");
+        count = DEFAULT_NSAMPLES;
+    }
+    *declared_count = static_cast<int32_t>(count);
     return 0;
 }
 
@@ -248,6 +279,7 @@ struct SampleSink {
     int32_t declared_count;
     int64_t raw_bytes = 0;        // data bytes seen
     int64_t real_samples = 0;     // samples that came from data, not silence
+    int32_t first_silent = -1;    // the first sample played as silence, if any
     int pending = -1;             // the even raw byte waiting for its partner
 };
 
@@ -263,6 +295,7 @@ int put_sample_byte(SampleSink* sink, int byte, bool silent) {
                                                                               : 2 * streams->capacity;
         if (resize_streams(streams, doubled) != 0) return 1;
     }
+    if (silent && sink->first_silent < 0) sink->first_silent = streams->count;
     if (!silent) {
         const ByteSamples& samples = sink->table->bytes[byte];
         std::memcpy(streams->in_phase.get() + streams->count, samples.in_phase, static_cast<size_t>(take));
@@ -337,7 +370,7 @@ int check_characters(const char* text, int length, long line_number) {
     for (int p = 0; p < length; ++p) {
         const int c = static_cast<unsigned char>(text[p]);
         if (c < LOWEST_DATA_CHAR || c > HIGHEST_DATA_CHAR) {
-            std::printf("Corrupt work unit: data on line %ld holds character %d, outside \" \" to \"_\".\n",
+            tell(MESSAGE_PROBLEM, "Corrupt work unit: data on line %ld holds character %d, outside \" \" to \"_\".\n",
                         line_number, c);
             return 1;
         }
@@ -360,11 +393,26 @@ int read_data(std::FILE* file, const char* path, long line_number, SampleSink* s
         }
         const bool line_ended = length > 0 && piece[length - 1] == '\n';
         const int text_length = line_ended ? length - 1 : length;
-        if (line_length == 0 && line_starts_with_tag(piece, DATA_END_TAG)) break;
+        // </data> ends the data, on a line of its own or right after the
+        // last data characters (it holds letters, which data never does).
+        const char* end_tag = std::strstr(piece, DATA_END_TAG);
+        if (end_tag != nullptr) {
+            const int before = static_cast<int>(end_tag - piece);
+            const bool only_blanks = std::all_of(static_cast<const char*>(piece), end_tag, [](char c) { return c == ' ' || c == '\t'; });
+            const int data_length = line_length == 0 && only_blanks ? 0 : before;
+            if (check_characters(piece, data_length, line_number + 1) != 0) return 1;
+            if ((line_length + data_length) % CHARS_PER_GROUP != 0) {
+                tell(MESSAGE_PROBLEM, "Corrupt work unit: data on line %ld has %ld characters, not a multiple of 4.\n",
+                     line_number + 1, line_length + data_length);
+                return 1;
+            }
+            if (decode_groups(piece, data_length, sink) != 0) return 1;
+            break;
+        }
         if (check_characters(piece, text_length, line_number + 1) != 0) return 1;
         line_length += text_length;
         if ((line_ended || status == PIECE_AT_END) && line_length % CHARS_PER_GROUP != 0) {
-            std::printf("Corrupt work unit: data on line %ld has %ld characters, not a multiple of 4.\n",
+            tell(MESSAGE_PROBLEM, "Corrupt work unit: data on line %ld has %ld characters, not a multiple of 4.\n",
                         line_number + 1, line_length);
             return 1;
         }
@@ -406,17 +454,20 @@ int read_later_work_unit(std::FILE* file, const char* path, SampleStreams* strea
 
     const int64_t available = sink.raw_bytes * sink.samples_per_byte;
     if (available < int64_t{declared_count} - SHORT_DATA_ALLOWANCE) {
-        std::printf("Corrupt work unit: its data holds %lld samples, far fewer than the %d declared.\n",
+        tell(MESSAGE_PROBLEM, "Corrupt work unit: its data holds %lld samples, far fewer than the %d declared.\n",
                     static_cast<long long>(available), declared_count);
         return 1;
     }
     // The rest of a unit that ends a little early plays as silence: the
     // streams are zero-filled, and zero is silence.
+    if (streams->count < declared_count && sink.first_silent < 0) sink.first_silent = streams->count;
     if (streams->count < declared_count && resize_streams(streams, declared_count) != 0) return 1;
     streams->count = declared_count;
     const int64_t missing = declared_count - sink.real_samples;
     if (missing > 0) {
-        std::printf("%lld samples missing from the data are played as silence.\n", static_cast<long long>(missing));
+        info->silent_samples = static_cast<int32_t>(missing);
+        info->first_silent_sample = sink.first_silent;
+        tell(MESSAGE_NOTE, "%lld samples missing from the data are played as silence.\n", static_cast<long long>(missing));
     }
     return 0;
 }

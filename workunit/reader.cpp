@@ -1,7 +1,6 @@
 // The classic format's reader, and the piece reading both formats use.
 #include "workunit/reader.h"
 
-#include <cctype>
 #include <cmath>
 #include <cstdint>
 #include <cstdlib>
@@ -9,6 +8,8 @@
 #include <string>
 
 #include "common/memory.h"
+#include "common/messages.h"
+#include "common/numbers.h"
 #include "workunit/format.h"
 #include "workunit/reader_internal.h"
 
@@ -42,15 +43,15 @@ inline int next_char(std::FILE* file) {
 int parse_declared_count(const char* text, int32_t* value) {
     if (*text != '=') return 1;
     ++text;
-    while (std::isspace(static_cast<unsigned char>(*text))) ++text;
+    while (is_blank(*text)) ++text;
     bool negative = false;
     if (*text == '+' || *text == '-') {
         negative = *text == '-';
         ++text;
     }
-    if (!std::isdigit(static_cast<unsigned char>(*text))) return 1;
+    if (!is_digit(*text)) return 1;
     int64_t magnitude = 0;
-    while (std::isdigit(static_cast<unsigned char>(*text))) {
+    while (is_digit(*text)) {
         magnitude = magnitude * DECIMAL_BASE + (*text - '0');
         if (magnitude > LARGEST_MAGNITUDE) return 1;
         ++text;
@@ -69,11 +70,8 @@ int parse_declared_count(const char* text, int32_t* value) {
 bool header_value(const char* piece, const char* key, std::string* value) {
     const size_t length = std::strlen(key);
     if (std::strncmp(piece, key, length) != 0 || piece[length] != '=') return false;
-    std::string text(piece + length + 1);
-    while (!text.empty() && std::isspace(static_cast<unsigned char>(text.back()))) text.pop_back();
-    size_t start = 0;
-    while (start < text.size() && std::isspace(static_cast<unsigned char>(text[start]))) ++start;
-    *value = text.substr(start);
+    const std::string text(piece + length + 1);
+    *value = trimmed(text, 0, text.size());
     return true;
 }
 
@@ -81,21 +79,15 @@ bool header_value(const char* piece, const char* key, std::string* value) {
 // none of it (a classic unit always plays at the usual rate).
 void note_header_field(const char* piece, WorkUnitInfo* info) {
     std::string text;
-    char* end = nullptr;
     if (header_value(piece, "name", &text)) info->name = text;
     if (header_value(piece, "time_recorded", &text)) info->time_recorded = text;
     if (header_value(piece, "start_ra", &text)) info->start_ra = text;
     if (header_value(piece, "start_dec", &text)) info->start_dec = text;
-    if (header_value(piece, "subband_center", &text)) {
-        info->center_hz = std::strtod(text.c_str(), &end);
-        info->center_known = end != text.c_str() && *end == '\0' && std::isfinite(info->center_hz);
-    }
-    if (header_value(piece, "subband_sample_rate", &text)) {
-        const double rate = std::strtod(text.c_str(), &end);
-        if (end != text.c_str() && *end == '\0' && std::isfinite(rate) && rate > 0.0) {
-            info->subband_rate = rate;
-            info->subband_rate_known = true;
-        }
+    if (header_value(piece, "subband_center", &text)) info->center_known = parse_real(text, &info->center_hz);
+    double rate = 0.0;
+    if (header_value(piece, "subband_sample_rate", &text) && parse_real(text, &rate) && rate > 0.0) {
+        info->subband_rate = rate;
+        info->subband_rate_known = true;
     }
 }
 
@@ -114,22 +106,22 @@ int scan_header(std::FILE* file, const char* path, int32_t* declared_count, Work
         // A last line without a newline counts as the end of the file, even
         // when it is the end marker itself.
         if (status == PIECE_AT_END) {
-            std::printf("Unexpected end of WU while searching for end_seti_header\n");
+            tell(MESSAGE_PROBLEM, "Unexpected end of WU while searching for end_seti_header\n");
             return 1;
         }
         if (info != nullptr) note_header_field(line_buffer, info);
         if (std::strncmp(line_buffer, NSAMPLES_KEY, key_length) == 0) {
             if (parse_declared_count(line_buffer + key_length, declared_count) != 0) {
-                std::printf("Failed to parse nsamples= header, assuming default of 1048576 samples.\n");
+                tell(MESSAGE_NOTE, "Failed to parse nsamples= header, assuming default of 1048576 samples.\n");
                 *declared_count = DEFAULT_NSAMPLES;
             }
-            std::printf("nsamples=%d\n", *declared_count);
+            tell(MESSAGE_NOTE, "nsamples=%d\n", *declared_count);
         }
         if (std::strncmp(line_buffer, END_OF_HEADER_MARK, mark_length) == 0) break;
     }
     // A count of 0 or below cannot size the streams: treat it as missing.
     if (*declared_count <= 0) {
-        std::printf("nsamples= header not found, assuming default of 1048576 samples.\n");
+        tell(MESSAGE_NOTE, "nsamples= header not found, assuming default of 1048576 samples.\n");
         *declared_count = DEFAULT_NSAMPLES;
     }
     return 0;
@@ -238,7 +230,7 @@ int resize_streams(SampleStreams* streams, int32_t capacity) {
     for (SampleArray* stream : {&streams->in_phase, &streams->quadrature}) {
         void* memory = kept == 0 ? std::calloc(bytes, 1) : std::realloc(stream->get(), bytes);
         if (memory == nullptr) {
-            std::printf("Memory allocation failed.\n");
+            tell(MESSAGE_PROBLEM, "Memory allocation failed.\n");
             return 1;
         }
         (void)stream->release();
@@ -256,7 +248,7 @@ int resize_streams(SampleStreams* streams, int32_t capacity) {
 void report_read_error(const char* path) {
     std::string text = "Error reading ";
     text += path;
-    report_system_error(text.c_str());
+    tell_system_error(text.c_str());
 }
 
 int read_work_unit(std::FILE* file, SampleStreams* streams) {
@@ -269,6 +261,7 @@ int read_classic_work_unit(std::FILE* file, const char* path, SampleStreams* str
 
     if (resize_streams(streams, declared_count) != 0) return 1;
     streams->count = 0;
+    streams->levels = nullptr;   // every stored byte is its sample's value, whatever a unit before was
 
     int length = 0;
     int status = read_piece(file, line_buffer, DATA_READ_LIMIT, &length);

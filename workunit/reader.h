@@ -54,6 +54,8 @@ struct WorkUnitInfo {
     std::string start_dec;
     double center_hz = 0.0;                  // sky frequency of the sub-band's centre
     bool center_known = false;
+    int32_t silent_samples = 0;              // samples missing from the data, played as silence
+    int32_t first_silent_sample = -1;        // the first of them; all silent ones lie from here to the end
 };
 
 // Reads a classic work unit from an open text stream at its start. Prints the

@@ -22,6 +22,8 @@ enum PieceStatus { PIECE_READ = 0, PIECE_AT_END = 1, PIECE_ERROR = 2 };
 // White space as the later format's header and a link's line may hold it.
 inline bool is_blank(int c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\v' || c == '\f'; }
 
+inline bool is_digit(int c) { return c >= '0' && c <= '9'; }
+
 // text[from, to) without the white space around it.
 inline std::string trimmed(const std::string& text, size_t from, size_t to) {
     while (from < to && is_blank(text[from])) ++from;

@@ -1,15 +1,20 @@
 // Which format a work-unit file is in, and the soft links of BOINC slot
-// folders. The first line decides: "<workunit" (the tag's whole name) starts
-// a later-format unit, "<soft_link>" a link, anything else is classic and is
-// read exactly as it always was.
+// folders. The first tag decides, after what XML allows before it (a
+// byte-order mark, white space, an <?xml ...?> declaration, comments):
+// "<workunit" (the tag's whole name) starts a later-format unit,
+// "<soft_link>" a link, anything else is classic and is read exactly as it
+// always was. Only regular files are read: a device or a pipe could be read
+// forever, and opening a named pipe would wait for a writer.
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <string>
 
+#include "common/messages.h"
 #include "workunit/format.h"
 #include "workunit/reader.h"
 #include "workunit/reader_internal.h"
@@ -20,29 +25,52 @@ namespace {
 
 enum FileKind { KIND_CLASSIC, KIND_LATER, KIND_SOFT_LINK };
 
-constexpr int LINK_LINE_LIMIT = 4097;   // a link's line: a path, well below this
+constexpr size_t FIRST_LOOK = 512;                // most units show their first tag in this
+constexpr size_t PROLOG_LIMIT = size_t{1} << 16;   // what may stand before the first tag
+constexpr size_t LINK_FILE_LIMIT = 4096;          // a link's file: a path and its tags, well below this
+constexpr const char* BYTE_ORDER_MARK = "\xEF\xBB\xBF";
 
-// Looks at the first characters after leading white space, then goes back to
-// the start of the file. 0 with *kind set, or 1 after a message.
-int detect_kind(std::FILE* file, const char* path, FileKind* kind) {
-    int c = std::getc(file);
-    while (c != EOF && is_blank(c)) c = std::getc(file);
-    char start[sizeof "<soft_link>"] = {};
-    size_t n = 0;
-    while (c != EOF && n + 1 < sizeof start) {
-        start[n++] = static_cast<char>(c);
-        if (n + 1 < sizeof start) c = std::getc(file);
-    }
+// The file's start: up to limit bytes, then back to the start. 0, or 1 after a message.
+int read_start(std::FILE* file, const char* path, size_t limit, std::string* start) {
+    start->resize(limit);
+    start->resize(std::fread(start->data(), 1, limit, file));
     if (std::ferror(file) || std::fseek(file, 0, SEEK_SET) != 0) {
         report_read_error(path);
         return 1;
     }
+    return 0;
+}
+
+// Where the first tag that is not a declaration or a comment begins (or
+// where the text stops being blank), past a byte-order mark.
+size_t first_tag(const std::string& start) {
+    size_t at = start.compare(0, 3, BYTE_ORDER_MARK) == 0 ? 3 : 0;
+    for (;;) {
+        while (at < start.size() && is_blank(start[at])) ++at;
+        const char* end_mark = start.compare(at, 2, "<?") == 0 ? "?>" : start.compare(at, 4, "<!--") == 0 ? "-->" : nullptr;
+        if (end_mark == nullptr) return at;
+        const size_t end = start.find(end_mark, at);
+        if (end == std::string::npos) return start.size();
+        at = end + std::strlen(end_mark);
+    }
+}
+
+// 0 with *kind set, or 1 after a message.
+int detect_kind(std::FILE* file, const char* path, FileKind* kind) {
     const size_t tag_length = std::strlen(WORK_UNIT_TAG);
-    const char after_tag = start[tag_length];
-    if (std::strncmp(start, WORK_UNIT_TAG, tag_length) == 0 &&
+    std::string start;
+    size_t at = 0;
+    // A longer look only where declarations or comments fill the first.
+    for (size_t limit = FIRST_LOOK; limit <= PROLOG_LIMIT; limit *= 2) {
+        if (read_start(file, path, limit, &start) != 0) return 1;
+        at = first_tag(start);
+        if (start.size() < limit || at + std::strlen(SOFT_LINK_TAG) < start.size()) break;
+    }
+    const char after_tag = at + tag_length < start.size() ? start[at + tag_length] : '\0';
+    if (start.compare(at, tag_length, WORK_UNIT_TAG) == 0 &&
         (after_tag == '\0' || after_tag == '>' || after_tag == '/' || is_blank(after_tag))) {
         *kind = KIND_LATER;
-    } else if (std::strncmp(start, SOFT_LINK_TAG, std::strlen(SOFT_LINK_TAG)) == 0) {
+    } else if (start.compare(at, std::strlen(SOFT_LINK_TAG), SOFT_LINK_TAG) == 0) {
         *kind = KIND_SOFT_LINK;
     } else {
         *kind = KIND_CLASSIC;
@@ -50,22 +78,17 @@ int detect_kind(std::FILE* file, const char* path, FileKind* kind) {
     return 0;
 }
 
-// The path a link's line names, taken relative to the link file's folder.
-// 0, or 1 after a message.
+// The path a link names, taken relative to the link file's folder. The tags
+// and the path may stand on one line or several. 0, or 1 after a message.
 int read_link_target(std::FILE* file, const char* path, std::string* target) {
-    char line[LINK_LINE_LIMIT];
-    int length = 0;
-    if (read_piece(file, line, LINK_LINE_LIMIT, &length) == PIECE_ERROR) {
-        report_read_error(path);
-        return 1;
-    }
-    const std::string text(line, static_cast<size_t>(length));
-    const size_t open = text.find(SOFT_LINK_TAG);
-    const size_t close = text.find(SOFT_LINK_END_TAG);
-    const size_t from = open + std::strlen(SOFT_LINK_TAG);
-    *target = trimmed(text, from, close == std::string::npos ? from : close);
-    if (target->empty()) {
-        std::printf("Corrupt work unit: %s is a <soft_link> that names no file.\n", path);
+    std::string text;
+    if (read_start(file, path, LINK_FILE_LIMIT, &text) != 0) return 1;
+    const size_t open_tag = text.find(SOFT_LINK_TAG, first_tag(text));
+    const size_t from = open_tag + std::strlen(SOFT_LINK_TAG);
+    const size_t close_tag = text.find(SOFT_LINK_END_TAG, from);
+    *target = close_tag == std::string::npos ? std::string() : trimmed(text, from, close_tag);
+    if (target->empty() || target->find_first_of("\r\n") != std::string::npos) {
+        tell(MESSAGE_PROBLEM, "Corrupt work unit: %s is a <soft_link> that names no file.\n", path);
         return 1;
     }
     const char* slash = std::strrchr(path, '/');
@@ -75,32 +98,49 @@ int read_link_target(std::FILE* file, const char* path, std::string* target) {
     return 0;
 }
 
-int read_linked_work_unit(std::FILE* link, const char* path, SampleStreams* streams, WorkUnitInfo* info) {
-    std::string target;
-    if (read_link_target(link, path, &target) != 0) return 1;
-    // Opened without waiting: a named pipe would block the open itself, and
-    // a device or a pipe could be read forever; a work unit is a file.
-    const int descriptor = open(target.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+// Opens path for reading if it is a regular file, without waiting on a
+// pipe. 0 with *file set; otherwise *error_number is errno of the failed
+// open, EISDIR for a folder, or 0 for another file that is not a regular
+// one (a device, a pipe), and 1 is returned.
+int open_regular(const char* path, FileHandle* file, int* error_number) {
+    const int descriptor = open(path, O_RDONLY | O_NONBLOCK | O_CLOEXEC);
     if (descriptor < 0) {
-        report_system_error(("Error opening " + target).c_str());
+        *error_number = errno;
         return 1;
     }
     struct stat status {};
     if (fstat(descriptor, &status) != 0 || !S_ISREG(status.st_mode)) {
+        *error_number = S_ISDIR(status.st_mode) ? EISDIR : 0;
         close(descriptor);
-        std::printf("Corrupt work unit: %s links to %s, which is not a regular file.\n", path, target.c_str());
         return 1;
     }
-    FileHandle file(fdopen(descriptor, "r"));
-    if (!file) {
+    file->reset(fdopen(descriptor, "r"));
+    if (!*file) {
+        *error_number = errno;
         close(descriptor);
-        report_system_error(("Error opening " + target).c_str());
+        return 1;
+    }
+    return 0;
+}
+
+int read_linked_work_unit(std::FILE* link, const char* path, SampleStreams* streams, WorkUnitInfo* info) {
+    std::string target;
+    if (read_link_target(link, path, &target) != 0) return 1;
+    FileHandle file;
+    int error_number = 0;
+    if (open_regular(target.c_str(), &file, &error_number) != 0) {
+        if (error_number != 0) {
+            tell_system_error(("Error opening " + target).c_str(), error_number);
+        } else {
+            tell(MESSAGE_PROBLEM, "Corrupt work unit: %s links to %s, which is not a regular file.\n", path,
+                 target.c_str());
+        }
         return 1;
     }
     FileKind kind = KIND_CLASSIC;
     if (detect_kind(file.get(), target.c_str(), &kind) != 0) return 1;
     if (kind == KIND_SOFT_LINK) {
-        std::printf("Corrupt work unit: %s links to %s, which is a soft link itself.\n", path, target.c_str());
+        tell(MESSAGE_PROBLEM, "Corrupt work unit: %s links to %s, which is a soft link itself.\n", path, target.c_str());
         return 1;
     }
     if (kind == KIND_LATER) return read_later_work_unit(file.get(), target.c_str(), streams, info);
@@ -118,9 +158,14 @@ int read_any_work_unit(std::FILE* file, const char* path, SampleStreams* streams
 }
 
 int load_work_unit(const char* path, SampleStreams* streams, WorkUnitInfo* info) {
-    FileHandle file(std::fopen(path, "r"));
-    if (!file) {
-        report_system_error(("Error opening " + std::string(path)).c_str());
+    FileHandle file;
+    int error_number = 0;
+    if (open_regular(path, &file, &error_number) != 0) {
+        if (error_number != 0) {
+            tell_system_error(("Error opening " + std::string(path)).c_str(), error_number);
+        } else {
+            tell(MESSAGE_PROBLEM, "Work unit refused: %s is not a regular file.\n", path);
+        }
         return 1;
     }
     return read_any_work_unit(file.get(), path, streams, info);

@@ -1,5 +1,6 @@
 #include "tests/support/test_support.h"
 
+#include <dirent.h>
 #include <fcntl.h>
 #include <poll.h>
 #include <spawn.h>
@@ -8,6 +9,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -162,6 +164,19 @@ HeldInputRun run_okrelt_holding_input(const std::string& folder, const std::stri
     if (result.running && waitpid(child, &status, 0) != child) return result;
     if (WIFEXITED(status)) result.exit_status = WEXITSTATUS(status);
     return result;
+}
+
+std::vector<std::string> folder_entries(const std::string& folder) {
+    std::vector<std::string> names;
+    if (DIR* listing = opendir(folder.c_str())) {
+        while (const dirent* entry = readdir(listing)) {
+            const std::string name = entry->d_name;
+            if (name != "." && name != "..") names.push_back(name);
+        }
+        closedir(listing);
+    }
+    std::sort(names.begin(), names.end());
+    return names;
 }
 
 }  // namespace okrelt_test

@@ -30,6 +30,9 @@ std::string read_file(const std::string& path);
 
 bool file_exists(const std::string& path);
 
+// The names in a folder, "." and ".." left out, sorted.
+std::vector<std::string> folder_entries(const std::string& folder);
+
 struct RunResult {
     int exit_status = -1;   // -1 if the program did not exit normally
     std::string out;        // standard output

@@ -3,11 +3,12 @@
 #include <gtest/gtest.h>
 
 #include "common/stdio_file.h"
+#include "common/version.h"
 
 namespace okrelt_test {
 
 const char* const BANNER =
-    "OKRELT Version 0.5.7W\nby Quorvane\n"
+    "OKRELT Version " OKRELT_VERSION "W\nby Quorvane\n"
     "\nUse it at your own risk. \n\n"
     "The SETI@home client can very well analyze the workunit data,\n"
     "so don't email SETI@home with anything you think you've found.\n"

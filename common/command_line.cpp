@@ -1,0 +1,97 @@
+#include "common/command_line.h"
+
+#include <cstdio>
+#include <cstring>
+
+namespace okrelt {
+
+namespace {
+
+const OptionSpec* find_short(const std::vector<OptionSpec>& specs, char name) {
+    for (const OptionSpec& spec : specs) {
+        if (spec.short_name != 0 && spec.short_name == name) return &spec;
+    }
+    return nullptr;
+}
+
+const OptionSpec* find_long(const std::vector<OptionSpec>& specs, const std::string& name) {
+    for (const OptionSpec& spec : specs) {
+        if (name == spec.long_name) return &spec;
+    }
+    return nullptr;
+}
+
+}  // namespace
+
+int parse_command_line(const char* program, int argc, char** argv, const std::vector<OptionSpec>& specs,
+                       ParsedCommandLine* parsed) {
+    bool options_ended = false;
+    for (int a = 1; a < argc; ++a) {
+        const char* arg = argv[a];
+        if (options_ended || arg[0] != '-' || arg[1] == '\0') {
+            parsed->operands.emplace_back(arg);
+            continue;
+        }
+        if (std::strcmp(arg, "--") == 0) {
+            options_ended = true;
+            continue;
+        }
+        OptionUse use{};
+        const OptionSpec* spec = nullptr;
+        const char* attached = nullptr;   // a value given in the same word
+        if (arg[1] == '-') {
+            const char* equals = std::strchr(arg, '=');
+            const std::string name = equals ? std::string(arg + 2, equals) : std::string(arg + 2);
+            spec = find_long(specs, name);
+            if (spec == nullptr) return usage_error(program, "unknown option", arg);
+            if (equals != nullptr) {
+                if (spec->values != 1) return usage_error(program, "option takes no single value", arg);
+                attached = equals + 1;
+            }
+        } else {
+            // A bundle: letters without values, up to one that takes a value.
+            for (const char* letter = arg + 1; *letter != '\0'; ++letter) {
+                spec = find_short(specs, *letter);
+                if (spec == nullptr) {
+                    const char unknown[] = {'-', *letter, '\0'};
+                    return usage_error(program, "unknown option", unknown);
+                }
+                if (spec->values > 0) {
+                    if (letter[1] != '\0') attached = letter + 1;
+                    break;
+                }
+                if (letter[1] != '\0') parsed->options.push_back({spec->id, {nullptr, nullptr}});
+            }
+        }
+        use.id = spec->id;
+        int given = 0;
+        if (attached != nullptr) use.value[given++] = attached;
+        while (given < spec->values) {
+            if (a + 1 >= argc) return usage_error(program, "option needs a value", arg);
+            use.value[given++] = argv[++a];
+        }
+        parsed->options.push_back(use);
+    }
+    return 0;
+}
+
+int usage_error(const char* program, const char* what, const char* value) {
+    std::fflush(stdout);
+    std::fprintf(stderr, "%s: %s%s%s\nTry '%s --help'.\n", program, what, value ? ": " : "", value ? value : "",
+                 program);
+    return EXIT_USAGE;
+}
+
+std::string output_name(const std::string& unit_path, const char* suffix) {
+    std::string name = unit_path.substr(unit_path.find_last_of('/') + 1);
+    for (const char* ending : {".sah", ".wu"}) {
+        const size_t length = std::strlen(ending);
+        if (name.size() > length && name.compare(name.size() - length, length, ending) == 0) {
+            name.resize(name.size() - length);
+            break;
+        }
+    }
+    return name + suffix;
+}
+
+}  // namespace okrelt

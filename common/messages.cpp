@@ -1,0 +1,95 @@
+#include "common/messages.h"
+
+#include <cerrno>
+#include <cstdarg>
+#include <cstdio>
+#include <cstring>
+#include <new>
+#include <vector>
+
+#include <unistd.h>
+
+#include "common/output_file.h"
+
+namespace okrelt {
+
+namespace {
+
+constexpr size_t SHORT_MESSAGE = 256;   // most messages fit without a heap buffer
+
+void write_to_console(void* /*context*/, MessageKind kind, const char* text) {
+    if (kind == MESSAGE_ERROR) {
+        // Flushed first, so that piped messages keep their order.
+        std::fflush(stdout);
+        std::fputs(text, stderr);
+    } else {
+        std::fputs(text, stdout);
+    }
+}
+
+void keep_last_problem(void* context, MessageKind kind, const char* text) {
+    if (kind == MESSAGE_NOTE) return;
+    auto* kept = static_cast<std::string*>(context);
+    *kept = text;
+    while (!kept->empty() && (kept->back() == '\n' || kept->back() == '\r')) kept->pop_back();
+}
+
+MessageSink console_sink{write_to_console, nullptr};
+const char* program_out_of_memory = "okrelt";
+
+// Nothing here may allocate: the heap is exhausted.
+void out_of_memory() {
+    std::fflush(stdout);
+    std::fputs(program_out_of_memory, stderr);
+    std::fputs(": out of memory\n", stderr);
+    remove_unfinished_outputs();
+    _exit(1);
+}
+MessageSink* current_sink = &console_sink;
+
+}  // namespace
+
+MessageSink last_problem_sink(std::string* text) { return MessageSink{keep_last_problem, text}; }
+
+ScopedMessageSink::ScopedMessageSink(MessageSink* sink) : previous_(current_sink) {
+    current_sink = sink != nullptr ? sink : &console_sink;
+}
+
+ScopedMessageSink::~ScopedMessageSink() { current_sink = previous_; }
+
+void tell(MessageKind kind, const char* format, ...) {
+    char buffer[SHORT_MESSAGE];
+    va_list arguments;
+    va_start(arguments, format);
+    va_list again;
+    va_copy(again, arguments);
+    const int length = std::vsnprintf(buffer, sizeof buffer, format, arguments);
+    va_end(arguments);
+    if (length >= 0 && static_cast<size_t>(length) < sizeof buffer) {
+        current_sink->write(current_sink->context, kind, buffer);
+    } else if (length >= 0) {
+        std::vector<char> text(static_cast<size_t>(length) + 1);
+        std::vsnprintf(text.data(), text.size(), format, again);
+        current_sink->write(current_sink->context, kind, text.data());
+    }
+    va_end(again);
+}
+
+void tell_system_error(const char* text) { tell_system_error(text, errno); }
+
+void tell_system_error(const char* text, int error) { tell(MESSAGE_ERROR, "%s: %s\n", text, std::strerror(error)); }
+
+void exit_on_out_of_memory(const char* program) {
+    program_out_of_memory = program;
+    std::set_new_handler(out_of_memory);
+}
+
+int check_standard_output(const char* program) {
+    errno = 0;
+    if (std::fflush(stdout) == 0 && !std::ferror(stdout)) return 0;
+    const int error = errno != 0 ? errno : EIO;
+    std::fprintf(stderr, "%s: write error: %s\n", program, std::strerror(error));
+    return 1;
+}
+
+}  // namespace okrelt

@@ -1,0 +1,59 @@
+// Messages: every text a program prints about its work goes through the
+// current message sink, where the problem is found. The console sink, the
+// default, prints notes and problems on standard output and errors on
+// standard error, exactly as the programs always have; a batch run sets a
+// sink of its own for each unit.
+#pragma once
+
+#include <string>
+
+namespace okrelt {
+
+enum MessageKind {
+    MESSAGE_NOTE = 0,      // progress, echoes and reports (standard output on the console)
+    MESSAGE_PROBLEM = 1,   // why a unit is refused or failed (standard output on the console)
+    MESSAGE_ERROR = 2,     // a failing system call or file (standard error on the console)
+};
+
+// Where messages go: write is called with context and each message's whole text.
+struct MessageSink {
+    void (*write)(void* context, MessageKind kind, const char* text);
+    void* context;
+};
+
+// A sink that keeps the last problem or error in *text, without its line
+// end, and drops everything else: a batch's one-line reason for a failed unit.
+MessageSink last_problem_sink(std::string* text);
+
+// Makes sink the current one until the object goes; null means the console.
+class ScopedMessageSink {
+public:
+    explicit ScopedMessageSink(MessageSink* sink);
+    ~ScopedMessageSink();
+    ScopedMessageSink(const ScopedMessageSink&) = delete;
+    ScopedMessageSink& operator=(const ScopedMessageSink&) = delete;
+
+private:
+    MessageSink* previous_;
+};
+
+// Formats as printf does and hands the text to the current sink.
+void tell(MessageKind kind, const char* format, ...) __attribute__((format(printf, 2, 3)));
+
+// "text: <the system's description of errno>\n", as an error.
+void tell_system_error(const char* text);
+
+// The same with an error number given.
+void tell_system_error(const char* text, int error);
+
+// Makes every failed allocation of operator new end the process with one
+// line, "<program>: out of memory", on standard error and exit status 1,
+// after removing the temporary files of unfinished outputs.
+void exit_on_out_of_memory(const char* program);
+
+// Flushes standard output; if anything written to it was lost, prints
+// "<program>: write error: <reason>" on standard error and returns 1, as GNU
+// tools do. 0 otherwise.
+[[nodiscard]] int check_standard_output(const char* program);
+
+}  // namespace okrelt

@@ -1,0 +1,107 @@
+#include "common/output_file.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <memory>
+#include <utility>
+
+namespace okrelt {
+
+namespace {
+
+constexpr mode_t NEW_FILE_MODE = 0666;   // before the umask, as fopen makes files
+constexpr size_t MAX_UNFINISHED = 8;     // outputs one unit has open at once, at most
+
+// The temporary files not yet committed, for remove_unfinished_outputs.
+const std::string* unfinished[MAX_UNFINISHED] = {};
+
+void track(const std::string* temporary, bool open) {
+    for (const std::string*& slot : unfinished) {
+        if (open && slot == nullptr) {
+            slot = temporary;
+            return;
+        }
+        if (!open && slot == temporary) {
+            slot = nullptr;
+            return;
+        }
+    }
+}
+
+void discard(OutputFile* output) {
+    output->file.reset();
+    if (!output->temporary.empty()) {
+        std::remove(output->temporary.c_str());
+        track(&output->temporary, false);
+        output->temporary.clear();
+    }
+}
+
+}  // namespace
+
+OutputFile::~OutputFile() { discard(this); }
+
+int open_output(const std::string& path, OutputFile* output) {
+    discard(output);
+    std::string target = path;
+    struct stat existing {};
+    if (lstat(path.c_str(), &existing) == 0 && S_ISLNK(existing.st_mode)) {
+        std::unique_ptr<char, FreeDeleter> resolved(realpath(path.c_str(), nullptr));
+        if (!resolved) return errno;
+        target = resolved.get();
+    }
+    if (stat(target.c_str(), &existing) == 0 && !S_ISREG(existing.st_mode)) {
+        return S_ISDIR(existing.st_mode) ? EISDIR : NOT_A_REGULAR_FILE;
+    }
+    std::string temporary = target + ".XXXXXX";
+    const int descriptor = mkostemp(temporary.data(), O_CLOEXEC);
+    if (descriptor < 0) return errno;
+    // mkostemp makes the file private; an output is as readable as any new file.
+    const mode_t mask = umask(0);
+    umask(mask);
+    FileHandle file(fchmod(descriptor, NEW_FILE_MODE & ~mask) == 0 ? fdopen(descriptor, "wb") : nullptr);
+    if (!file) {
+        const int error = errno;
+        close(descriptor);
+        std::remove(temporary.c_str());
+        return error;
+    }
+    output->file = std::move(file);
+    output->path = target;
+    output->temporary = std::move(temporary);
+    track(&output->temporary, true);
+    return 0;
+}
+
+int commit_output(OutputFile* output) {
+    int error = 0;
+    errno = 0;
+    if (std::fflush(output->file.get()) != 0 || std::ferror(output->file.get())) error = errno != 0 ? errno : EIO;
+    if (std::fclose(output->file.release()) != 0 && error == 0) error = errno != 0 ? errno : EIO;
+    if (error == 0 && std::rename(output->temporary.c_str(), output->path.c_str()) != 0) error = errno;
+    if (error != 0) {
+        discard(output);
+        return error;
+    }
+    track(&output->temporary, false);
+    output->temporary.clear();
+    return 0;
+}
+
+const char* describe_output_error(int error) {
+    return error == NOT_A_REGULAR_FILE ? "Not a regular file" : std::strerror(error);
+}
+
+void remove_unfinished_outputs() {
+    for (const std::string* temporary : unfinished) {
+        if (temporary != nullptr) unlink(temporary->c_str());
+    }
+}
+
+}  // namespace okrelt

@@ -1,0 +1,46 @@
+// Output files written whole or not at all: the bytes go to a temporary file
+// in the target's folder, which is renamed onto the target only once every
+// byte is written and the file is closed. On any failure, or if the owner
+// goes without committing, the temporary file is removed and an older file
+// of the target's name stays as it was.
+#pragma once
+
+#include <cstdio>
+#include <string>
+
+#include "common/stdio_file.h"
+
+namespace okrelt {
+
+struct OutputFile {
+    FileHandle file;          // the temporary file, open for writing bytes
+    std::string path;         // the target
+    std::string temporary;    // beside it, until committed
+    OutputFile() = default;
+    ~OutputFile();
+    OutputFile(const OutputFile&) = delete;
+    OutputFile& operator=(const OutputFile&) = delete;
+};
+
+constexpr int NOT_A_REGULAR_FILE = -1;   // open_output's error for a device, a pipe or a socket
+
+// Creates the temporary file for path; a symbolic link is followed, so that
+// the file it names is the one replaced. A target that exists and is not a
+// regular file (a folder, a device such as /dev/null) is refused, since the
+// rename would replace it rather than write into it. 0, or the error number
+// or NOT_A_REGULAR_FILE (nothing reported: the caller names the file as its
+// users know it).
+[[nodiscard]] int open_output(const std::string& path, OutputFile* output);
+
+// The text for an error of open_output or commit_output.
+const char* describe_output_error(int error);
+
+// Flushes, checks and closes the temporary file and renames it onto the
+// target. 0, or the error number, the temporary file then being removed.
+[[nodiscard]] int commit_output(OutputFile* output);
+
+// Removes the temporary files of outputs not yet committed, without
+// allocating: for a process that must end at once (out of memory).
+void remove_unfinished_outputs();
+
+}  // namespace okrelt
