@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <string>
 #include <vector>
@@ -113,6 +114,83 @@ TEST(CommandLine, UnitsThatWouldShareASoundFileAreRefusedBeforeAnyConversion) {
     const RunResult input = run(dir, OKRELT_BINARY, {"b.wav", "b.wav.sah"});
     EXPECT_EQ(input.exit_status, 1);
     EXPECT_EQ(okrelt_test::read_file(dir.file("b.wav")), "an input");
+}
+
+// Each unit's own reason, on its line on standard error: a device, a pipe,
+// a missing file, a sound file that cannot be written; links however they
+// are written and wherever they stand; the same unit named twice converted
+// once; a second run over the folder converting again; the list read from
+// standard input; long and bundled spellings.
+TEST(CommandLine, EveryUnitGetsItsOwnLineAndReason) {
+    TempDir dir;
+    ASSERT_EQ(mkdir(dir.file("slot").c_str(), 0755), 0);
+    ASSERT_EQ(mkdir(dir.file("out").c_str(), 0755), 0);
+    ASSERT_EQ(mkdir(dir.file("out/blocked.wav").c_str(), 0755), 0);
+    okrelt_test::write_work_unit_file(dir.file("slot/u.wu"), okrelt_test::constant_samples(131072, 1, -1));
+    okrelt_test::write_work_unit_file(dir.file("blocked.wu"), okrelt_test::constant_samples(131072, 1, -1));
+    okrelt_test::write_file(dir.file("slot/work_unit.sah"), "\n<soft_link>u.wu</soft_link>\n");
+    okrelt_test::write_file(dir.file("split.wu"), "<soft_link>\n  slot/u.wu\n</soft_link>\n");
+    ASSERT_EQ(symlink("/dev/zero", dir.file("zero.wu").c_str()), 0);
+    ASSERT_EQ(mkfifo(dir.file("pipe.wu").c_str(), 0644), 0);
+    okrelt_test::write_file(dir.file("list"), "zero.wu\npipe.wu\nmissing.wu\nblocked.wu\nslot/work_unit.sah\n"
+                                              "split.wu\nslot/u.wu\n./slot/u.wu\n");
+    okrelt_test::RunOptions options;
+    options.program = "/bin/sh";
+    options.args = {"-c", "exec \"$0\" -qo out --files-from=- < list", OKRELT_BINARY};
+    for (int round = 0; round < 2; ++round) {
+        const RunResult run = okrelt_test::run_program(dir.path(), options);
+        EXPECT_EQ(run.exit_status, 1);
+        EXPECT_EQ(run.err,
+                  "okrelt: ./slot/u.wu is the same file as slot/u.wu; converted once\n"
+                  "zero.wu: Work unit refused: zero.wu is not a regular file.\n"
+                  "pipe.wu: Work unit refused: pipe.wu is not a regular file.\n"
+                  "missing.wu: Error opening missing.wu: No such file or directory\n"
+                  "blocked.wu: Error opening out/blocked.wav: Is a directory\n")
+            << "round " << round;
+        EXPECT_EQ(run.out,
+                  "slot/work_unit.sah: 131072 samples, RFI 92681 WHOA -> out/work_unit.wav\n"
+                  "split.wu: 131072 samples, RFI 92681 WHOA -> out/split.wav\n"
+                  "slot/u.wu: 131072 samples, RFI 92681 WHOA -> out/u.wav\n")
+            << "round " << round;
+    }
+    const RunResult long_names = run(dir, OKRELT_BINARY, {"--quiet", "--output", "out", "slot/u.wu"});
+    EXPECT_EQ(long_names.exit_status, 0);
+    EXPECT_EQ(long_names.out, "slot/u.wu: 131072 samples, RFI 92681 WHOA -> out/u.wav\n");
+    const RunResult missing_folder = run(dir, OKRELT_BINARY, {"-q", "-o", "nowhere", "slot/u.wu"});
+    EXPECT_EQ(missing_folder.err, "okrelt: nowhere does not exist\n");
+    // The summary of a full report counts the unit that failed.
+    const RunResult full = run(dir, OKRELT_BINARY, {"-o", "out", "slot/u.wu", "missing.wu"});
+    EXPECT_EQ(full.exit_status, 1);
+    EXPECT_NE(full.out.find("\nConverted 1 of 2 work units.\n"), std::string::npos) << full.out;
+}
+
+// okrelt-make-wu as a user runs it: the format and depth it is asked for, a
+// tone on its side of the centre, a constant as given, and refusals of what
+// it cannot honour.
+TEST(CommandLine, MakeWuWritesWhatItIsAskedAndRefusesWhatItCannot) {
+    TempDir dir;
+    EXPECT_EQ(run(dir, OKRELT_MAKE_WU_BINARY, {"--format", "later", "--bits", "4", "--samples", "131072", "--tone",
+                                               "-2000", "-o", "tone.wu"}).exit_status, 0);
+    EXPECT_EQ(okrelt_test::read_file(dir.file("tone.wu")).rfind("<workunit>", 0), 0u);
+    const RunResult tone = run(dir, OKRELT_WATERFALL_BINARY, {"tone.wu", "--peaks", "1"});
+    EXPECT_NE(tone.out.find("-2000.0"), std::string::npos) << tone.out;
+    EXPECT_EQ(run(dir, OKRELT_MAKE_WU_BINARY, {"--samples", "131072", "--constant", "+1", "-1", "-o", "c.sah"}).exit_status, 0);
+    EXPECT_EQ(okrelt_test::read_file(dir.file("c.sah")).rfind("<workunit_header>", 0), 0u);
+    const RunResult constant = run(dir, OKRELT_BINARY, {"-q", "c.sah"});
+    EXPECT_EQ(constant.out, "c.sah: 131072 samples, RFI 92681 WHOA -> c.wav\n");
+    // In-phase +1 and quadrature -1: every block's whole power in bin 0, real part +1.
+    const std::string sound = okrelt_test::read_file(dir.file("c.wav"));
+    ASSERT_EQ(sound.size(), 44u + 262144u);
+    EXPECT_EQ(static_cast<unsigned char>(sound[44]), 128 + 16);
+    for (const std::vector<std::string>& refused :
+         {std::vector<std::string>{"--rate", "5000"}, {"--bits", "4"}, {"--format", "later", "--tone", "4882.8125"},
+          {"--constant", "1", "0"}, {"--samples", "0x10"}, {"--constant", "1", "1", "--tone", "5"}}) {
+        const RunResult result = run(dir, OKRELT_MAKE_WU_BINARY, refused);
+        EXPECT_EQ(result.exit_status, 2) << refused[0] << " " << refused[1];
+        EXPECT_NE(result.err.find("okrelt-make-wu: "), std::string::npos) << result.err;
+    }
+    ASSERT_EQ(mkdir(dir.file("taken.sah").c_str(), 0755), 0);
+    EXPECT_EQ(run(dir, OKRELT_MAKE_WU_BINARY, {"--samples", "8", "-o", "taken.sah"}).exit_status, 1);
 }
 
 }  // namespace

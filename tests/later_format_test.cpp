@@ -120,6 +120,71 @@ TEST(LaterFormat, WriterAndReaderRoundTrip) {
     }
 }
 
+// Spellings XML allows give the same unit: a byte-order mark, a declaration
+// and a comment before <workunit>, attributes and blanks in tags, a data tag
+// over two lines, </data> right after the last data characters, and integers
+// with a sign or leading zeros.
+TEST(LaterFormat, WhatXmlAllowsReadsAsThePlainUnit) {
+    TempDir dir;
+    okrelt::WriterOptions options;
+    options.later_format = true;
+    options.bits_per_sample = 4;
+    options.subband_rate = 5000.0;
+    okrelt_test::write_work_unit_file(dir.file("plain.wu"), okrelt::make_tone_samples(1003, 5, 0.1, 4), options);
+    const std::string plain = okrelt_test::read_file(dir.file("plain.wu"));
+    const Loaded expected = load(dir.file("plain.wu"));
+    ASSERT_EQ(expected.status, 0) << expected.out;
+    const auto replaced = [](std::string text, const std::string& from, const std::string& to) {
+        const size_t at = text.find(from);
+        EXPECT_NE(at, std::string::npos) << from;
+        return at == std::string::npos ? text : text.replace(at, from.size(), to);
+    };
+    for (const char* bits : {"+4", "04"}) {
+        std::string text = "\xEF\xBB\xBF<?xml version=\"1.0\"?>\n<!-- <workunit_header> -->\n" + plain;
+        text = replaced(text, "<wu_bits_per_sample>4</wu_bits_per_sample>",
+                        std::string("<wu_bits_per_sample >") + bits + "</wu_bits_per_sample >");
+        text = replaced(text, "  <sample_rate>5000</sample_rate>", "  <sample_rate unit=\"Hz\">5000</sample_rate>");
+        text = replaced(text, " encoding=", "\n    encoding=");
+        text = replaced(text, "\n</data>", "</data>");
+        okrelt_test::write_file(dir.file("spelled.wu"), text);
+        const Loaded spelled = load(dir.file("spelled.wu"));
+        ASSERT_EQ(spelled.status, 0) << spelled.out;
+        EXPECT_EQ(spelled.info.bits_per_sample, 4) << bits;
+        EXPECT_EQ(spelled.info.sound_rate, 10000u);
+        EXPECT_EQ(spelled.in_phase, expected.in_phase);
+        EXPECT_EQ(spelled.quadrature, expected.quadrature);
+    }
+    for (const char* zero : {"00", "-0"}) {
+        okrelt_test::write_file(dir.file("zero.wu"), replaced(plain, "<wu_bits_per_sample>4<",
+                                                              std::string("<wu_bits_per_sample>") + zero + "<"));
+        EXPECT_EQ(load(dir.file("zero.wu")).info.bits_per_sample, 2) << zero;
+    }
+}
+
+// Up to 65535 samples missing from the data play as silence; one more is corrupt.
+TEST(LaterFormat, SixtyFiveThousandFiveHundredThirtyFiveMissingSamplesAreTheMost) {
+    TempDir dir;
+    okrelt::WriterOptions options;
+    options.later_format = true;
+    okrelt_test::write_work_unit_file(dir.file("unit.wu"), okrelt::make_example_samples(131072, 3), options);
+    // 32768 sample bytes go out as 32769 raw bytes (whole groups of 3): 131076 samples.
+    const int32_t available = 131076;
+    std::string text = okrelt_test::read_file(dir.file("unit.wu"));
+    const size_t count_at = text.find("131072</nsamples>");
+    ASSERT_NE(count_at, std::string::npos);
+    for (const int32_t missing : {65535, 65536}) {
+        okrelt_test::write_file(dir.file("short.wu"),
+                                std::string(text).replace(count_at, 6, std::to_string(available + missing)));
+        const Loaded loaded = load(dir.file("short.wu"));
+        EXPECT_EQ(loaded.status, missing == 65535 ? 0 : 1) << loaded.out;
+        if (missing == 65535) {
+            EXPECT_EQ(loaded.info.silent_samples, missing);
+            // The odd last raw byte's missing partner is the first silence.
+            EXPECT_EQ(loaded.info.first_silent_sample, 131072);
+        }
+    }
+}
+
 // The bin of the strongest component of the first block of a unit.
 long strongest_bin(const Loaded& loaded) {
     std::vector<double> re(okrelt::BLOCK_SAMPLES);

@@ -5,6 +5,7 @@
 
 #include <cairo.h>
 
+#include <locale.h>
 #include <cmath>
 #include <cstdlib>
 #include <filesystem>
@@ -16,6 +17,8 @@
 #include "tests/support/test_support.h"
 #include "tests/support/work_units.h"
 #include "waterfall/picture.h"
+#include "waterfall/waterfall.h"
+#include "workunit/reader_internal.h"
 
 namespace {
 
@@ -166,6 +169,74 @@ TEST(Waterfall, FailuresSayWhyAndLeaveNoPicture) {
         EXPECT_NE(bad.err.find("--fft takes a power of two from 64 to 65536"), std::string::npos) << bad.err;
         EXPECT_NE(bad.err.find("Try 'okrelt-waterfall --help'."), std::string::npos);
     }
+}
+
+// The peak table comes from where the running peak rose, however many
+// units a process has measured before, and however large their peaks were.
+TEST(Waterfall, ASecondUnitGetsItsOwnTable) {
+    okrelt::SampleStreams strong;
+    okrelt::SampleStreams noise;
+    for (okrelt::SampleStreams* streams : {&strong, &noise}) {
+        const okrelt::SampleVectors samples = streams == &strong ? okrelt_test::constant_samples(131072, 1, 1)
+                                                                 : okrelt::make_example_samples(131072, 7);
+        ASSERT_EQ(okrelt::resize_streams(streams, 131072), 0);
+        std::copy(samples.in_phase.begin(), samples.in_phase.end(), streams->in_phase.get());
+        std::copy(samples.quadrature.begin(), samples.quadrature.end(), streams->quadrature.get());
+        streams->count = 131072;
+    }
+    const std::vector<okrelt::BlockPeak> first = okrelt::find_block_peaks(strong, 3);
+    ASSERT_FALSE(first.empty());
+    EXPECT_EQ(static_cast<long>(first[0].magnitude), 92681);
+    const std::vector<okrelt::BlockPeak> second = okrelt::find_block_peaks(noise, 3);
+    ASSERT_EQ(second.size(), 3u);
+    EXPECT_LT(second[0].magnitude, 5000.0);
+    EXPECT_GE(second[0].magnitude, second[1].magnitude);
+}
+
+#if !defined(__SANITIZE_ADDRESS__)
+// Whatever the address-space limit, the picture is drawn or refused with a
+// message: never an abort or a crash.
+TEST(Waterfall, RunningOutOfMemoryIsAMessage) {
+    TempDir dir;
+    okrelt_test::write_file(dir.file("work_unit.sah"), okrelt_test::read_file(OKRELT_EXAMPLE_WORK_UNIT));
+    for (int mib = 16; mib <= 96; mib += 8) {
+        okrelt_test::RunOptions options;
+        options.program = "/bin/sh";
+        options.args = {"-c", "exec prlimit --as=" + std::to_string(mib << 20) + " \"$0\"", OKRELT_WATERFALL_BINARY};
+        const RunResult run = okrelt_test::run_program(dir.path(), options);
+        const bool could_not_start = run.exit_status == 127 && run.err.find("error while loading") != std::string::npos;
+        EXPECT_TRUE(run.exit_status == 0 || run.exit_status == 1 || could_not_start) << mib << " MiB: " << run.exit_status;
+        if (run.exit_status == 1) {
+            EXPECT_FALSE(run.out.empty() && run.err.empty()) << mib << " MiB";
+        }
+    }
+}
+#endif
+
+// Numbers read and written are the same whatever locale the user has.
+TEST(Waterfall, AGermanLocaleChangesNoOutput) {
+    if (locale_t german = newlocale(LC_ALL_MASK, "de_DE.UTF-8", nullptr)) {
+        freelocale(german);
+    } else {
+        GTEST_SKIP() << "the de_DE.UTF-8 locale is not generated here";
+    }
+    std::string outputs[2];
+    for (int i = 0; i < 2; ++i) {
+        TempDir dir;
+        okrelt_test::write_file(dir.file("unit.wu"), okrelt_test::read_file(OKRELT_REFERENCE_WORK_UNIT));
+        okrelt_test::RunOptions options;
+        options.environment = {i == 0 ? "LC_ALL=C" : "LC_ALL=de_DE.UTF-8"};
+        options.args = {"-q", "unit.wu"};
+        const RunResult sound = okrelt_test::run_program(dir.path(), options);
+        options.program = OKRELT_WATERFALL_BINARY;
+        options.args = {"unit.wu"};
+        const RunResult picture = okrelt_test::run_program(dir.path(), options);
+        EXPECT_EQ(picture.exit_status, 0);
+        outputs[i] = sound.out + picture.out + okrelt_test::read_file(dir.file("unit.wav")) +
+                     okrelt_test::read_file(dir.file("unit.png"));
+    }
+    EXPECT_EQ(outputs[0].size(), outputs[1].size());
+    EXPECT_TRUE(outputs[0] == outputs[1]);
 }
 
 }  // namespace

@@ -5,6 +5,7 @@
 #include <ft2build.h>
 #include FT_FREETYPE_H
 #include <png.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
@@ -56,11 +57,15 @@ using Context = std::unique_ptr<cairo_t, ContextCloser>;
 // The two faces loaded from FONT_FILES, null where they could not be.
 cairo_font_face_t* font_faces[2] = {nullptr, nullptr};
 
-void load_font_files() {
+// False if a font file is there but could not be loaded (memory ran out):
+// fontconfig, the fallback, must not run then.
+bool load_font_files() {
     static FT_Library library = nullptr;
+    bool files_there = false;
+    for (const char* file : FONT_FILES) files_there = files_there || access(file, R_OK) == 0;
     if (library == nullptr && FT_Init_FreeType(&library) != 0) {
         library = nullptr;
-        return;
+        return !files_there;
     }
     static const cairo_user_data_key_t face_key{};
     for (size_t weight = 0; weight < 2; ++weight) {
@@ -77,6 +82,7 @@ void load_font_files() {
         }
         font_faces[weight] = cairo_face;
     }
+    return !files_there || (font_faces[0] != nullptr && font_faces[1] != nullptr);
 }
 
 // Selects the regular or the bold face.
@@ -375,7 +381,10 @@ Canvas prepare_canvas() {
                     stride - (PLOT_LEFT + PLOT_WIDTH) * sizeof(uint32_t));
     }
     // Loading the fonts: a good share of a picture's time.
-    load_font_files();
+    if (!load_font_files()) {
+        canvas.status = CAIRO_STATUS_NO_MEMORY;
+        return canvas;
+    }
     Surface scratch(cairo_image_surface_create(CAIRO_FORMAT_RGB24, 1, 1));
     Context cr(cairo_create(scratch.get()));
     for (const cairo_font_weight_t weight : {CAIRO_FONT_WEIGHT_NORMAL, CAIRO_FONT_WEIGHT_BOLD}) {
@@ -388,7 +397,7 @@ Canvas prepare_canvas() {
 }
 
 void draw_spectrogram(Canvas* canvas, const Spectrogram& spectrogram, const WorkUnitInfo& info) {
-    if (!canvas->pixels) return;
+    if (!canvas->pixels || canvas->status != CAIRO_STATUS_SUCCESS) return;
     Surface picture(cairo_image_surface_create_for_data(canvas->pixels.get(), CAIRO_FORMAT_RGB24, PICTURE_WIDTH,
                                                         PICTURE_HEIGHT, canvas->stride));
     Context cr(cairo_create(picture.get()));
@@ -407,6 +416,11 @@ int finish_waterfall(Canvas* canvas, const Spectrogram& spectrogram, const std::
                      const WorkUnitInfo& info, const char* path) {
     if (!canvas->pixels) {
         report_write_error(path, ENOMEM);
+        return 1;
+    }
+    if (canvas->status != CAIRO_STATUS_SUCCESS) {
+        std::fflush(stdout);
+        std::fprintf(stderr, "okrelt-waterfall: cannot draw: %s\n", cairo_status_to_string(canvas->status));
         return 1;
     }
     Surface picture(cairo_image_surface_create_for_data(canvas->pixels.get(), CAIRO_FORMAT_RGB24, PICTURE_WIDTH,
