@@ -15,7 +15,7 @@ static_assert(TWIDDLE_STAGES == SPECTRUM_LOG2, "the tables cover the converter's
 constexpr long TWIDDLE_ENTRIES = 1L << TWIDDLE_STAGES;  // stage s occupies [2^s, 2^(s+1))
 
 // The step factors of every stage, advanced by the recurrence exactly as the
-// stage loop does it, computed once per process.
+// stage loop does it, computed by the build and kept in read-only data.
 struct TwiddleTables {
     // Inverse direction, stage s, butterfly j at [2^s + j].
     alignas(64) double inverse_re[TWIDDLE_ENTRIES];

@@ -153,6 +153,7 @@ Spectrogram make_spectrogram(const SampleStreams& streams, int fft_size, int max
     spectrogram.transforms = streams.count / fft_size;
     spectrogram.columns = std::min(fft_size, max_columns);
     spectrogram.rows = std::min(spectrogram.transforms, max_rows);
+    if (spectrogram.rows <= 0 || spectrogram.columns <= 0) return spectrogram;   // not one whole transform
     // Every cell is written by the first transform of its row: no zero fill.
     spectrogram.level.reset(new float[spectrogram.cells()]);
     prefault_pages(spectrogram.level.get(), spectrogram.cells() * sizeof(float));

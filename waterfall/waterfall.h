@@ -48,8 +48,8 @@ struct BlockPeak {
 // True for a power of two from WATERFALL_MIN_FFT to WATERFALL_MAX_FFT.
 bool valid_waterfall_fft(long fft_size);
 
-// The spectrogram of all whole transforms' worth of samples (at least one),
-// on a grid of at most max_columns x max_rows.
+// The spectrogram of all whole transforms' worth of samples, on a grid of at
+// most max_columns x max_rows; no rows (and no cells) when there is not one.
 Spectrogram make_spectrogram(const SampleStreams& streams, int fft_size, int max_columns, int max_rows);
 
 // Up to `wanted` strongest bins of the block spectra, strongest first, at most
