@@ -15,6 +15,7 @@
 #include "common/messages.h"
 #include "common/stdio_file.h"
 #include "common/version.h"
+#include "export/recording.h"
 #include "report/rfi.h"
 #include "workunit/reader.h"
 
@@ -50,11 +51,37 @@ void print_banner() {
     std::printf("--------------------------------------------------------------\n");
 }
 
-// One work unit into one sound file: reading, the count check and the
-// conversion, with the usual report through the current message sink.
-// *info receives what the header says, *count the samples converted.
-// Returns the exit status.
-int convert_unit(const char* unit_path, const SoundFormat& sound, WorkUnitInfo* info, int32_t* count) {
+// What a unit is turned into besides (or instead of) its sound file.
+struct ExportRequest {
+    bool sigmf = false;
+    bool iq_wav = false;
+    std::string base;          // folder and name without ending
+    std::string unit_name;     // the unit's file name, for the metadata
+    std::vector<std::string>* written = nullptr;   // receives each export's path
+};
+
+// Writes the exports asked for from the decoded unit. 0, or 1 after a message.
+int write_exports(const SampleStreams& streams, const WorkUnitInfo& info, const ExportRequest& request) {
+    const RecordingFindings findings{static_cast<int32_t>(peak_magnitude), peak_place};
+    if (request.sigmf) {
+        if (write_sigmf(streams, info, request.unit_name, findings, request.base) != 0) return EXIT_FAILED;
+        request.written->push_back(request.base + SIGMF_DATA_SUFFIX);
+        request.written->push_back(request.base + SIGMF_META_SUFFIX);
+    }
+    if (request.iq_wav) {
+        const std::string path = iq_wav_name(request.base, info);
+        if (write_iq_wav(streams, info, path) != 0) return EXIT_FAILED;
+        request.written->push_back(path);
+    }
+    return EXIT_OK;
+}
+
+// One work unit into one sound file (and the exports asked for): reading,
+// the count check and the conversion, with the usual report through the
+// current message sink. *info receives what the header says, *count the
+// samples converted. Returns the exit status.
+int convert_unit(const char* unit_path, const SoundFormat& sound, const ExportRequest& exports, WorkUnitInfo* info,
+                 int32_t* count) {
     // The factor is each unit's own, however many a run converts.
     reset_peak();
     SampleStreams streams;
@@ -68,7 +95,8 @@ int convert_unit(const char* unit_path, const SoundFormat& sound, WorkUnitInfo* 
     SoundFormat format = sound;
     format.rate = info->sound_rate;
     format.levels = streams.levels;
-    if (convert_to_sound_file(streams.in_phase.get(), streams.quadrature.get(), streams.count, format) != 0) {
+    if (convert_to_sound_file(streams.in_phase.get(), streams.quadrature.get(), streams.count, format) != 0 ||
+        write_exports(streams, *info, exports) != EXIT_OK) {
         tell(MESSAGE_NOTE, "Conversion failed.\n");
         return EXIT_FAILED;
     }
@@ -78,14 +106,19 @@ int convert_unit(const char* unit_path, const SoundFormat& sound, WorkUnitInfo* 
 
 struct UnitOptions {
     bool quiet = false;
+    bool sound = true;
+    bool sigmf = false;
+    bool iq_wav = false;
     std::string folder = ".";
     std::vector<std::string> units;
 };
 
-// A unit of the batch and the sound file it gets.
+// A unit of the batch and the files it gets: FOLDER/NAME.wav and the exports
+// beside it, NAME being the unit's name without .sah or .wu.
 struct PlannedUnit {
     std::string path;
-    std::string sound;
+    std::string base;    // FOLDER/NAME
+    std::string sound;   // FOLDER/NAME.wav
 };
 
 // A file's identity, for telling whether two names are one file.
@@ -155,22 +188,28 @@ int plan_sound_files(const UnitOptions& options, std::vector<PlannedUnit>* plan)
                 continue;
             }
         }
-        const std::string name = output_name(unit, ".wav");
-        const std::string sound = options.folder == "." ? name : options.folder + "/" + name;
-        const auto [clash, fresh] = sounds.emplace(sound, plan->size());
+        const std::string name = output_name(unit, "");
+        const std::string base = options.folder == "." ? name : options.folder + "/" + name;
+        // Every output of a unit starts with its base: one clash check covers them all.
+        const auto [clash, fresh] = sounds.emplace(base, plan->size());
         if (!fresh) {
             tell(MESSAGE_ERROR, "%s: %s would write the same sound file as %s; nothing converted\n", PROGRAM,
                  unit.c_str(), (*plan)[clash->second].path.c_str());
             return EXIT_FAILED;
         }
-        plan->push_back({unit, sound});
+        plan->push_back({unit, base, base + ".wav"});
     }
     for (const PlannedUnit& unit : *plan) {
-        struct stat status {};
-        if (stat(unit.sound.c_str(), &status) == 0 && inputs.count(FileKey{status.st_dev, status.st_ino}) != 0) {
-            tell(MESSAGE_ERROR, "%s: %s would overwrite %s; nothing converted\n", PROGRAM, unit.path.c_str(),
-                 unit.sound.c_str());
-            return EXIT_FAILED;
+        std::vector<std::string> outputs;
+        if (options.sound) outputs.push_back(unit.sound);
+        if (options.sigmf) outputs.insert(outputs.end(), {unit.base + SIGMF_DATA_SUFFIX, unit.base + SIGMF_META_SUFFIX});
+        for (const std::string& output : outputs) {
+            struct stat status {};
+            if (stat(output.c_str(), &status) == 0 && inputs.count(FileKey{status.st_dev, status.st_ino}) != 0) {
+                tell(MESSAGE_ERROR, "%s: %s would overwrite %s; nothing converted\n", PROGRAM, unit.path.c_str(),
+                     output.c_str());
+                return EXIT_FAILED;
+            }
         }
     }
     return EXIT_OK;
@@ -179,15 +218,15 @@ int plan_sound_files(const UnitOptions& options, std::vector<PlannedUnit>* plan)
 // The -q line of a unit: what was converted, on standard output, or why it
 // failed, on standard error; both start with the unit's path.
 void print_unit_line(const PlannedUnit& unit, int status, const WorkUnitInfo& info, int32_t count,
-                     const std::string& reason) {
+                     const std::vector<std::string>& written, const std::string& reason) {
     if (status != EXIT_OK) {
         std::fflush(stdout);
         std::fprintf(stderr, "%s: %s\n", unit.path.c_str(), reason.empty() ? "failed" : reason.c_str());
         return;
     }
     const int32_t factor = static_cast<int32_t>(peak_magnitude);
-    std::printf("%s: %d samples, RFI %d %s -> %s", unit.path.c_str(), count, factor, rfi_grade(factor),
-                unit.sound.c_str());
+    std::printf("%s: %d samples, RFI %d %s ->", unit.path.c_str(), count, factor, rfi_grade(factor));
+    for (size_t i = 0; i < written.size(); ++i) std::printf("%s %s", i == 0 ? "" : ",", written[i].c_str());
     if (info.silent_samples > 0) std::printf("; %d samples missing from the data played as silence", info.silent_samples);
     std::printf("\n");
 }
@@ -201,8 +240,11 @@ int run_units(const UnitOptions& options) {
     size_t converted = 0;
     for (const PlannedUnit& unit : plan) {
         SoundFormat sound;
-        sound.path = unit.sound.c_str();
+        sound.path = options.sound ? unit.sound.c_str() : nullptr;
         sound.label = unit.sound.c_str();
+        std::vector<std::string> written;
+        if (options.sound) written.push_back(unit.sound);
+        const ExportRequest exports{options.sigmf, options.iq_wav, unit.base, output_name(unit.path, ""), &written};
         WorkUnitInfo info;
         int32_t count = 0;
         int status = EXIT_FAILED;
@@ -211,12 +253,12 @@ int run_units(const UnitOptions& options) {
             MessageSink last_problem = last_problem_sink(&reason);
             {
                 const ScopedMessageSink quiet(&last_problem);
-                status = convert_unit(unit.path.c_str(), sound, &info, &count);
+                status = convert_unit(unit.path.c_str(), sound, exports, &info, &count);
             }
-            print_unit_line(unit, status, info, count, reason);
+            print_unit_line(unit, status, info, count, written, reason);
         } else {
-            std::printf("\n%s -> %s\n", unit.path.c_str(), unit.sound.c_str());
-            status = convert_unit(unit.path.c_str(), sound, &info, &count);
+            std::printf("\n%s -> %s\n", unit.path.c_str(), options.sound ? unit.sound.c_str() : unit.base.c_str());
+            status = convert_unit(unit.path.c_str(), sound, exports, &info, &count);
         }
         converted += status == EXIT_OK;
     }
@@ -226,7 +268,7 @@ int run_units(const UnitOptions& options) {
 
 void print_usage() {
     std::printf(
-        "Usage: okrelt [-q] [-o FOLDER] [--files-from LIST] [WORK_UNIT...]\n"
+        "Usage: okrelt [-q] [-o FOLDER] [--files-from LIST] [--sigmf] [--iq-wav] [--no-sound] [WORK_UNIT...]\n"
         "Converts SETI@home work units (classic or later format) into sound files and\n"
         "prints their RFI factor, the strongest spectral peak, graded from Nope to WHOA.\n"
         "\n"
@@ -241,6 +283,12 @@ void print_usage() {
         "                          standard error\n"
         "  -T, --files-from LIST   also the work units LIST names, one path per line\n"
         "                          (- for standard input)\n"
+        "      --sigmf             also a SigMF recording: NAME.sigmf-data (complex\n"
+        "                          32-bit floats, the client's own levels) and\n"
+        "                          NAME.sigmf-meta (rate, frequency, time, place)\n"
+        "      --iq-wav            also an I/Q WAV for SDR programs (16-bit stereo,\n"
+        "                          I left, Q right): NAME_<centre>Hz_IQ.wav\n"
+        "      --no-sound          no sound file\n"
         "  -h, --help              this text\n"
         "  -V, --version           the version and the transform's code path here\n"
         "\n"
@@ -248,12 +296,16 @@ void print_usage() {
         "command line.\n");
 }
 
-enum OkreltOption { OPTION_HELP, OPTION_VERSION, OPTION_QUIET, OPTION_OUTPUT, OPTION_FILES_FROM };
+enum OkreltOption {
+    OPTION_HELP, OPTION_VERSION, OPTION_QUIET, OPTION_OUTPUT, OPTION_FILES_FROM, OPTION_SIGMF, OPTION_IQ_WAV,
+    OPTION_NO_SOUND
+};
 
 const std::vector<OptionSpec> OKRELT_OPTIONS = {
     {OPTION_HELP, 'h', "help", 0},       {OPTION_VERSION, 'V', "version", 0},
     {OPTION_QUIET, 'q', "quiet", 0},     {OPTION_OUTPUT, 'o', "output", 1},
-    {OPTION_FILES_FROM, 'T', "files-from", 1},
+    {OPTION_FILES_FROM, 'T', "files-from", 1}, {OPTION_SIGMF, 0, "sigmf", 0},
+    {OPTION_IQ_WAV, 0, "iq-wav", 0},     {OPTION_NO_SOUND, 0, "no-sound", 0},
 };
 
 // The run the options ask for, before standard output is checked.
@@ -280,6 +332,15 @@ int run_options(int argc, char** argv) {
             case OPTION_FILES_FROM:
                 if (read_unit_list(use.value[0], &options.units) != EXIT_OK) return EXIT_FAILED;
                 break;
+            case OPTION_SIGMF:
+                options.sigmf = true;
+                break;
+            case OPTION_IQ_WAV:
+                options.iq_wav = true;
+                break;
+            case OPTION_NO_SOUND:
+                options.sound = false;
+                break;
         }
     }
     if (options.units.empty()) return usage_error(PROGRAM, "no work unit named");
@@ -292,7 +353,7 @@ int run_program() {
     print_banner();
     int32_t count = 0;
     WorkUnitInfo info;
-    if (convert_unit(WORK_UNIT_FILE_NAME, SoundFormat{}, &info, &count) != EXIT_OK) return EXIT_FAILED;
+    if (convert_unit(WORK_UNIT_FILE_NAME, SoundFormat{}, ExportRequest{}, &info, &count) != EXIT_OK) return EXIT_FAILED;
     std::printf("Press Enter (the biggest key ;-) to quit.\n\n");
     print_web_sites();
     std::fflush(stdout);

@@ -101,7 +101,7 @@ int convert_to_wav_with(BlockConverter convert_block, const int8_t* in_phase, co
         return 1;
     }
     OutputFile out;
-    const int open_error = open_output(format.path, &out);
+    const int open_error = format.path == nullptr ? 0 : open_output(format.path, &out);
     if (open_error != 0) {
         tell(MESSAGE_ERROR, "Error opening %s: %s\n", format.label, describe_output_error(open_error));
         return 1;
@@ -116,7 +116,7 @@ int convert_to_wav_with(BlockConverter convert_block, const int8_t* in_phase, co
     double* re = working.get();
     double* im = working.get() + SPECTRUM_SIZE;
     // Two output bytes per sample; count < 2^31, so this fits 32 bits.
-    write_wav_header(out.file.get(), 2u * static_cast<uint32_t>(count), format.rate);
+    if (out.file) write_wav_header(out.file.get(), 2u * static_cast<uint32_t>(count), format.rate);
 
     const int32_t blocks = count / BLOCK_SAMPLES;
     int32_t rfi_factor = 0;
@@ -124,13 +124,13 @@ int convert_to_wav_with(BlockConverter convert_block, const int8_t* in_phase, co
         const size_t first = static_cast<size_t>(b) * BLOCK_SAMPLES;
         start_peak_block(b);
         rfi_factor = convert_block(in_phase + first, quadrature + first, format.levels, re, im, bytes.get());
-        std::fwrite(bytes.get(), 1, SPECTRUM_SIZE, out.file.get());
+        if (out.file) std::fwrite(bytes.get(), 1, SPECTRUM_SIZE, out.file.get());
         print_progress(b, count);
     }
     print_rfi_report(rfi_factor);
 
     // A full disk must not pass for a finished sound file, nor cost the old one.
-    const int write_error = commit_output(&out);
+    const int write_error = out.file ? commit_output(&out) : 0;
     if (write_error != 0) {
         tell(MESSAGE_ERROR, "Error writing %s: %s\n", format.label, describe_output_error(write_error));
         return 1;

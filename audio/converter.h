@@ -28,7 +28,7 @@ using BlockConverter = int32_t (*)(const int8_t* in_phase, const int8_t* quadrat
 
 // Where and how a conversion writes its sound file.
 struct SoundFormat {
-    const char* path = SOUND_FILE_NAME;
+    const char* path = SOUND_FILE_NAME;   // null: the blocks are converted and measured, nothing written
     const char* label = "outfile";      // the file as messages name it
     uint32_t rate = OUTPUT_RATE;        // sound samples per second
     const double* levels = nullptr;     // null: each stored byte is its sample's value

@@ -8,9 +8,9 @@ namespace {
 
 constexpr uint32_t FMT_CHUNK_BYTES = 16;   // PCM format chunk body
 constexpr uint16_t FORMAT_PCM = 1;
-constexpr uint16_t CHANNELS = 1;
-constexpr uint16_t BITS_PER_SAMPLE = 8;
-constexpr uint16_t BLOCK_ALIGN = CHANNELS * BITS_PER_SAMPLE / 8;
+constexpr uint16_t MONO = 1;
+constexpr uint16_t SOUND_BITS = 8;
+constexpr int BITS_PER_BYTE = 8;
 // Everything after the RIFF size field but the samples: "WAVE" (4),
 // the fmt chunk head (8) and body (16), the data chunk head (8).
 constexpr uint32_t RIFF_OVERHEAD = 4 + 8 + FMT_CHUNK_BYTES + 8;
@@ -43,6 +43,12 @@ unsigned char* put_u32_le(unsigned char* out, uint32_t value) {
 }  // namespace
 
 void write_wav_header(std::FILE* file, uint32_t data_bytes, uint32_t rate) {
+    write_pcm_wav_header(file, data_bytes, rate, MONO, SOUND_BITS);
+}
+
+void write_pcm_wav_header(std::FILE* file, uint32_t data_bytes, uint32_t rate, uint16_t channels,
+                          uint16_t bits_per_sample) {
+    const auto block_align = static_cast<uint16_t>(channels * bits_per_sample / BITS_PER_BYTE);
     unsigned char riff[RIFF_HEAD_BYTES];
     put_u32_le(put_id(riff, "RIFF"), data_bytes + RIFF_OVERHEAD);
     std::fwrite(riff, 1, sizeof riff, file);
@@ -55,11 +61,11 @@ void write_wav_header(std::FILE* file, uint32_t data_bytes, uint32_t rate) {
     unsigned char* out = put_id(fmt, "fmt ");
     out = put_u32_le(out, FMT_CHUNK_BYTES);
     out = put_u16_le(out, FORMAT_PCM);
-    out = put_u16_le(out, CHANNELS);
+    out = put_u16_le(out, channels);
     out = put_u32_le(out, rate);
-    out = put_u32_le(out, rate * BLOCK_ALIGN);   // bytes per second
-    out = put_u16_le(out, BLOCK_ALIGN);
-    put_u16_le(out, BITS_PER_SAMPLE);
+    out = put_u32_le(out, rate * block_align);   // bytes per second
+    out = put_u16_le(out, block_align);          // bytes per frame: one sample of every channel
+    put_u16_le(out, bits_per_sample);
     std::fwrite(fmt, 1, sizeof fmt, file);
 
     unsigned char data[DATA_HEAD_BYTES];

@@ -16,4 +16,9 @@ constexpr int WAV_HEADER_BYTES = 44;
 // caller's check of the stream.
 void write_wav_header(std::FILE* file, uint32_t data_bytes, uint32_t rate = OUTPUT_RATE);
 
+// The same header for any PCM layout: channels interleaved, each sample
+// bits_per_sample wide (a multiple of 8).
+void write_pcm_wav_header(std::FILE* file, uint32_t data_bytes, uint32_t rate, uint16_t channels,
+                          uint16_t bits_per_sample);
+
 }  // namespace okrelt

@@ -159,6 +159,31 @@ int read_header(std::FILE* file, const char* path, std::string* header, std::str
     }
 }
 
+// The receiver's name and place. <glon>, <glat>, <galt> count longitude
+// east; where a unit lacks them, <longitude>, <latitude>, <elevation> are
+// taken as they stand (Arecibo's counts east too; Green Bank's west, which is
+// why its <glon> is preferred).
+void read_receiver(const std::string& header, WorkUnitInfo* info) {
+    size_t from = 0;
+    size_t to = 0;
+    find_section(header, "receiver_cfg", &from, &to);
+    if (from >= to) return;
+    (void)find_element(header, from, to, "name", &info->receiver);
+    std::string lon;
+    std::string lat;
+    std::string alt;
+    const bool global = find_element(header, from, to, "glon", &lon) && find_element(header, from, to, "glat", &lat);
+    if (global) {
+        (void)find_element(header, from, to, "galt", &alt);
+    } else if (!(find_element(header, from, to, "longitude", &lon) && find_element(header, from, to, "latitude", &lat))) {
+        return;
+    } else {
+        (void)find_element(header, from, to, "elevation", &alt);
+    }
+    info->geolocation_known = parse_real(lon, &info->longitude) && parse_real(lat, &info->latitude);
+    info->altitude_known = info->geolocation_known && parse_real(alt, &info->altitude);
+}
+
 // Reads the fields the conversion needs into info and *declared_count,
 // printing the unit's line and the count as the classic reader does. 0, or 1
 // after printing why the unit is refused.
@@ -212,6 +237,14 @@ int parse_header(const std::string& header, const std::string& tag_line, const c
     (void)find_element(header, 0, header.size(), "time_recorded", &info->time_recorded);
     (void)find_element(header, 0, header.size(), "start_ra", &info->start_ra);
     (void)find_element(header, 0, header.size(), "start_dec", &info->start_dec);
+    (void)find_element(header, 0, header.size(), "end_ra", &info->end_ra);
+    (void)find_element(header, 0, header.size(), "end_dec", &info->end_dec);
+    if (find_element(header, 0, header.size(), "time_recorded_jd", &text)) {
+        info->time_recorded_jd_known = parse_real(text, &info->time_recorded_jd);
+    }
+    find_section(header, "tape_info", &from, &to);
+    if (from < to) (void)find_element(header, from, to, "name", &info->tape_name);
+    read_receiver(header, info);
 
     tell(MESSAGE_NOTE, "Work unit %s: %d bits per sample, %s Hz\n", info->name.empty() ? path : info->name.c_str(),
                 info->bits_per_sample, rate_text.c_str());

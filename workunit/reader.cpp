@@ -80,7 +80,12 @@ bool header_value(const char* piece, const char* key, std::string* value) {
 void note_header_field(const char* piece, WorkUnitInfo* info) {
     std::string text;
     if (header_value(piece, "name", &text)) info->name = text;
-    if (header_value(piece, "time_recorded", &text)) info->time_recorded = text;
+    if (header_value(piece, "time_recorded", &text)) {
+        info->time_recorded = text;
+        // Classic units give the Julian date first, the calendar date after it.
+        const std::string first = text.substr(0, text.find_first_of(" \t("));
+        info->time_recorded_jd_known = parse_real(first, &info->time_recorded_jd);
+    }
     if (header_value(piece, "start_ra", &text)) info->start_ra = text;
     if (header_value(piece, "start_dec", &text)) info->start_dec = text;
     if (header_value(piece, "subband_center", &text)) info->center_known = parse_real(text, &info->center_hz);

@@ -54,6 +54,17 @@ struct WorkUnitInfo {
     std::string start_dec;
     double center_hz = 0.0;                  // sky frequency of the sub-band's centre
     bool center_known = false;
+    std::string receiver;                    // <receiver_cfg><name>, e.g. "ao_1420"
+    std::string tape_name;                   // <tape_info><name>
+    std::string end_ra;
+    std::string end_dec;
+    double time_recorded_jd = 0.0;           // Julian date of the first sample
+    bool time_recorded_jd_known = false;
+    double longitude = 0.0;                  // the receiver: degrees east, degrees north, metres
+    double latitude = 0.0;
+    double altitude = 0.0;
+    bool geolocation_known = false;
+    bool altitude_known = false;
     int32_t silent_samples = 0;              // samples missing from the data, played as silence
     int32_t first_silent_sample = -1;        // the first of them; all silent ones lie from here to the end
 };

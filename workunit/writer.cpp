@@ -4,6 +4,7 @@
 #include <string>
 #include <utility>
 
+#include "common/numbers.h"
 #include "workunit/format.h"
 
 namespace okrelt {
@@ -111,8 +112,9 @@ int write_later_work_unit(std::FILE* file, const SampleVectors& samples, const W
     std::fprintf(file, "  </recorder_cfg>%s  <splitter_cfg>%s    <data_type>encoded</data_type>%s", end, end, end);
     std::fprintf(file, "    <wu_bits_per_sample>%d</wu_bits_per_sample>%s", options.bits_per_sample, end);
     std::fprintf(file, "  </splitter_cfg>%s</group_info>%s<subband_desc>%s", end, end, end);
-    std::fprintf(file, "  <center>1420000000</center>%s  <sample_rate>%.10g</sample_rate>%s", end,
-                 options.subband_rate, end);
+    // The rate as the shortest text that reads back exactly (11444.091796875).
+    std::fprintf(file, "  <center>1420000000</center>%s  <sample_rate>%s</sample_rate>%s", end,
+                 real_text(options.subband_rate).c_str(), end);
     std::fprintf(file, "</subband_desc>%s</workunit_header>%s", end, end);
     std::fprintf(file, "<data length=%zu encoding=\"%s\">%s", data.size(), DATA_ENCODING, end);
     std::fputs(data.c_str(), file);

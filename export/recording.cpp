@@ -1,0 +1,247 @@
+#include "export/recording.h"
+
+#include <openssl/evp.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cmath>
+#include <cstdio>
+#include <cstring>
+#include <ctime>
+#include <memory>
+#include <nlohmann/json.hpp>
+#include <string>
+#include <vector>
+
+#include "audio/wav_header.h"
+#include "common/block_sizes.h"
+#include "common/messages.h"
+#include "common/numbers.h"
+#include "common/output_file.h"
+#include "common/version.h"
+
+namespace okrelt {
+
+namespace {
+
+using Json = nlohmann::ordered_json;   // keys in the order written, as people read them
+
+constexpr int32_t CHUNK_SAMPLES = 1 << 14;          // samples converted and written at a time
+constexpr int SHA512_BYTES = 64;
+constexpr double SECONDS_PER_DAY = 86400.0;
+constexpr double MILLISECONDS_PER_DAY = SECONDS_PER_DAY * 1000.0;
+constexpr int64_t MILLISECONDS_PER_SECOND = 1000;
+constexpr int IQ_CHANNELS = 2;
+constexpr int IQ_BITS = 16;
+constexpr int BYTES_PER_IQ_FRAME = IQ_CHANNELS * IQ_BITS / 8;
+constexpr const char* EXTENSION_VERSION = "1.0.0";
+
+struct DigestFree {
+    void operator()(EVP_MD_CTX* context) const { EVP_MD_CTX_free(context); }
+};
+
+// Little-endian bytes of a float, whatever the host.
+void put_f32_le(unsigned char* out, float value) {
+    uint32_t bits = 0;
+    static_assert(sizeof bits == sizeof value, "a float is 32 bits");
+    std::memcpy(&bits, &value, sizeof bits);
+    for (int b = 0; b < 4; ++b) out[b] = static_cast<unsigned char>(bits >> (8 * b));
+}
+
+void put_i16_le(unsigned char* out, int16_t value) {
+    const auto bits = static_cast<uint16_t>(value);
+    out[0] = static_cast<unsigned char>(bits & 0xffu);
+    out[1] = static_cast<unsigned char>(bits >> 8);
+}
+
+void report_output_error(const std::string& path, int error) {
+    tell(MESSAGE_ERROR, "Error writing %s: %s\n", path.c_str(), describe_output_error(error));
+}
+
+// Writes the samples as cf32_le and hashes them with SHA-512 as they go.
+// 0 with hex set, or the error number.
+int write_data(const SampleStreams& streams, OutputFile* out, std::string* hex) {
+    std::unique_ptr<EVP_MD_CTX, DigestFree> digest(EVP_MD_CTX_new());
+    if (!digest || EVP_DigestInit_ex(digest.get(), EVP_sha512(), nullptr) != 1) return ENOMEM;
+    constexpr size_t BYTES_PER_SAMPLE = 2 * sizeof(float);
+    std::vector<unsigned char> chunk(static_cast<size_t>(CHUNK_SAMPLES) * BYTES_PER_SAMPLE);
+    for (int32_t first = 0; first < streams.count; first += CHUNK_SAMPLES) {
+        const int32_t n = std::min(CHUNK_SAMPLES, streams.count - first);
+        for (int32_t k = 0; k < n; ++k) {
+            unsigned char* sample = &chunk[static_cast<size_t>(k) * BYTES_PER_SAMPLE];
+            put_f32_le(sample, static_cast<float>(client_value(streams.in_phase[first + k], streams.levels)));
+            put_f32_le(sample + sizeof(float),
+                       static_cast<float>(client_value(streams.quadrature[first + k], streams.levels)));
+        }
+        const size_t bytes = static_cast<size_t>(n) * BYTES_PER_SAMPLE;
+        if (EVP_DigestUpdate(digest.get(), chunk.data(), bytes) != 1) return ENOMEM;
+        if (std::fwrite(chunk.data(), 1, bytes, out->file.get()) != bytes) return errno != 0 ? errno : EIO;
+    }
+    unsigned char sum[SHA512_BYTES];
+    unsigned int length = 0;
+    if (EVP_DigestFinal_ex(digest.get(), sum, &length) != 1 || length != SHA512_BYTES) return ENOMEM;
+    static const char HEX[] = "0123456789abcdef";
+    hex->clear();
+    for (unsigned char byte : sum) {
+        *hex += HEX[byte >> 4];
+        *hex += HEX[byte & 0xf];
+    }
+    return 0;
+}
+
+// A header text as a number, or nothing where it is missing or not one.
+void put_number(Json* object, const char* key, const std::string& text) {
+    double value = 0.0;
+    if (parse_real(text, &value)) (*object)[key] = value;
+}
+
+Json metadata(const WorkUnitInfo& info, const std::string& unit_name, const RecordingFindings& findings,
+              int32_t count, const std::string& sha512) {
+    Json global;
+    global["core:datatype"] = "cf32_le";
+    global["core:version"] = SIGMF_VERSION;
+    global["core:sample_rate"] = info.subband_rate;
+    global["core:num_channels"] = 1;
+    global["core:description"] = "SETI@home work unit " + unit_name + ": " + std::to_string(info.bits_per_sample) +
+                                 "-bit complex samples of one sub-band, decoded by okrelt";
+    global["core:recorder"] = std::string("okrelt ") + OKRELT_VERSION;
+    if (!info.receiver.empty()) global["core:hw"] = info.receiver;
+    global["core:sha512"] = sha512;
+    global["core:extensions"] = Json::array({{{"name", SIGMF_NAMESPACE}, {"version", EXTENSION_VERSION}, {"optional", true}}});
+    global["okrelt:workunit_name"] = info.name.empty() ? unit_name : info.name;
+    global["okrelt:bits_per_sample"] = info.bits_per_sample;
+    put_number(&global, "okrelt:start_ra_hours", info.start_ra);
+    put_number(&global, "okrelt:start_dec_degrees", info.start_dec);
+    put_number(&global, "okrelt:end_ra_hours", info.end_ra);
+    put_number(&global, "okrelt:end_dec_degrees", info.end_dec);
+    if (info.time_recorded_jd_known) global["okrelt:time_recorded_jd"] = info.time_recorded_jd;
+    if (!info.tape_name.empty()) global["okrelt:tape_name"] = info.tape_name;
+    global["okrelt:rfi_factor"] = findings.rfi_factor;
+    global["okrelt:rfi_grade"] = rfi_grade(findings.rfi_factor);
+
+    Json capture;
+    capture["core:sample_start"] = 0;
+    if (info.center_known) capture["core:frequency"] = info.center_hz;
+    if (info.time_recorded_jd_known) capture["core:datetime"] = rfc3339_of_julian_date(info.time_recorded_jd);
+    if (info.geolocation_known) {
+        Json coordinates = Json::array({info.longitude, info.latitude});
+        if (info.altitude_known) coordinates.push_back(info.altitude);
+        capture["core:geolocation"] = {{"type", "Point"}, {"coordinates", coordinates}};
+    }
+
+    Json annotations = Json::array();
+    if (findings.peak.block >= 0) {
+        Json peak;
+        peak["core:sample_start"] = static_cast<int64_t>(findings.peak.block) * BLOCK_SAMPLES;
+        peak["core:sample_count"] = BLOCK_SAMPLES;
+        if (info.center_known) {
+            // The bin's edges: half a bin either side of its frequency.
+            const int32_t signed_bin = findings.peak.bin < BLOCK_SAMPLES / 2 ? findings.peak.bin
+                                                                             : findings.peak.bin - BLOCK_SAMPLES;
+            const double bin_width = info.subband_rate / BLOCK_SAMPLES;
+            const double centre = info.center_hz + signed_bin * bin_width;
+            peak["core:freq_lower_edge"] = centre - bin_width / 2.0;
+            peak["core:freq_upper_edge"] = centre + bin_width / 2.0;
+        }
+        peak["core:label"] = "RFI " + std::to_string(findings.rfi_factor) + " " + rfi_grade(findings.rfi_factor);
+        peak["core:generator"] = "okrelt";
+        annotations.push_back(peak);
+    }
+    if (info.silent_samples > 0 && info.first_silent_sample >= 0) {
+        Json silence;
+        silence["core:sample_start"] = info.first_silent_sample;
+        silence["core:sample_count"] = count - info.first_silent_sample;
+        silence["core:label"] = "silence";
+        silence["core:comment"] = std::to_string(info.silent_samples) +
+                                  " samples missing from the work unit's data, played as silence (0)";
+        silence["core:generator"] = "okrelt";
+        annotations.push_back(silence);
+    }
+    return Json{{"global", global}, {"captures", Json::array({capture})}, {"annotations", annotations}};
+}
+
+}  // namespace
+
+std::string rfc3339_of_julian_date(double jd) {
+    const auto milliseconds = static_cast<int64_t>(std::llround((jd - UNIX_EPOCH_JD) * MILLISECONDS_PER_DAY));
+    int64_t seconds = milliseconds / MILLISECONDS_PER_SECOND;
+    int64_t rest = milliseconds % MILLISECONDS_PER_SECOND;
+    if (rest < 0) {
+        rest += MILLISECONDS_PER_SECOND;
+        --seconds;
+    }
+    const auto moment = static_cast<std::time_t>(seconds);
+    std::tm utc{};
+    if (gmtime_r(&moment, &utc) == nullptr) return "";
+    char text[80];   // room for any year the calendar fields can hold
+    std::snprintf(text, sizeof text, "%04d-%02d-%02dT%02d:%02d:%02d.%03dZ", utc.tm_year + 1900, utc.tm_mon + 1,
+                  utc.tm_mday, utc.tm_hour, utc.tm_min, utc.tm_sec, static_cast<int>(rest));
+    return text;
+}
+
+std::string iq_wav_name(const std::string& base, const WorkUnitInfo& info) {
+    if (!info.center_known) return base + "_IQ.wav";
+    return base + "_" + std::to_string(std::llround(info.center_hz)) + "Hz_IQ.wav";
+}
+
+int write_sigmf(const SampleStreams& streams, const WorkUnitInfo& info, const std::string& unit_name,
+                const RecordingFindings& findings, const std::string& base) {
+    const std::string data_path = base + SIGMF_DATA_SUFFIX;
+    const std::string meta_path = base + SIGMF_META_SUFFIX;
+    OutputFile data;
+    OutputFile meta;
+    std::string sha512;
+    int error = open_output(data_path, &data);
+    if (error == 0) error = write_data(streams, &data, &sha512);
+    if (error != 0) {
+        report_output_error(data_path, error);
+        return 1;
+    }
+    const std::string text = metadata(info, unit_name, findings, streams.count, sha512).dump(2) + "\n";
+    error = open_output(meta_path, &meta);
+    if (error == 0 && std::fwrite(text.data(), 1, text.size(), meta.file.get()) != text.size()) error = errno != 0 ? errno : EIO;
+    // The pair lands together: the data only once the metadata is written too.
+    if (error == 0) error = commit_output(&meta);
+    if (error != 0) {
+        report_output_error(meta_path, error);
+        return 1;
+    }
+    error = commit_output(&data);
+    if (error != 0) {
+        std::remove(meta_path.c_str());
+        report_output_error(data_path, error);
+        return 1;
+    }
+    return 0;
+}
+
+int write_iq_wav(const SampleStreams& streams, const WorkUnitInfo& info, const std::string& path) {
+    OutputFile out;
+    int error = open_output(path, &out);
+    if (error == 0) {
+        const auto rate = static_cast<uint32_t>(std::llround(info.subband_rate));
+        write_pcm_wav_header(out.file.get(), static_cast<uint32_t>(streams.count) * BYTES_PER_IQ_FRAME, rate,
+                             IQ_CHANNELS, IQ_BITS);
+        std::vector<unsigned char> chunk(static_cast<size_t>(CHUNK_SAMPLES) * BYTES_PER_IQ_FRAME);
+        for (int32_t first = 0; first < streams.count && error == 0; first += CHUNK_SAMPLES) {
+            const int32_t n = std::min(CHUNK_SAMPLES, streams.count - first);
+            for (int32_t k = 0; k < n; ++k) {
+                unsigned char* frame = &chunk[static_cast<size_t>(k) * BYTES_PER_IQ_FRAME];
+                put_i16_le(frame, static_cast<int16_t>(
+                                      std::lround(IQ_WAV_SCALE * client_value(streams.in_phase[first + k], streams.levels))));
+                put_i16_le(frame + 2, static_cast<int16_t>(std::lround(
+                                          IQ_WAV_SCALE * client_value(streams.quadrature[first + k], streams.levels))));
+            }
+            const size_t bytes = static_cast<size_t>(n) * BYTES_PER_IQ_FRAME;
+            if (std::fwrite(chunk.data(), 1, bytes, out.file.get()) != bytes) error = errno != 0 ? errno : EIO;
+        }
+    }
+    if (error == 0) error = commit_output(&out);
+    if (error != 0) {
+        report_output_error(path, error);
+        return 1;
+    }
+    return 0;
+}
+
+}  // namespace okrelt

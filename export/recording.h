@@ -1,0 +1,51 @@
+// Exports of a work unit's recording for radio software: a SigMF recording
+// (NAME.sigmf-data, complex 32-bit floats, and NAME.sigmf-meta, its JSON
+// metadata) and an I/Q WAV (16-bit stereo, I left, Q right) as SDR programs
+// play back. The samples are the client's own levels: +-1 for classic and
+// 2-bit units, +-1 and +-3.335875 for 4-bit ones, 0 where played as silence.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "report/rfi.h"
+#include "workunit/reader.h"
+
+namespace okrelt {
+
+constexpr const char* SIGMF_DATA_SUFFIX = ".sigmf-data";
+constexpr const char* SIGMF_META_SUFFIX = ".sigmf-meta";
+constexpr const char* SIGMF_VERSION = "1.2.5";
+constexpr const char* SIGMF_NAMESPACE = "okrelt";     // our own keys, declared in core:extensions
+constexpr double IQ_WAV_SCALE = 8192.0;                // 4-bit outer levels stay far from 16-bit clipping
+constexpr double CLIENT_LEVEL_SCALE = 2.0;             // okrelt halves the client's 4-bit levels
+constexpr double UNIX_EPOCH_JD = 2440587.5;
+
+// What the conversion found, for the metadata.
+struct RecordingFindings {
+    int32_t rfi_factor = 0;
+    PeakPlace peak;
+};
+
+// The client's value of a stored sample byte (see SampleStreams).
+inline double client_value(int8_t stored, const double* levels) {
+    return levels == nullptr ? stored : CLIENT_LEVEL_SCALE * levels[stored & LEVEL_INDEX_MASK];
+}
+
+// "2017-08-11T02:38:27.473Z" for a Julian date: UTC, to the millisecond.
+std::string rfc3339_of_julian_date(double jd);
+
+// The I/Q WAV's name in folder for a unit: its name, the centre frequency in
+// whole hertz where known, "_IQ.wav" (SDR programs find "<digits>Hz").
+std::string iq_wav_name(const std::string& base, const WorkUnitInfo& info);
+
+// Writes base + SIGMF_DATA_SUFFIX and base + SIGMF_META_SUFFIX, each whole or
+// not at all. unit_name names the unit in the metadata. 0, or 1 after a message.
+[[nodiscard]] int write_sigmf(const SampleStreams& streams, const WorkUnitInfo& info, const std::string& unit_name,
+                              const RecordingFindings& findings, const std::string& base);
+
+// Writes the I/Q WAV to path at the sub-band rate rounded to whole hertz.
+// 0, or 1 after a message.
+[[nodiscard]] int write_iq_wav(const SampleStreams& streams, const WorkUnitInfo& info, const std::string& path);
+
+}  // namespace okrelt
