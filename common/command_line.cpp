@@ -7,23 +7,23 @@ namespace okrelt {
 
 namespace {
 
-const OptionSpec* find_short(const std::vector<OptionSpec>& specs, char name) {
-    for (const OptionSpec& spec : specs) {
-        if (spec.short_name != 0 && spec.short_name == name) return &spec;
+const OptionSpec* find_short(const std::vector<OptionSpec>& known, char name) {
+    for (const OptionSpec& option : known) {
+        if (option.short_name != 0 && option.short_name == name) return &option;
     }
     return nullptr;
 }
 
-const OptionSpec* find_long(const std::vector<OptionSpec>& specs, const std::string& name) {
-    for (const OptionSpec& spec : specs) {
-        if (name == spec.long_name) return &spec;
+const OptionSpec* find_long(const std::vector<OptionSpec>& known, const std::string& name) {
+    for (const OptionSpec& option : known) {
+        if (name == option.long_name) return &option;
     }
     return nullptr;
 }
 
 }  // namespace
 
-int parse_command_line(const char* program, int argc, char** argv, const std::vector<OptionSpec>& specs,
+int parse_command_line(const char* program, int argc, char** argv, const std::vector<OptionSpec>& known,
                        ParsedCommandLine* parsed) {
     bool options_ended = false;
     for (int a = 1; a < argc; ++a) {
@@ -37,36 +37,36 @@ int parse_command_line(const char* program, int argc, char** argv, const std::ve
             continue;
         }
         OptionUse use{};
-        const OptionSpec* spec = nullptr;
+        const OptionSpec* option = nullptr;
         const char* attached = nullptr;   // a value given in the same word
         if (arg[1] == '-') {
             const char* equals = std::strchr(arg, '=');
             const std::string name = equals ? std::string(arg + 2, equals) : std::string(arg + 2);
-            spec = find_long(specs, name);
-            if (spec == nullptr) return usage_error(program, "unknown option", arg);
+            option = find_long(known, name);
+            if (option == nullptr) return usage_error(program, "unknown option", arg);
             if (equals != nullptr) {
-                if (spec->values != 1) return usage_error(program, "option takes no single value", arg);
+                if (option->values != 1) return usage_error(program, "option takes no single value", arg);
                 attached = equals + 1;
             }
         } else {
             // A bundle: letters without values, up to one that takes a value.
             for (const char* letter = arg + 1; *letter != '\0'; ++letter) {
-                spec = find_short(specs, *letter);
-                if (spec == nullptr) {
+                option = find_short(known, *letter);
+                if (option == nullptr) {
                     const char unknown[] = {'-', *letter, '\0'};
                     return usage_error(program, "unknown option", unknown);
                 }
-                if (spec->values > 0) {
+                if (option->values > 0) {
                     if (letter[1] != '\0') attached = letter + 1;
                     break;
                 }
-                if (letter[1] != '\0') parsed->options.push_back({spec->id, {nullptr, nullptr}});
+                if (letter[1] != '\0') parsed->options.push_back({option->id, {nullptr, nullptr}});
             }
         }
-        use.id = spec->id;
+        use.id = option->id;
         int given = 0;
         if (attached != nullptr) use.value[given++] = attached;
-        while (given < spec->values) {
+        while (given < option->values) {
             if (a + 1 >= argc) return usage_error(program, "option needs a value", arg);
             use.value[given++] = argv[++a];
         }

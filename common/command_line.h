@@ -31,10 +31,10 @@ struct ParsedCommandLine {
     std::vector<std::string> operands;  // everything else ("-" included)
 };
 
-// Splits argv into options of specs and operands. A value follows its option
+// Splits argv into the known options and operands. A value follows its option
 // as the next word (even one starting with "-"), or after "=" (--name=value),
 // or the rest of a bundle (-oDIR). 0, or EXIT_USAGE after the usage error.
-[[nodiscard]] int parse_command_line(const char* program, int argc, char** argv, const std::vector<OptionSpec>& specs,
+[[nodiscard]] int parse_command_line(const char* program, int argc, char** argv, const std::vector<OptionSpec>& known,
                                      ParsedCommandLine* parsed);
 
 // Prints "<program>: <what>[: <value>]" and "Try '<program> --help'." on
