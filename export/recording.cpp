@@ -68,10 +68,10 @@ int write_data(const SampleStreams& streams, OutputFile* out, std::string* hex) 
     for (int32_t first = 0; first < streams.count; first += CHUNK_SAMPLES) {
         const int32_t n = std::min(CHUNK_SAMPLES, streams.count - first);
         for (int32_t k = 0; k < n; ++k) {
+            const auto at = static_cast<size_t>(first + k);
             unsigned char* sample = &chunk[static_cast<size_t>(k) * BYTES_PER_SAMPLE];
-            put_f32_le(sample, static_cast<float>(client_value(streams.in_phase[first + k], streams.levels)));
-            put_f32_le(sample + sizeof(float),
-                       static_cast<float>(client_value(streams.quadrature[first + k], streams.levels)));
+            put_f32_le(sample, static_cast<float>(client_value(streams.in_phase[at], streams.levels)));
+            put_f32_le(sample + sizeof(float), static_cast<float>(client_value(streams.quadrature[at], streams.levels)));
         }
         const size_t bytes = static_cast<size_t>(n) * BYTES_PER_SAMPLE;
         if (EVP_DigestUpdate(digest.get(), chunk.data(), bytes) != 1) return ENOMEM;
@@ -226,11 +226,12 @@ int write_iq_wav(const SampleStreams& streams, const WorkUnitInfo& info, const s
         for (int32_t first = 0; first < streams.count && error == 0; first += CHUNK_SAMPLES) {
             const int32_t n = std::min(CHUNK_SAMPLES, streams.count - first);
             for (int32_t k = 0; k < n; ++k) {
+                const auto at = static_cast<size_t>(first + k);
                 unsigned char* frame = &chunk[static_cast<size_t>(k) * BYTES_PER_IQ_FRAME];
                 put_i16_le(frame, static_cast<int16_t>(
-                                      std::lround(IQ_WAV_SCALE * client_value(streams.in_phase[first + k], streams.levels))));
-                put_i16_le(frame + 2, static_cast<int16_t>(std::lround(
-                                          IQ_WAV_SCALE * client_value(streams.quadrature[first + k], streams.levels))));
+                                      std::lround(IQ_WAV_SCALE * client_value(streams.in_phase[at], streams.levels))));
+                put_i16_le(frame + 2, static_cast<int16_t>(
+                                          std::lround(IQ_WAV_SCALE * client_value(streams.quadrature[at], streams.levels))));
             }
             const size_t bytes = static_cast<size_t>(n) * BYTES_PER_IQ_FRAME;
             if (std::fwrite(chunk.data(), 1, bytes, out.file.get()) != bytes) error = errno != 0 ? errno : EIO;
