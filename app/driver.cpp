@@ -109,6 +109,7 @@ struct UnitOptions {
     bool sound = true;
     bool sigmf = false;
     bool iq_wav = false;
+    SoundOrder order = SOUND_BIN_ORDER;
     std::string folder = ".";
     std::vector<std::string> units;
 };
@@ -242,6 +243,7 @@ int run_units(const UnitOptions& options) {
         SoundFormat sound;
         sound.path = options.sound ? unit.sound.c_str() : nullptr;
         sound.label = unit.sound.c_str();
+        sound.order = options.order;
         std::vector<std::string> written;
         if (options.sound) written.push_back(unit.sound);
         const ExportRequest exports{options.sigmf, options.iq_wav, unit.base, output_name(unit.path, ""), &written};
@@ -268,7 +270,8 @@ int run_units(const UnitOptions& options) {
 
 void print_usage() {
     std::printf(
-        "Usage: okrelt [-q] [-o FOLDER] [--files-from LIST] [--sigmf] [--iq-wav] [--no-sound] [WORK_UNIT...]\n"
+        "Usage: okrelt [-q] [-o FOLDER] [--files-from LIST] [--sigmf] [--iq-wav] [--no-sound]\n"
+        "              [--sky-order] [WORK_UNIT...]\n"
         "Converts SETI@home work units (classic or later format) into sound files and\n"
         "prints their RFI factor, the strongest spectral peak, graded from Nope to WHOA.\n"
         "\n"
@@ -289,6 +292,10 @@ void print_usage() {
         "      --iq-wav            also an I/Q WAV for SDR programs (16-bit stereo,\n"
         "                          I left, Q right): NAME_<centre>Hz_IQ.wav\n"
         "      --no-sound          no sound file\n"
+        "      --sky-order         pitch rises with sky frequency: the sub-band's\n"
+        "                          lowest frequency at 0 Hz, its centre at a quarter\n"
+        "                          of the sound's rate (default: bin order, the\n"
+        "                          upper half from 0 Hz, the lower half above it)\n"
         "  -h, --help              this text\n"
         "  -V, --version           the version and the transform's code path here\n"
         "\n"
@@ -298,7 +305,7 @@ void print_usage() {
 
 enum OkreltOption {
     OPTION_HELP, OPTION_VERSION, OPTION_QUIET, OPTION_OUTPUT, OPTION_FILES_FROM, OPTION_SIGMF, OPTION_IQ_WAV,
-    OPTION_NO_SOUND
+    OPTION_NO_SOUND, OPTION_SKY_ORDER
 };
 
 const std::vector<OptionSpec> OKRELT_OPTIONS = {
@@ -306,6 +313,7 @@ const std::vector<OptionSpec> OKRELT_OPTIONS = {
     {OPTION_QUIET, 'q', "quiet", 0},     {OPTION_OUTPUT, 'o', "output", 1},
     {OPTION_FILES_FROM, 'T', "files-from", 1}, {OPTION_SIGMF, 0, "sigmf", 0},
     {OPTION_IQ_WAV, 0, "iq-wav", 0},     {OPTION_NO_SOUND, 0, "no-sound", 0},
+    {OPTION_SKY_ORDER, 0, "sky-order", 0},
 };
 
 // The run the options ask for, before standard output is checked.
@@ -340,6 +348,9 @@ int run_options(int argc, char** argv) {
                 break;
             case OPTION_NO_SOUND:
                 options.sound = false;
+                break;
+            case OPTION_SKY_ORDER:
+                options.order = SOUND_SKY_ORDER;
                 break;
         }
     }

@@ -52,9 +52,9 @@ void quantise_block(const double* re, uint8_t* out) {
     }
 }
 
-int32_t convert_block(const int8_t* in_phase, const int8_t* quadrature, const double* levels, double* re,
-                      double* im, uint8_t* out) {
-    const int32_t rfi_factor = transform_block(in_phase, quadrature, levels, re, im);
+int32_t convert_block(const int8_t* in_phase, const int8_t* quadrature, const double* levels, SoundOrder order,
+                      double* re, double* im, uint8_t* out) {
+    const int32_t rfi_factor = transform_block(in_phase, quadrature, levels, order, re, im);
     quantise_block(re, out);
     return rfi_factor;
 }
@@ -123,7 +123,8 @@ int convert_to_wav_with(BlockConverter convert_block, const int8_t* in_phase, co
     for (int32_t b = 0; b < blocks; ++b) {
         const size_t first = static_cast<size_t>(b) * BLOCK_SAMPLES;
         start_peak_block(b);
-        rfi_factor = convert_block(in_phase + first, quadrature + first, format.levels, re, im, bytes.get());
+        rfi_factor = convert_block(in_phase + first, quadrature + first, format.levels, format.order, re, im,
+                                   bytes.get());
         if (out.file) std::fwrite(bytes.get(), 1, SPECTRUM_SIZE, out.file.get());
         print_progress(b, count);
     }

@@ -5,6 +5,7 @@
 
 #include <cstdint>
 
+#include "audio/block_transform.h"
 #include "audio/wav_header.h"
 #include "common/block_sizes.h"
 
@@ -20,11 +21,11 @@ constexpr int OUTPUT_MAX = 255;
 // 0..255 after printing "Overflow! %d\n" with the unclipped value.
 uint8_t quantise_sample(double real_part);
 
-// Per-block work: from a block's BLOCK_SAMPLES samples (their levels as in
-// transform_block), with re/im as working arrays, to its SPECTRUM_SIZE output
-// bytes. Returns the RFI factor so far.
+// Per-block work: from a block's BLOCK_SAMPLES samples (their levels and the
+// order as in transform_block), with re/im as working arrays, to its
+// SPECTRUM_SIZE output bytes. Returns the RFI factor so far.
 using BlockConverter = int32_t (*)(const int8_t* in_phase, const int8_t* quadrature, const double* levels,
-                                   double* re, double* im, uint8_t* out);
+                                   SoundOrder order, double* re, double* im, uint8_t* out);
 
 // Where and how a conversion writes its sound file.
 struct SoundFormat {
@@ -32,6 +33,7 @@ struct SoundFormat {
     const char* label = "outfile";      // the file as messages name it
     uint32_t rate = OUTPUT_RATE;        // sound samples per second
     const double* levels = nullptr;     // null: each stored byte is its sample's value
+    SoundOrder order = SOUND_BIN_ORDER; // where the spectrum is heard
 };
 
 // Converts count samples (a multiple of BLOCK_SAMPLES) into "work_unit.wav"

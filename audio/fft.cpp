@@ -53,14 +53,14 @@ int fft_using(FftIsa isa, int16_t direction, int m, double* re, double* im) {
     return 0;
 }
 
-int32_t transform_block(const int8_t* in_phase, const int8_t* quadrature, const double* levels, double* re,
-                        double* im) {
-    return best_kernels()->fused_block(in_phase, quadrature, levels, re, im);
+int32_t transform_block(const int8_t* in_phase, const int8_t* quadrature, const double* levels, SoundOrder order,
+                        double* re, double* im) {
+    return best_kernels()->fused_block(in_phase, quadrature, levels, order, re, im);
 }
 
 int32_t transform_block_using(FftIsa isa, const int8_t* in_phase, const int8_t* quadrature, const double* levels,
-                              double* re, double* im) {
-    return kernels_of(isa)->fused_block(in_phase, quadrature, levels, re, im);
+                              SoundOrder order, double* re, double* im) {
+    return kernels_of(isa)->fused_block(in_phase, quadrature, levels, order, re, im);
 }
 
 }  // namespace okrelt

@@ -4,6 +4,7 @@
 
 #include <cstdint>
 
+#include "audio/block_transform.h"
 #include "audio/fft.h"
 #include "common/block_sizes.h"
 #include "common/sample_levels.h"
@@ -41,8 +42,8 @@ struct FftKernels {
     // The forward transform with bin k left at rev_m(k), as fft.h says.
     void (*forward_bit_reversed)(int m, double* re, double* im);
     // The fused block of block_transform.h; returns the RFI factor so far.
-    int32_t (*fused_block)(const int8_t* in_phase, const int8_t* quadrature, const double* levels, double* re,
-                           double* im);
+    int32_t (*fused_block)(const int8_t* in_phase, const int8_t* quadrature, const double* levels, SoundOrder order,
+                           double* re, double* im);
 };
 
 const FftKernels* generic_kernels();

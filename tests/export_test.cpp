@@ -125,6 +125,23 @@ TEST(Export, AFailedExportKeepsTheOlderFiles) {
     EXPECT_EQ(okrelt_test::folder_entries(dir.path()), before);
 }
 
+// A constant 1 + i is all at the centre: in bin order a steady level, in sky
+// order a quarter-rate cosine, 16 (cos - sin) of a quarter turn per sample.
+TEST(Export, SkyOrderPutsTheCentreAtAQuarterOfTheRate) {
+    TempDir dir;
+    okrelt_test::RunOptions make;
+    make.program = OKRELT_MAKE_WU_BINARY;
+    make.args = {"--samples", "131072", "--constant", "+1", "+1", "-o", "dc.sah"};
+    ASSERT_EQ(okrelt_test::run_program(dir.path(), make).exit_status, 0);
+    ASSERT_EQ(okrelt_in(dir, {"-q", "--sky-order", "dc.sah"}).exit_status, 0);
+    const std::string wav = okrelt_test::read_file(dir.file("dc.wav"));
+    ASSERT_EQ(wav.size(), 44u + 2u * 131072u);
+    const unsigned char quarter_turns[4] = {144, 112, 112, 144};
+    size_t differing = 0;
+    for (size_t l = 0; l + 44 < wav.size(); ++l) differing += static_cast<unsigned char>(wav[44 + l]) != quarter_turns[l % 4];
+    EXPECT_EQ(differing, 0u);
+}
+
 TEST(Export, JulianDatesAsUtc) {
     EXPECT_EQ(okrelt::rfc3339_of_julian_date(2457976.6100402), "2017-08-11T02:38:27.473Z");
     EXPECT_EQ(okrelt::rfc3339_of_julian_date(2440587.5), "1970-01-01T00:00:00.000Z");

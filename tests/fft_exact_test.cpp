@@ -91,6 +91,7 @@ std::vector<BlockSamples> block_sample_kinds() {
 
 struct ReferenceBlock {
     BlockSamples samples;
+    okrelt::SoundOrder order;
     int32_t factor;
     double peak;
     std::vector<double> re;
@@ -101,14 +102,17 @@ const std::vector<ReferenceBlock>& reference_blocks() {
     static const std::vector<ReferenceBlock> blocks = [] {
         std::vector<ReferenceBlock> made;
         for (const BlockSamples& samples : block_sample_kinds()) {
-            okrelt::peak_magnitude = 0.0;
-            Doubles re = aligned_doubles();
-            Doubles im = aligned_doubles();
-            std::vector<uint8_t> bytes(okrelt::SPECTRUM_SIZE);
-            const int32_t factor = okrelt_test::reference_convert_block(
-                samples.in_phase.data(), samples.quadrature.data(), samples.levels, re.get(), im.get(), bytes.data());
-            made.push_back({samples, factor, okrelt::peak_magnitude,
-                            std::vector<double>(re.get(), re.get() + okrelt::SPECTRUM_SIZE)});
+            for (const okrelt::SoundOrder order : {okrelt::SOUND_BIN_ORDER, okrelt::SOUND_SKY_ORDER}) {
+                okrelt::peak_magnitude = 0.0;
+                Doubles re = aligned_doubles();
+                Doubles im = aligned_doubles();
+                std::vector<uint8_t> bytes(okrelt::SPECTRUM_SIZE);
+                const int32_t factor =
+                    okrelt_test::reference_convert_block(samples.in_phase.data(), samples.quadrature.data(),
+                                                         samples.levels, order, re.get(), im.get(), bytes.data());
+                made.push_back({samples, order, factor, okrelt::peak_magnitude,
+                                std::vector<double>(re.get(), re.get() + okrelt::SPECTRUM_SIZE)});
+            }
         }
         return made;
     }();
@@ -150,15 +154,16 @@ TEST_P(EveryPath, FusedBlockMatchesTheStepsOneByOne) {
         Doubles im = aligned_doubles();
         const int32_t factor = okrelt::transform_block_using(GetParam(), want.samples.in_phase.data(),
                                                              want.samples.quadrature.data(), want.samples.levels,
-                                                             re.get(), im.get());
-        EXPECT_EQ(factor, want.factor) << want.samples.kind;
-        EXPECT_EQ(okrelt::peak_magnitude, want.peak) << want.samples.kind;
+                                                             want.order, re.get(), im.get());
+        const std::string kind = want.samples.kind + (want.order == okrelt::SOUND_SKY_ORDER ? ", sky order" : "");
+        EXPECT_EQ(factor, want.factor) << kind;
+        EXPECT_EQ(okrelt::peak_magnitude, want.peak) << kind;
         size_t differing = 0;
         for (size_t l = 0; l < okrelt::SPECTRUM_SIZE; ++l) {
             // Equal as numbers: only a zero's sign may differ, see expand_spectrum.
             differing += re[l] != want.re[l];
         }
-        EXPECT_EQ(differing, 0u) << want.samples.kind;
+        EXPECT_EQ(differing, 0u) << kind;
     }
 }
 

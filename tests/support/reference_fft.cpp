@@ -1,6 +1,7 @@
 #include "tests/support/reference_fft.h"
 
 #include <cmath>
+#include <utility>
 
 #include "audio/converter.h"
 #include "audio/fft.h"
@@ -69,8 +70,8 @@ int reference_fft(int16_t direction, int m, double* re, double* im) {
     return 0;
 }
 
-int32_t reference_convert_block(const int8_t* in_phase, const int8_t* quadrature, const double* levels, double* re,
-                                double* im, uint8_t* out) {
+int32_t reference_convert_block(const int8_t* in_phase, const int8_t* quadrature, const double* levels,
+                                okrelt::SoundOrder order, double* re, double* im, uint8_t* out) {
     using namespace okrelt;
     for (int32_t j = 0; j < BLOCK_SAMPLES; ++j) {
         re[j] = levels == nullptr ? in_phase[j] : levels[in_phase[j] & LEVEL_INDEX_MASK];
@@ -78,6 +79,12 @@ int32_t reference_convert_block(const int8_t* in_phase, const int8_t* quadrature
     }
     reference_fft(FFT_FORWARD, BLOCK_LOG2, re, im);
     const int32_t rfi_factor = measure_block_peak(re, im);
+    if (order == SOUND_SKY_ORDER) {
+        for (int32_t k = 0; k < BLOCK_SAMPLES / 2; ++k) {
+            std::swap(re[k], re[k + BLOCK_SAMPLES / 2]);
+            std::swap(im[k], im[k + BLOCK_SAMPLES / 2]);
+        }
+    }
     for (int32_t k = BLOCK_SAMPLES; k < SPECTRUM_SIZE; ++k) {
         re[k] = 0.0;
         im[k] = 0.0;

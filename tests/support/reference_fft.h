@@ -5,6 +5,8 @@
 
 #include <cstdint>
 
+#include "audio/block_transform.h"
+
 namespace okrelt_test {
 
 // The transform: bit-reversal permutation, butterfly stages with the
@@ -12,10 +14,11 @@ namespace okrelt_test {
 int reference_fft(int16_t direction, int m, double* re, double* im);
 
 // One block of the converter step by step (fill, forward transform, peak,
-// cleared upper half, inverse transform, quantisation) on arrays of
-// SPECTRUM_SIZE doubles; out receives SPECTRUM_SIZE bytes. levels as in
-// transform_block. Returns the factor.
-int32_t reference_convert_block(const int8_t* in_phase, const int8_t* quadrature, const double* levels, double* re,
-                                double* im, uint8_t* out);
+// the halves of the spectrum swapped in sky order, cleared upper half,
+// inverse transform, quantisation) on arrays of SPECTRUM_SIZE doubles; out
+// receives SPECTRUM_SIZE bytes. levels and order as in transform_block.
+// Returns the factor.
+int32_t reference_convert_block(const int8_t* in_phase, const int8_t* quadrature, const double* levels,
+                                okrelt::SoundOrder order, double* re, double* im, uint8_t* out);
 
 }  // namespace okrelt_test
