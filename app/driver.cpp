@@ -5,12 +5,14 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
+#include <memory>
 #include <string>
 #include <unordered_map>
 #include <vector>
 
 #include "audio/converter.h"
 #include "audio/fft.h"
+#include "common/background.h"
 #include "common/command_line.h"
 #include "common/messages.h"
 #include "common/stdio_file.h"
@@ -60,22 +62,6 @@ struct ExportRequest {
     std::vector<std::string>* written = nullptr;   // receives each export's path
 };
 
-// Writes the exports asked for from the decoded unit. 0, or 1 after a message.
-int write_exports(const SampleStreams& streams, const WorkUnitInfo& info, const ExportRequest& request) {
-    const RecordingFindings findings{static_cast<int32_t>(peak_magnitude), peak_place};
-    if (request.sigmf) {
-        if (write_sigmf(streams, info, request.unit_name, findings, request.base) != 0) return EXIT_FAILED;
-        request.written->push_back(request.base + SIGMF_DATA_SUFFIX);
-        request.written->push_back(request.base + SIGMF_META_SUFFIX);
-    }
-    if (request.iq_wav) {
-        const std::string path = iq_wav_name(request.base, info);
-        if (write_iq_wav(streams, info, path) != 0) return EXIT_FAILED;
-        request.written->push_back(path);
-    }
-    return EXIT_OK;
-}
-
 // One work unit into one sound file (and the exports asked for): reading,
 // the count check and the conversion, with the usual report through the
 // current message sink. *info receives what the header says, *count the
@@ -95,11 +81,28 @@ int convert_unit(const char* unit_path, const SoundFormat& sound, const ExportRe
     SoundFormat format = sound;
     format.rate = info->sound_rate;
     format.levels = streams.levels;
-    if (convert_to_sound_file(streams.in_phase.get(), streams.quadrature.get(), streams.count, format) != 0 ||
-        write_exports(streams, *info, exports) != EXIT_OK) {
+    Recording recording;
+    if (exports.sigmf) recording.sigmf_base = exports.base;
+    if (exports.iq_wav) recording.iq_wav_path = iq_wav_name(exports.base, *info);
+    open_recording(&recording);
+    // The exports' samples and hash cost about as much as the sound: they
+    // are written beside it rather than after it.
+    std::unique_ptr<Background> writing;
+    if (exports.sigmf || exports.iq_wav) {
+        writing = std::make_unique<Background>([&] { write_recording_samples(streams, *info, &recording); });
+    }
+    const int status = convert_to_sound_file(streams.in_phase.get(), streams.quadrature.get(), streams.count, format);
+    writing.reset();
+    const RecordingFindings findings{static_cast<int32_t>(peak_magnitude), peak_place};
+    if (status != 0 || finish_recording(&recording, streams.count, *info, exports.unit_name, findings) != 0) {
         tell(MESSAGE_NOTE, "Conversion failed.\n");
         return EXIT_FAILED;
     }
+    if (exports.sigmf) {
+        exports.written->push_back(exports.base + SIGMF_DATA_SUFFIX);
+        exports.written->push_back(exports.base + SIGMF_META_SUFFIX);
+    }
+    if (exports.iq_wav) exports.written->push_back(recording.iq_wav_path);
     *count = streams.count;
     return EXIT_OK;
 }

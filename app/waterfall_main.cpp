@@ -2,15 +2,12 @@
 // strongest peaks of its block spectra, the first being the RFI factor's.
 //
 //   okrelt-waterfall [WORK_UNIT] [-o PICTURE.png] [--fft N] [--peaks K]
-#include <pthread.h>
-
 #include <cstdint>
 #include <cstdio>
-#include <functional>
 #include <string>
-#include <utility>
 #include <vector>
 
+#include "common/background.h"
 #include "common/command_line.h"
 #include "common/messages.h"
 #include "common/numbers.h"
@@ -42,33 +39,6 @@ void print_usage() {
         "  -V, --version    the version\n");
 }
 
-// Work on a thread of its own, waited for at the latest when the object
-// goes; where no thread can be started, the work is done at once instead.
-class Background {
-public:
-    template <class Work>
-    explicit Background(Work work) : work_(std::move(work)) {
-        started_ = pthread_create(&thread_, nullptr, run, &work_) == 0;
-        if (!started_) work_();
-    }
-    ~Background() { wait(); }
-    Background(const Background&) = delete;
-    Background& operator=(const Background&) = delete;
-    void wait() {
-        if (started_) pthread_join(thread_, nullptr);
-        started_ = false;
-    }
-
-private:
-    static void* run(void* work) {
-        (*static_cast<std::function<void()>*>(work))();
-        return nullptr;
-    }
-    std::function<void()> work_;
-    pthread_t thread_{};
-    bool started_ = false;
-};
-
 enum WaterfallOption { OPTION_HELP, OPTION_VERSION, OPTION_PICTURE, OPTION_FFT, OPTION_PEAKS };
 
 const std::vector<okrelt::OptionSpec> WATERFALL_OPTIONS = {
@@ -85,7 +55,7 @@ int draw(const std::string& unit, std::string picture, int fft_size, int wanted)
     // and drawn: on a machine with two cores or more the picture takes a
     // third less time.
     okrelt::Canvas canvas;
-    Background preparation([&canvas] { canvas = okrelt::prepare_canvas(); });
+    okrelt::Background preparation([&canvas] { canvas = okrelt::prepare_canvas(); });
     okrelt::SampleStreams streams;
     okrelt::WorkUnitInfo info;
     if (okrelt::load_work_unit(unit.c_str(), &streams, &info) != 0) return EXIT_FAILED;
@@ -98,7 +68,7 @@ int draw(const std::string& unit, std::string picture, int fft_size, int wanted)
     std::vector<okrelt::BlockPeak> peaks;
     okrelt::Spectrogram spectrogram;
     {
-        Background peak_search([&] { peaks = okrelt::find_block_peaks(streams, wanted); });
+        okrelt::Background peak_search([&] { peaks = okrelt::find_block_peaks(streams, wanted); });
         spectrogram = okrelt::make_spectrogram(streams, fft_size, okrelt::PLOT_WIDTH, okrelt::PLOT_HEIGHT);
         preparation.wait();
         okrelt::draw_spectrogram(&canvas, spectrogram, info);

@@ -6,7 +6,9 @@ at its end. Prints medians, ratios to the strongest FFTW pipeline (PATIENT
 plans from wisdom, complex-to-real inverse) and peak resident memory, and
 checks that okrelt's sound file equals the plain one. With --later-work-unit,
 okrelt also converts a later-format unit in the same turns; with --waterfall,
-okrelt-waterfall draws the work unit's picture in them too."""
+okrelt-waterfall draws the work unit's picture in them too. okrelt -q also
+converts the later-format unit alone and with its SigMF and I/Q WAV exports,
+for the exports' cost."""
 
 import argparse
 import os
@@ -45,6 +47,9 @@ def main():
                 ("plain transcription", [args.plain], args.work_unit, args.plain_runs)]
     if args.later_work_unit:
         programs.insert(1, ("okrelt, later format", [args.okrelt], args.later_work_unit, args.runs))
+        programs.insert(2, ("okrelt -q", [args.okrelt, "-q", "work_unit.sah"], args.later_work_unit, args.runs))
+        programs.insert(3, ("okrelt -q, exports", [args.okrelt, "-q", "--sigmf", "--iq-wav", "work_unit.sah"],
+                            args.later_work_unit, args.runs))
     if args.waterfall:
         programs.append(("okrelt-waterfall", [args.waterfall], args.work_unit, args.runs))
     scratch = tempfile.mkdtemp(prefix="okrelt-bench-")
@@ -76,6 +81,9 @@ def main():
             median = statistics.median(times[name])
             print(f"{name:<22}{len(times[name]):>6}{median * 1000:>12.1f}{median / strongest:>14.2f}"
                   f"{memory[name] / 1024:>15.1f}")
+        if args.later_work_unit:
+            ratio = statistics.median(times["okrelt -q, exports"]) / statistics.median(times["okrelt -q"])
+            print(f"sound with SigMF and I/Q WAV / sound alone: {ratio:.2f}")
         if args.waterfall:
             ratio = statistics.median(times["okrelt-waterfall"]) / statistics.median(times["okrelt"])
             print(f"okrelt-waterfall / okrelt: {ratio:.2f}")

@@ -60,7 +60,7 @@ void report_output_error(const std::string& path, int error) {
 
 // Writes the samples as cf32_le and hashes them with SHA-512 as they go.
 // 0 with hex set, or the error number.
-int write_data(const SampleStreams& streams, OutputFile* out, std::string* hex) {
+int write_data(const SampleStreams& streams, std::FILE* out, std::string* hex) {
     std::unique_ptr<EVP_MD_CTX, DigestFree> digest(EVP_MD_CTX_new());
     if (!digest || EVP_DigestInit_ex(digest.get(), EVP_sha512(), nullptr) != 1) return ENOMEM;
     constexpr size_t BYTES_PER_SAMPLE = 2 * sizeof(float);
@@ -75,7 +75,7 @@ int write_data(const SampleStreams& streams, OutputFile* out, std::string* hex) 
         }
         const size_t bytes = static_cast<size_t>(n) * BYTES_PER_SAMPLE;
         if (EVP_DigestUpdate(digest.get(), chunk.data(), bytes) != 1) return ENOMEM;
-        if (std::fwrite(chunk.data(), 1, bytes, out->file.get()) != bytes) return errno != 0 ? errno : EIO;
+        if (std::fwrite(chunk.data(), 1, bytes, out) != bytes) return errno != 0 ? errno : EIO;
     }
     unsigned char sum[SHA512_BYTES];
     unsigned int length = 0;
@@ -85,6 +85,27 @@ int write_data(const SampleStreams& streams, OutputFile* out, std::string* hex) 
     for (unsigned char byte : sum) {
         *hex += HEX[byte >> 4];
         *hex += HEX[byte & 0xf];
+    }
+    return 0;
+}
+
+// Writes the I/Q WAV's header and frames. 0, or the error number.
+int write_iq_frames(const SampleStreams& streams, const WorkUnitInfo& info, std::FILE* out) {
+    const auto rate = static_cast<uint32_t>(std::llround(info.subband_rate));
+    write_pcm_wav_header(out, static_cast<uint32_t>(streams.count) * BYTES_PER_IQ_FRAME, rate, IQ_CHANNELS, IQ_BITS);
+    std::vector<unsigned char> chunk(static_cast<size_t>(CHUNK_SAMPLES) * BYTES_PER_IQ_FRAME);
+    for (int32_t first = 0; first < streams.count; first += CHUNK_SAMPLES) {
+        const int32_t n = std::min(CHUNK_SAMPLES, streams.count - first);
+        for (int32_t k = 0; k < n; ++k) {
+            const auto at = static_cast<size_t>(first + k);
+            unsigned char* frame = &chunk[static_cast<size_t>(k) * BYTES_PER_IQ_FRAME];
+            put_i16_le(frame, static_cast<int16_t>(
+                                  std::lround(IQ_WAV_SCALE * client_value(streams.in_phase[at], streams.levels))));
+            put_i16_le(frame + 2, static_cast<int16_t>(
+                                      std::lround(IQ_WAV_SCALE * client_value(streams.quadrature[at], streams.levels))));
+        }
+        const size_t bytes = static_cast<size_t>(n) * BYTES_PER_IQ_FRAME;
+        if (std::fwrite(chunk.data(), 1, bytes, out) != bytes) return errno != 0 ? errno : EIO;
     }
     return 0;
 }
@@ -184,63 +205,57 @@ std::string iq_wav_name(const std::string& base, const WorkUnitInfo& info) {
     return base + "_" + std::to_string(std::llround(info.center_hz)) + "Hz_IQ.wav";
 }
 
-int write_sigmf(const SampleStreams& streams, const WorkUnitInfo& info, const std::string& unit_name,
-                const RecordingFindings& findings, const std::string& base) {
-    const std::string data_path = base + SIGMF_DATA_SUFFIX;
-    const std::string meta_path = base + SIGMF_META_SUFFIX;
-    OutputFile data;
-    OutputFile meta;
-    std::string sha512;
-    int error = open_output(data_path, &data);
-    if (error == 0) error = write_data(streams, &data, &sha512);
-    if (error != 0) {
-        report_output_error(data_path, error);
-        return 1;
+void open_recording(Recording* recording) {
+    if (!recording->sigmf_base.empty()) {
+        recording->data_error = open_output(recording->sigmf_base + SIGMF_DATA_SUFFIX, &recording->data);
     }
-    const std::string text = metadata(info, unit_name, findings, streams.count, sha512).dump(2) + "\n";
-    error = open_output(meta_path, &meta);
-    if (error == 0 && std::fwrite(text.data(), 1, text.size(), meta.file.get()) != text.size()) error = errno != 0 ? errno : EIO;
-    // The pair lands together: the data only once the metadata is written too.
-    if (error == 0) error = commit_output(&meta);
-    if (error != 0) {
-        report_output_error(meta_path, error);
-        return 1;
-    }
-    error = commit_output(&data);
-    if (error != 0) {
-        std::remove(meta_path.c_str());
-        report_output_error(data_path, error);
-        return 1;
-    }
-    return 0;
+    if (!recording->iq_wav_path.empty()) recording->iq_wav_error = open_output(recording->iq_wav_path, &recording->iq_wav);
 }
 
-int write_iq_wav(const SampleStreams& streams, const WorkUnitInfo& info, const std::string& path) {
-    OutputFile out;
-    int error = open_output(path, &out);
-    if (error == 0) {
-        const auto rate = static_cast<uint32_t>(std::llround(info.subband_rate));
-        write_pcm_wav_header(out.file.get(), static_cast<uint32_t>(streams.count) * BYTES_PER_IQ_FRAME, rate,
-                             IQ_CHANNELS, IQ_BITS);
-        std::vector<unsigned char> chunk(static_cast<size_t>(CHUNK_SAMPLES) * BYTES_PER_IQ_FRAME);
-        for (int32_t first = 0; first < streams.count && error == 0; first += CHUNK_SAMPLES) {
-            const int32_t n = std::min(CHUNK_SAMPLES, streams.count - first);
-            for (int32_t k = 0; k < n; ++k) {
-                const auto at = static_cast<size_t>(first + k);
-                unsigned char* frame = &chunk[static_cast<size_t>(k) * BYTES_PER_IQ_FRAME];
-                put_i16_le(frame, static_cast<int16_t>(
-                                      std::lround(IQ_WAV_SCALE * client_value(streams.in_phase[at], streams.levels))));
-                put_i16_le(frame + 2, static_cast<int16_t>(
-                                          std::lround(IQ_WAV_SCALE * client_value(streams.quadrature[at], streams.levels))));
-            }
-            const size_t bytes = static_cast<size_t>(n) * BYTES_PER_IQ_FRAME;
-            if (std::fwrite(chunk.data(), 1, bytes, out.file.get()) != bytes) error = errno != 0 ? errno : EIO;
+void write_recording_samples(const SampleStreams& streams, const WorkUnitInfo& info, Recording* recording) {
+    if (recording->data.file && recording->data_error == 0) {
+        recording->data_error = write_data(streams, recording->data.file.get(), &recording->sha512);
+    }
+    if (recording->iq_wav.file && recording->iq_wav_error == 0) {
+        recording->iq_wav_error = write_iq_frames(streams, info, recording->iq_wav.file.get());
+    }
+}
+
+int finish_recording(Recording* recording, int32_t count, const WorkUnitInfo& info, const std::string& unit_name,
+                     const RecordingFindings& findings) {
+    if (!recording->sigmf_base.empty()) {
+        const std::string data_path = recording->sigmf_base + SIGMF_DATA_SUFFIX;
+        const std::string meta_path = recording->sigmf_base + SIGMF_META_SUFFIX;
+        if (recording->data_error != 0) {
+            report_output_error(data_path, recording->data_error);
+            return 1;
+        }
+        const std::string text = metadata(info, unit_name, findings, count, recording->sha512).dump(2) + "\n";
+        OutputFile meta;
+        int error = open_output(meta_path, &meta);
+        if (error == 0 && std::fwrite(text.data(), 1, text.size(), meta.file.get()) != text.size()) {
+            error = errno != 0 ? errno : EIO;
+        }
+        // The pair lands together: the data only once the metadata is written too.
+        if (error == 0) error = commit_output(&meta);
+        if (error != 0) {
+            report_output_error(meta_path, error);
+            return 1;
+        }
+        error = commit_output(&recording->data);
+        if (error != 0) {
+            std::remove(meta_path.c_str());
+            report_output_error(data_path, error);
+            return 1;
         }
     }
-    if (error == 0) error = commit_output(&out);
-    if (error != 0) {
-        report_output_error(path, error);
-        return 1;
+    if (!recording->iq_wav_path.empty()) {
+        int error = recording->iq_wav_error;
+        if (error == 0) error = commit_output(&recording->iq_wav);
+        if (error != 0) {
+            report_output_error(recording->iq_wav_path, error);
+            return 1;
+        }
     }
     return 0;
 }

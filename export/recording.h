@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <string>
 
+#include "common/output_file.h"
 #include "report/rfi.h"
 #include "workunit/reader.h"
 
@@ -39,13 +40,30 @@ std::string rfc3339_of_julian_date(double jd);
 // whole hertz where known, "_IQ.wav" (SDR programs find "<digits>Hz").
 std::string iq_wav_name(const std::string& base, const WorkUnitInfo& info);
 
-// Writes base + SIGMF_DATA_SUFFIX and base + SIGMF_META_SUFFIX, each whole or
-// not at all. unit_name names the unit in the metadata. 0, or 1 after a message.
-[[nodiscard]] int write_sigmf(const SampleStreams& streams, const WorkUnitInfo& info, const std::string& unit_name,
-                              const RecordingFindings& findings, const std::string& base);
+// A unit's exports on their way: the files asked for, open while the
+// samples are written, and what went wrong where.
+struct Recording {
+    std::string sigmf_base;     // FOLDER/NAME of the SigMF pair; empty: none
+    std::string iq_wav_path;    // the I/Q WAV; empty: none
+    OutputFile data;            // the SigMF data, then its metadata's companion
+    OutputFile iq_wav;
+    std::string sha512;         // of the data, in hex, once written
+    int data_error = 0;         // an error number, as open_output gives them
+    int iq_wav_error = 0;
+};
 
-// Writes the I/Q WAV to path at the sub-band rate rounded to whole hertz.
-// 0, or 1 after a message.
-[[nodiscard]] int write_iq_wav(const SampleStreams& streams, const WorkUnitInfo& info, const std::string& path);
+// Opens the temporary files of the exports asked for; errors are kept for
+// finish_recording. Call on the thread that commits.
+void open_recording(Recording* recording);
+
+// Writes the samples into the open files and hashes the SigMF data. Prints
+// nothing and touches no shared state, so it may run beside the conversion.
+void write_recording_samples(const SampleStreams& streams, const WorkUnitInfo& info, Recording* recording);
+
+// Writes the metadata and puts each export in place, the SigMF pair together,
+// each whole or not at all. unit_name names the unit in the metadata. 0, or 1
+// after a message naming the file.
+[[nodiscard]] int finish_recording(Recording* recording, int32_t count, const WorkUnitInfo& info,
+                                   const std::string& unit_name, const RecordingFindings& findings);
 
 }  // namespace okrelt
