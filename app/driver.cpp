@@ -8,6 +8,7 @@
 #include <memory>
 #include <string>
 #include <unordered_map>
+#include <unordered_set>
 #include <vector>
 
 #include "audio/converter.h"
@@ -53,6 +54,36 @@ void print_banner() {
     std::printf("--------------------------------------------------------------\n");
 }
 
+// A unit of the batch and the files it gets: FOLDER/NAME.wav and the exports
+// beside it, NAME being the unit's name without .sah or .wu.
+struct PlannedUnit {
+    std::string path;
+    std::string base;    // FOLDER/NAME
+    std::string sound;   // FOLDER/NAME.wav
+};
+
+// A file's identity, for telling whether two names are one file.
+struct FileKey {
+    dev_t device;
+    ino_t inode;
+    bool operator==(const FileKey& other) const { return device == other.device && inode == other.inode; }
+};
+
+struct FileKeyHash {
+    size_t operator()(const FileKey& key) const {
+        return std::hash<uint64_t>()(static_cast<uint64_t>(key.device) * 0x9E3779B97F4A7C15ULL ^ key.inode);
+    }
+};
+
+// A batch once planned: its units, their input files and every output
+// named before any header is read, against which the one output named
+// from the header (the I/Q WAV, by its centre frequency) is checked.
+struct BatchPlan {
+    std::vector<PlannedUnit> units;
+    std::unordered_map<FileKey, size_t, FileKeyHash> inputs;   // each input file, and its unit
+    std::unordered_set<std::string> outputs;
+};
+
 // What a unit is turned into besides (or instead of) its sound file.
 struct ExportRequest {
     bool sigmf = false;
@@ -60,7 +91,19 @@ struct ExportRequest {
     std::string base;          // folder and name without ending
     std::string unit_name;     // the unit's file name, for the metadata
     std::vector<std::string>* written = nullptr;   // receives each export's path
+    BatchPlan* plan = nullptr;                      // the batch whose files the exports must spare
 };
+
+// True, after saying so, if path is an output or an input of the batch;
+// otherwise path joins its outputs.
+bool clashes_with_batch(BatchPlan* plan, const std::string& path) {
+    if (plan == nullptr) return false;
+    struct stat status {};
+    const bool input = stat(path.c_str(), &status) == 0 && plan->inputs.count(FileKey{status.st_dev, status.st_ino}) != 0;
+    if (!input && plan->outputs.insert(path).second) return false;
+    tell(MESSAGE_ERROR, "%s: %s would overwrite another file of this run; nothing written\n", PROGRAM, path.c_str());
+    return true;
+}
 
 // One work unit into one sound file (and the exports asked for): reading,
 // the count check and the conversion, with the usual report through the
@@ -84,6 +127,7 @@ int convert_unit(const char* unit_path, const SoundFormat& sound, const ExportRe
     Recording recording;
     if (exports.sigmf) recording.sigmf_base = exports.base;
     if (exports.iq_wav) recording.iq_wav_path = iq_wav_name(exports.base, *info);
+    if (exports.iq_wav && clashes_with_batch(exports.plan, recording.iq_wav_path)) return EXIT_FAILED;
     open_recording(&recording);
     // The exports' samples and hash cost about as much as the sound: they
     // are written beside it rather than after it.
@@ -117,26 +161,6 @@ struct UnitOptions {
     std::vector<std::string> units;
 };
 
-// A unit of the batch and the files it gets: FOLDER/NAME.wav and the exports
-// beside it, NAME being the unit's name without .sah or .wu.
-struct PlannedUnit {
-    std::string path;
-    std::string base;    // FOLDER/NAME
-    std::string sound;   // FOLDER/NAME.wav
-};
-
-// A file's identity, for telling whether two names are one file.
-struct FileKey {
-    dev_t device;
-    ino_t inode;
-    bool operator==(const FileKey& other) const { return device == other.device && inode == other.inode; }
-};
-
-struct FileKeyHash {
-    size_t operator()(const FileKey& key) const {
-        return std::hash<uint64_t>()(static_cast<uint64_t>(key.device) * 0x9E3779B97F4A7C15ULL ^ key.inode);
-    }
-};
 
 // Reads the units a list names, one path per line ("-": standard input).
 // 0, or 1 after saying why.
@@ -170,7 +194,7 @@ int read_unit_list(const std::string& list, std::vector<std::string>* units) {
 // one stat of each unit and of each sound file. The same file named twice is
 // converted once; names that collide, or a sound file that would overwrite
 // an input, stop the run before anything is written. 0, or 1 after saying why.
-int plan_sound_files(const UnitOptions& options, std::vector<PlannedUnit>* plan) {
+int plan_sound_files(const UnitOptions& options, BatchPlan* batch) {
     struct stat folder {};
     if (stat(options.folder.c_str(), &folder) != 0) {
         tell(MESSAGE_ERROR, "%s: %s does not exist\n", PROGRAM, options.folder.c_str());
@@ -180,8 +204,9 @@ int plan_sound_files(const UnitOptions& options, std::vector<PlannedUnit>* plan)
         tell(MESSAGE_ERROR, "%s: %s is not a folder\n", PROGRAM, options.folder.c_str());
         return EXIT_FAILED;
     }
-    std::unordered_map<FileKey, size_t, FileKeyHash> inputs;   // each input file, and its unit
-    std::unordered_map<std::string, size_t> sounds;             // each sound file, and its unit
+    std::vector<PlannedUnit>* plan = &batch->units;
+    auto& inputs = batch->inputs;
+    std::unordered_map<std::string, size_t> sounds;   // each unit's base, and its unit
     for (const std::string& unit : options.units) {
         struct stat status {};
         if (stat(unit.c_str(), &status) == 0) {
@@ -194,7 +219,8 @@ int plan_sound_files(const UnitOptions& options, std::vector<PlannedUnit>* plan)
         }
         const std::string name = output_name(unit, "");
         const std::string base = options.folder == "." ? name : options.folder + "/" + name;
-        // Every output of a unit starts with its base: one clash check covers them all.
+        // Every output of a unit starts with its base: one clash check covers
+        // them all, but for the I/Q WAV's, whose name the header completes.
         const auto [clash, fresh] = sounds.emplace(base, plan->size());
         if (!fresh) {
             tell(MESSAGE_ERROR, "%s: %s would write the same sound file as %s; nothing converted\n", PROGRAM,
@@ -214,6 +240,7 @@ int plan_sound_files(const UnitOptions& options, std::vector<PlannedUnit>* plan)
                      output.c_str());
                 return EXIT_FAILED;
             }
+            batch->outputs.insert(output);
         }
     }
     return EXIT_OK;
@@ -238,18 +265,19 @@ void print_unit_line(const PlannedUnit& unit, int status, const WorkUnitInfo& in
 // Converts every unit named, carrying on past failures. Returns 0 if all
 // converted, 1 otherwise.
 int run_units(const UnitOptions& options) {
-    std::vector<PlannedUnit> plan;
+    BatchPlan plan;
     if (plan_sound_files(options, &plan) != EXIT_OK) return EXIT_FAILED;
     if (!options.quiet) print_banner();
     size_t converted = 0;
-    for (const PlannedUnit& unit : plan) {
+    for (const PlannedUnit& unit : plan.units) {
         SoundFormat sound;
         sound.path = options.sound ? unit.sound.c_str() : nullptr;
         sound.label = unit.sound.c_str();
         sound.order = options.order;
         std::vector<std::string> written;
         if (options.sound) written.push_back(unit.sound);
-        const ExportRequest exports{options.sigmf, options.iq_wav, unit.base, output_name(unit.path, ""), &written};
+        const ExportRequest exports{options.sigmf, options.iq_wav, unit.base, output_name(unit.path, ""), &written,
+                                    &plan};
         WorkUnitInfo info;
         int32_t count = 0;
         int status = EXIT_FAILED;
@@ -267,8 +295,8 @@ int run_units(const UnitOptions& options) {
         }
         converted += status == EXIT_OK;
     }
-    if (!options.quiet) std::printf("\nConverted %zu of %zu work units.\n", converted, plan.size());
-    return converted == plan.size() ? EXIT_OK : EXIT_FAILED;
+    if (!options.quiet) std::printf("\nConverted %zu of %zu work units.\n", converted, plan.units.size());
+    return converted == plan.units.size() ? EXIT_OK : EXIT_FAILED;
 }
 
 void print_usage() {

@@ -142,6 +142,25 @@ TEST(Export, SkyOrderPutsTheCentreAtAQuarterOfTheRate) {
     EXPECT_EQ(differing, 0u);
 }
 
+// The I/Q WAV's name is known only from the header: it must still spare the
+// batch's other files.
+TEST(Export, AnIqWavThatWouldReplaceAnotherUnitsSoundIsRefused) {
+    TempDir dir;
+    okrelt_test::RunOptions make;
+    make.program = OKRELT_MAKE_WU_BINARY;
+    make.args = {"--format", "later", "--samples", "131072", "-o", "a.wu"};
+    ASSERT_EQ(okrelt_test::run_program(dir.path(), make).exit_status, 0);
+    make.args.back() = "a_1420000000Hz_IQ.wu";
+    ASSERT_EQ(okrelt_test::run_program(dir.path(), make).exit_status, 0);
+    const RunResult run = okrelt_in(dir, {"-q", "--iq-wav", "a.wu", "a_1420000000Hz_IQ.wu"});
+    EXPECT_EQ(run.exit_status, 1);
+    EXPECT_EQ(run.err, "a.wu: okrelt: a_1420000000Hz_IQ.wav would overwrite another file of this run; nothing written\n");
+    const std::string sound = okrelt_test::read_file(dir.file("a_1420000000Hz_IQ.wav"));
+    ASSERT_GT(sound.size(), 44u);
+    EXPECT_EQ(i16_at(sound, 22), 1) << "the second unit's mono sound file stays";
+    EXPECT_FALSE(okrelt_test::file_exists(dir.file("a.wav")));
+}
+
 TEST(Export, JulianDatesAsUtc) {
     EXPECT_EQ(okrelt::rfc3339_of_julian_date(2457976.6100402), "2017-08-11T02:38:27.473Z");
     EXPECT_EQ(okrelt::rfc3339_of_julian_date(2440587.5), "1970-01-01T00:00:00.000Z");
