@@ -7,7 +7,6 @@
 #include <cmath>
 #include <cstdio>
 #include <cstring>
-#include <ctime>
 #include <memory>
 #include <nlohmann/json.hpp>
 #include <string>
@@ -18,6 +17,7 @@
 #include "common/messages.h"
 #include "common/numbers.h"
 #include "common/output_file.h"
+#include "common/sky.h"
 #include "common/version.h"
 
 namespace okrelt {
@@ -28,9 +28,6 @@ using Json = nlohmann::ordered_json;   // keys in the order written, as people r
 
 constexpr int32_t CHUNK_SAMPLES = 1 << 14;          // samples converted and written at a time
 constexpr int SHA512_BYTES = 64;
-constexpr double SECONDS_PER_DAY = 86400.0;
-constexpr double MILLISECONDS_PER_DAY = SECONDS_PER_DAY * 1000.0;
-constexpr int64_t MILLISECONDS_PER_SECOND = 1000;
 constexpr int IQ_CHANNELS = 2;
 constexpr int IQ_BITS = 16;
 constexpr int BYTES_PER_IQ_FRAME = IQ_CHANNELS * IQ_BITS / 8;
@@ -182,23 +179,6 @@ Json metadata(const WorkUnitInfo& info, const std::string& unit_name, const Reco
 }
 
 }  // namespace
-
-std::string rfc3339_of_julian_date(double jd) {
-    const auto milliseconds = static_cast<int64_t>(std::llround((jd - UNIX_EPOCH_JD) * MILLISECONDS_PER_DAY));
-    int64_t seconds = milliseconds / MILLISECONDS_PER_SECOND;
-    int64_t rest = milliseconds % MILLISECONDS_PER_SECOND;
-    if (rest < 0) {
-        rest += MILLISECONDS_PER_SECOND;
-        --seconds;
-    }
-    const auto moment = static_cast<std::time_t>(seconds);
-    std::tm utc{};
-    if (gmtime_r(&moment, &utc) == nullptr) return "";
-    char text[80];   // room for any year the calendar fields can hold
-    std::snprintf(text, sizeof text, "%04d-%02d-%02dT%02d:%02d:%02d.%03dZ", utc.tm_year + 1900, utc.tm_mon + 1,
-                  utc.tm_mday, utc.tm_hour, utc.tm_min, utc.tm_sec, static_cast<int>(rest));
-    return text;
-}
 
 std::string iq_wav_name(const std::string& base, const WorkUnitInfo& info) {
     if (!info.center_known) return base + "_IQ.wav";

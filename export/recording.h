@@ -20,7 +20,6 @@ constexpr const char* SIGMF_VERSION = "1.2.5";
 constexpr const char* SIGMF_NAMESPACE = "okrelt";     // our own keys, declared in core:extensions
 constexpr double IQ_WAV_SCALE = 8192.0;                // 4-bit outer levels stay far from 16-bit clipping
 constexpr double CLIENT_LEVEL_SCALE = 2.0;             // okrelt halves the client's 4-bit levels
-constexpr double UNIX_EPOCH_JD = 2440587.5;
 
 // What the conversion found, for the metadata.
 struct RecordingFindings {
@@ -32,9 +31,6 @@ struct RecordingFindings {
 inline double client_value(int8_t stored, const double* levels) {
     return levels == nullptr ? stored : CLIENT_LEVEL_SCALE * levels[stored & LEVEL_INDEX_MASK];
 }
-
-// "2017-08-11T02:38:27.473Z" for a Julian date: UTC, to the millisecond.
-std::string rfc3339_of_julian_date(double jd);
 
 // The I/Q WAV's name in folder for a unit: its name, the centre frequency in
 // whole hertz where known, "_IQ.wav" (SDR programs find "<digits>Hz").

@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "common/sky.h"
 #include "export/recording.h"
 #include "tests/support/test_support.h"
 
