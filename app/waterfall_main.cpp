@@ -1,7 +1,9 @@
 // okrelt-waterfall: draws a work unit's waterfall picture and prints the
 // strongest peaks of its block spectra, the first being the RFI factor's.
 //
-//   okrelt-waterfall [WORK_UNIT] [-o PICTURE.png] [--fft N] [--peaks K]
+//   okrelt-waterfall [WORK_UNIT] [-o PICTURE.png] [--fft N] [--average N]
+//                    [--range LOW:HIGH] [--peaks K] [--csv FILE] [--peaks-csv FILE]
+#include <cmath>
 #include <cstdint>
 #include <cstdio>
 #include <string>
@@ -24,31 +26,61 @@ constexpr const char* PROGRAM = "okrelt-waterfall";
 
 void print_usage() {
     std::printf(
-        "Usage: okrelt-waterfall [WORK_UNIT] [-o PICTURE.png] [--fft N] [--peaks K]\n"
+        "Usage: okrelt-waterfall [WORK_UNIT] [-o PICTURE.png] [--fft N] [--average N]\n"
+        "                        [--range LOW:HIGH] [--peaks K] [--csv FILE]\n"
+        "                        [--peaks-csv FILE]\n"
         "Draws the waterfall (spectrogram) of a SETI@home work unit, classic or later\n"
-        "format, as a PNG picture, and prints the strongest peaks of its 65536-point\n"
+        "format, as a PNG picture, with the integrated spectrum above it (the mean\n"
+        "power of each frequency over the whole unit, where steady signals show) and\n"
+        "each row's power beside it, and prints the strongest peaks of its 65536-point\n"
         "block spectra; the first is the one okrelt reports as the RFI factor.\n"
         "\n"
-        "  WORK_UNIT        the work unit (default: work_unit.sah)\n"
-        "  -o PICTURE.png   the picture (default: the unit's name with .png for\n"
-        "                   .sah or .wu, in the current folder)\n"
-        "  --fft N          points per transform, a power of two from 64 to 65536\n"
-        "                   (default 1024): finer frequency, coarser time\n"
-        "  --peaks K        how many peaks to list (default 10)\n"
-        "  -h, --help       this text\n"
-        "  -V, --version    the version\n");
+        "  WORK_UNIT          the work unit (default: work_unit.sah)\n"
+        "  -o PICTURE.png     the picture, a name ending in .png (default: the unit's\n"
+        "                     name with .png for .sah or .wu, in the current folder)\n"
+        "  --fft N            points per transform, a power of two from 64 to 65536\n"
+        "                     (default 1024): finer frequency, coarser time\n"
+        "  --average N        transforms averaged into one row, 1 to 65536 (default 1;\n"
+        "                     rows beyond the picture's height are averaged anyway)\n"
+        "  --range LOW:HIGH   the colours' range in dB above the noise floor, each\n"
+        "                     from -200 to 200, LOW below HIGH (default: from the\n"
+        "                     floor to the strongest cell)\n"
+        "  --peaks K          how many peaks to list, 1 to 1000 (default 10)\n"
+        "  --csv FILE         also the integrated spectrum as CSV: offset Hz, sky MHz,\n"
+        "                     dB above the floor\n"
+        "  --peaks-csv FILE   also the peak table as CSV\n"
+        "  -h, --help         this text\n"
+        "  -V, --version      the version\n");
 }
 
-enum WaterfallOption { OPTION_HELP, OPTION_VERSION, OPTION_PICTURE, OPTION_FFT, OPTION_PEAKS };
-
-const std::vector<okrelt::OptionSpec> WATERFALL_OPTIONS = {
-    {OPTION_HELP, 'h', "help", 0},     {OPTION_VERSION, 'V', "version", 0}, {OPTION_PICTURE, 'o', "output", 1},
-    {OPTION_FFT, 0, "fft", 1},         {OPTION_PEAKS, 0, "peaks", 1},
+enum WaterfallOption {
+    OPTION_HELP, OPTION_VERSION, OPTION_PICTURE, OPTION_FFT, OPTION_PEAKS, OPTION_AVERAGE, OPTION_RANGE, OPTION_CSV,
+    OPTION_PEAKS_CSV
 };
 
-// The picture and the peak table, once the command line is read.
-int draw(const std::string& unit, std::string picture, int fft_size, int wanted) {
-    if (picture.empty()) picture = okrelt::output_name(unit, ".png");
+const std::vector<okrelt::OptionSpec> WATERFALL_OPTIONS = {
+    {OPTION_HELP, 'h', "help", 0},       {OPTION_VERSION, 'V', "version", 0}, {OPTION_PICTURE, 'o', "output", 1},
+    {OPTION_FFT, 0, "fft", 1},           {OPTION_PEAKS, 0, "peaks", 1},       {OPTION_AVERAGE, 0, "average", 1},
+    {OPTION_RANGE, 0, "range", 1},       {OPTION_CSV, 0, "csv", 1},           {OPTION_PEAKS_CSV, 0, "peaks-csv", 1},
+};
+
+constexpr const char* PICTURE_ENDING = ".png";
+
+// What the command line asks for.
+struct WaterfallRequest {
+    std::string unit = okrelt::WORK_UNIT_FILE_NAME;
+    std::string picture;     // empty: named after the unit
+    int fft_size = okrelt::WATERFALL_DEFAULT_FFT;
+    int average = 1;
+    int wanted = okrelt::WATERFALL_DEFAULT_PEAKS;
+    okrelt::ColourRange range;
+    std::string spectrum_csv;   // empty: none
+    std::string peaks_csv;
+};
+
+// The picture, the peak table and the tables asked for.
+int draw(WaterfallRequest request) {
+    if (request.picture.empty()) request.picture = okrelt::output_name(request.unit, PICTURE_ENDING);
 
     // The blank picture and its fonts are made while the unit is read, and
     // the block spectra's peaks are searched while the spectrogram is made
@@ -58,35 +90,63 @@ int draw(const std::string& unit, std::string picture, int fft_size, int wanted)
     okrelt::Background preparation([&canvas] { canvas = okrelt::prepare_canvas(); });
     okrelt::SampleStreams streams;
     okrelt::WorkUnitInfo info;
-    if (okrelt::load_work_unit(unit.c_str(), &streams, &info) != 0) return EXIT_FAILED;
-    if (streams.count < fft_size) {
-        std::printf("Too few samples for a picture: %d decoded, %d needed.\n", streams.count, fft_size);
+    if (okrelt::load_work_unit(request.unit.c_str(), &streams, &info) != 0) return EXIT_FAILED;
+    if (streams.count < request.fft_size) {
+        std::printf("Too few samples for a picture: %d decoded, %d needed.\n", streams.count, request.fft_size);
         return EXIT_FAILED;
     }
-    if (info.name.empty()) info.name = unit.substr(unit.find_last_of('/') + 1);
+    if (info.name.empty()) info.name = request.unit.substr(request.unit.find_last_of('/') + 1);
 
     std::vector<okrelt::BlockPeak> peaks;
     okrelt::Spectrogram spectrogram;
     {
-        okrelt::Background peak_search([&] { peaks = okrelt::find_block_peaks(streams, wanted); });
-        spectrogram = okrelt::make_spectrogram(streams, fft_size, okrelt::PLOT_WIDTH, okrelt::PLOT_HEIGHT);
+        okrelt::Background peak_search([&] { peaks = okrelt::find_block_peaks(streams, request.wanted); });
+        spectrogram = okrelt::make_spectrogram(streams, request.fft_size, request.average, okrelt::PLOT_WIDTH,
+                                               okrelt::PLOT_HEIGHT);
         preparation.wait();
-        okrelt::draw_spectrogram(&canvas, spectrogram, info);
+        okrelt::draw_spectrogram(&canvas, spectrogram, info, request.range);
     }
-    if (okrelt::finish_waterfall(&canvas, spectrogram, peaks, info, picture.c_str()) != 0) return EXIT_FAILED;
-    std::printf("Picture: %s\n", picture.c_str());
+    if (okrelt::finish_waterfall(&canvas, spectrogram, peaks, info, request.picture.c_str()) != 0) return EXIT_FAILED;
+    std::printf("Picture: %s\n", request.picture.c_str());
+    if (!request.spectrum_csv.empty()) {
+        if (okrelt::write_spectrum_csv(request.spectrum_csv.c_str(), spectrogram, info) != 0) return EXIT_FAILED;
+        std::printf("Integrated spectrum: %s\n", request.spectrum_csv.c_str());
+    }
+    if (!request.peaks_csv.empty()) {
+        if (okrelt::write_peaks_csv(request.peaks_csv.c_str(), peaks, info) != 0) return EXIT_FAILED;
+        std::printf("Peak table: %s\n", request.peaks_csv.c_str());
+    }
     if (!peaks.empty()) okrelt::print_peak_table(peaks, info);
     return EXIT_OK;
+}
+
+// "LOW:HIGH" in dB, each within WATERFALL_MAX_RANGE_DB either way, LOW below HIGH.
+bool parse_range(const std::string& text, okrelt::ColourRange* range) {
+    const size_t colon = text.find(':');
+    if (colon == std::string::npos) return false;
+    double low = 0.0;
+    double high = 0.0;
+    if (!okrelt::parse_real(text.substr(0, colon), &low) || !okrelt::parse_real(text.substr(colon + 1), &high)) {
+        return false;
+    }
+    if (!(low < high) || std::fabs(low) > okrelt::WATERFALL_MAX_RANGE_DB || std::fabs(high) > okrelt::WATERFALL_MAX_RANGE_DB) {
+        return false;
+    }
+    *range = okrelt::ColourRange{true, low, high};
+    return true;
+}
+
+bool ends_with(const std::string& text, const std::string& ending) {
+    return text.size() >= ending.size() && text.compare(text.size() - ending.size(), ending.size(), ending) == 0;
 }
 
 // The run the command line asks for, before standard output is checked.
 int run(int argc, char** argv) {
     okrelt::ParsedCommandLine line;
     if (okrelt::parse_command_line(PROGRAM, argc, argv, WATERFALL_OPTIONS, &line) != 0) return okrelt::EXIT_USAGE;
-    std::string picture;
-    int64_t fft_size = okrelt::WATERFALL_DEFAULT_FFT;
-    int64_t wanted = okrelt::WATERFALL_DEFAULT_PEAKS;
+    WaterfallRequest request;
     for (const okrelt::OptionUse& use : line.options) {
+        int64_t number = 0;
         switch (use.id) {
             case OPTION_HELP:
                 print_usage();
@@ -95,25 +155,48 @@ int run(int argc, char** argv) {
                 std::printf("okrelt-waterfall %s\n", OKRELT_VERSION);
                 return EXIT_OK;
             case OPTION_PICTURE:
-                picture = use.value[0];
+                // The picture is always PNG: another name would hide what it is.
+                if (!ends_with(use.value[0], PICTURE_ENDING)) {
+                    return okrelt::usage_error(PROGRAM, "the picture's name must end in .png", use.value[0]);
+                }
+                request.picture = use.value[0];
                 break;
             case OPTION_FFT:
-                if (!okrelt::parse_integer(use.value[0], okrelt::WATERFALL_MIN_FFT, okrelt::WATERFALL_MAX_FFT,
-                                           &fft_size) ||
-                    !okrelt::valid_waterfall_fft(static_cast<long>(fft_size))) {
+                if (!okrelt::parse_integer(use.value[0], okrelt::WATERFALL_MIN_FFT, okrelt::WATERFALL_MAX_FFT, &number) ||
+                    !okrelt::valid_waterfall_fft(static_cast<long>(number))) {
                     return okrelt::usage_error(PROGRAM, "--fft takes a power of two from 64 to 65536", use.value[0]);
                 }
+                request.fft_size = static_cast<int>(number);
                 break;
             case OPTION_PEAKS:
-                if (!okrelt::parse_integer(use.value[0], 1, okrelt::WATERFALL_MAX_PEAKS, &wanted)) {
+                if (!okrelt::parse_integer(use.value[0], 1, okrelt::WATERFALL_MAX_PEAKS, &number)) {
                     return okrelt::usage_error(PROGRAM, "--peaks takes a number from 1 to 1000", use.value[0]);
                 }
+                request.wanted = static_cast<int>(number);
+                break;
+            case OPTION_AVERAGE:
+                if (!okrelt::parse_integer(use.value[0], 1, okrelt::WATERFALL_MAX_AVERAGE, &number)) {
+                    return okrelt::usage_error(PROGRAM, "--average takes a number from 1 to 65536", use.value[0]);
+                }
+                request.average = static_cast<int>(number);
+                break;
+            case OPTION_RANGE:
+                if (!parse_range(use.value[0], &request.range)) {
+                    return okrelt::usage_error(PROGRAM, "--range takes LOW:HIGH in dB, from -200 to 200, LOW below HIGH",
+                                               use.value[0]);
+                }
+                break;
+            case OPTION_CSV:
+                request.spectrum_csv = use.value[0];
+                break;
+            case OPTION_PEAKS_CSV:
+                request.peaks_csv = use.value[0];
                 break;
         }
     }
     if (line.operands.size() > 1) return okrelt::usage_error(PROGRAM, "only one work unit at a time", line.operands[1].c_str());
-    const std::string unit = line.operands.empty() ? okrelt::WORK_UNIT_FILE_NAME : line.operands[0];
-    return draw(unit, picture, static_cast<int>(fft_size), static_cast<int>(wanted));
+    if (!line.operands.empty()) request.unit = line.operands[0];
+    return draw(request);
 }
 
 }  // namespace

@@ -6,6 +6,7 @@
 #include <cairo.h>
 
 #include <locale.h>
+#include <algorithm>
 #include <cmath>
 #include <cstdlib>
 #include <filesystem>
@@ -14,6 +15,8 @@
 #include <string>
 
 #include "common/block_sizes.h"
+#include "common/sky.h"
+#include "waterfall/colour_map.h"
 #include "tests/support/test_support.h"
 #include "tests/support/work_units.h"
 #include "waterfall/picture.h"
@@ -103,6 +106,120 @@ TEST(Waterfall, AToneShowsWhereAndWhenItIs) {
     cairo_surface_destroy(picture);
 }
 
+// A tone far too weak for any one row (amplitude 0.035 of the noise's)
+// stands out of the integrated spectrum, read back from --csv, at its
+// frequency and sign.
+TEST(Waterfall, TheIntegratedSpectrumShowsAToneNoRowShows) {
+    const int32_t count = 2 * 1048576;
+    const double rate = 9765.625;
+    const double hz = -160 * rate / 1024;   // on a bin of the 1024-point transforms
+    std::mt19937 random(11);
+    std::normal_distribution<double> noise(0.0, 1.0);
+    okrelt::SampleVectors samples;
+    for (int32_t k = 0; k < count; ++k) {
+        const double phase = 2.0 * M_PI * std::fmod(hz / rate * k, 1.0);
+        samples.in_phase.push_back(noise(random) + 0.035 * std::cos(phase) >= 0.0 ? 1 : -1);
+        samples.quadrature.push_back(noise(random) + 0.035 * std::sin(phase) >= 0.0 ? 1 : -1);
+    }
+    TempDir dir;
+    okrelt::WriterOptions options;
+    options.later_format = true;
+    okrelt_test::write_work_unit_file(dir.file("weak.wu"), samples, options);
+    const RunResult run = waterfall(dir, {"weak.wu", "--csv", "spectrum.csv"});
+    ASSERT_EQ(run.exit_status, 0) << run.out << run.err;
+
+    std::istringstream csv(okrelt_test::read_file(dir.file("spectrum.csv")));
+    std::string line;
+    std::getline(csv, line);
+    EXPECT_EQ(line, "offset_hz,sky_mhz,power_db_above_floor");
+    std::vector<double> offsets;
+    std::vector<double> db;
+    while (std::getline(csv, line)) {
+        offsets.push_back(std::atof(line.c_str()));
+        db.push_back(std::atof(line.c_str() + line.rfind(',') + 1));
+    }
+    ASSERT_EQ(db.size(), 1024u);
+    const size_t top = static_cast<size_t>(std::max_element(db.begin(), db.end()) - db.begin());
+    EXPECT_NEAR(offsets[top], hz, 1e-6);
+    // The noise bins: all but the tone's and its window's neighbours.
+    std::vector<double> rest;
+    for (size_t i = 0; i < db.size(); ++i) {
+        if (i + 2 < top || i > top + 2) rest.push_back(db[i]);
+    }
+    std::nth_element(rest.begin(), rest.begin() + static_cast<long>(rest.size() / 2), rest.end());
+    const double median = rest[rest.size() / 2];
+    double mean = 0.0;
+    for (const double v : rest) mean += v / static_cast<double>(rest.size());
+    double variance = 0.0;
+    for (const double v : rest) variance += (v - mean) * (v - mean) / static_cast<double>(rest.size());
+    EXPECT_GE(db[top] - median, 10.0 * std::sqrt(variance)) << db[top] << " dB over scatter " << std::sqrt(variance);
+}
+
+// A burst of outer 4-bit levels in four transforms shows in its row's power,
+// with four transforms averaged into each row.
+TEST(Waterfall, ABurstShowsInTheRowPowerOfItsAveragedRow) {
+    okrelt::SampleStreams streams;
+    const int32_t count = 64 * 1024;
+    ASSERT_EQ(okrelt::resize_streams(&streams, count), 0);
+    std::mt19937 random(5);
+    for (int32_t k = 0; k < count; ++k) {
+        const int8_t size = k / 1024 >= 20 && k / 1024 < 24 ? 2 : 1;   // codes 2 and -2: the outer levels
+        streams.in_phase[k] = static_cast<int8_t>(random() & 1 ? size : -size);
+        streams.quadrature[k] = static_cast<int8_t>(random() & 1 ? size : -size);
+    }
+    streams.count = count;
+    streams.levels = okrelt::FOUR_BIT_LEVELS;
+    const okrelt::Spectrogram spectrogram = okrelt::make_spectrogram(streams, 1024, 4, okrelt::PLOT_WIDTH, okrelt::PLOT_HEIGHT);
+    ASSERT_EQ(spectrogram.rows, 16);
+    const std::vector<double> power = okrelt::row_power_db(spectrogram);
+    const double outer_over_inner = 20.0 * std::log10(okrelt::FOUR_BIT_LEVELS[2] / okrelt::FOUR_BIT_LEVELS[1]);
+    for (int row = 0; row < 16; ++row) EXPECT_NEAR(power[row], row == 5 ? outer_over_inner : 0.0, 1e-9) << row;
+}
+
+// --range places the colours: a range wholly above every cell paints the map's
+// lowest colour, one wholly below its highest (looked at clear of the ring).
+TEST(Waterfall, TheColourRangeIsHonoured) {
+    TempDir dir;
+    okrelt_test::write_file(dir.file("work_unit.sah"), okrelt_test::read_file(OKRELT_REFERENCE_WORK_UNIT));
+    const std::pair<const char*, int> ranges[] = {{"100:200", 0}, {"-200:-100", okrelt::COLOUR_MAP_SIZE - 1}};
+    for (const auto& [range, entry] : ranges) {
+        ASSERT_EQ(waterfall(dir, {"--range", range, "-o", "ranged.png"}).exit_status, 0) << range;
+        cairo_surface_t* picture = cairo_image_surface_create_from_png(dir.file("ranged.png").c_str());
+        ASSERT_EQ(cairo_surface_status(picture), CAIRO_STATUS_SUCCESS);
+        const unsigned char* data = cairo_image_surface_get_data(picture);
+        const int stride = cairo_image_surface_get_stride(picture);
+        const auto channel = [entry = entry](int c) { return static_cast<uint32_t>(okrelt::VIRIDIS[entry][c] * 255.0f + 0.5f); };
+        const uint32_t colour = channel(0) << 16 | channel(1) << 8 | channel(2);
+        int other = 0;
+        for (int y = okrelt::PLOT_TOP + 40; y < okrelt::PLOT_TOP + okrelt::PLOT_HEIGHT; y += 7) {
+            for (int x = okrelt::PLOT_LEFT + okrelt::PLOT_WIDTH * 3 / 4; x < okrelt::PLOT_LEFT + okrelt::PLOT_WIDTH; x += 5) {
+                other += (reinterpret_cast<const uint32_t*>(data + static_cast<long>(y) * stride)[x] & 0xffffff) != colour;
+            }
+        }
+        EXPECT_EQ(other, 0) << range;
+        cairo_surface_destroy(picture);
+    }
+}
+
+// Worked out with astropy (FK5 J2000 to galactic; Time.iso) while writing
+// this test.
+TEST(Sky, TimePlaceAndVelocity) {
+    EXPECT_EQ(okrelt::utc_text_of_julian_date(2457976.6100402), "2017-08-11 02:38:27 UTC");
+    EXPECT_EQ(okrelt::utc_text_of_julian_date(2451545.0), "2000-01-01 12:00:00 UTC");
+    const struct {
+        double ra_hours, dec_degrees, l, b;
+    } places[] = {{17.7611, -29.0078, 359.9441, -0.0459}, {0.0, 0.0, 96.3373, -60.1886},
+                  {5.5753, 22.0145, 184.5557, -5.7872}, {19.93, 18.02, 56.3375, -5.3654}};
+    for (const auto& place : places) {
+        const okrelt::GalacticPosition galactic = okrelt::galactic_of_equatorial(place.ra_hours, place.dec_degrees);
+        EXPECT_NEAR(galactic.longitude_degrees, place.l, 0.005) << place.ra_hours;
+        EXPECT_NEAR(galactic.latitude_degrees, place.b, 0.005) << place.ra_hours;
+    }
+    EXPECT_NEAR(okrelt::hydrogen_radio_velocity_km_s(1418920288.09), 313.5237, 1e-4);
+    EXPECT_TRUE(okrelt::near_hydrogen_line(1419531944.0));
+    EXPECT_FALSE(okrelt::near_hydrogen_line(1400000000.0));
+}
+
 TEST(Waterfall, TheFirstPeakIsOkreltsRfiFactor) {
     for (const char* unit : {OKRELT_EXAMPLE_WORK_UNIT, OKRELT_REFERENCE_WORK_UNIT}) {
         TempDir dir;
@@ -163,6 +280,13 @@ TEST(Waterfall, FailuresSayWhyAndLeaveNoPicture) {
         EXPECT_EQ(entry.path().filename().string().find(".png."), std::string::npos) << entry.path();
     }
 
+    const std::vector<std::vector<std::string>> refused = {
+        {"--average", "0"}, {"--range", "5:1"}, {"--range", "5"}, {"--range", "0:300"}, {"-o", "x.jpg"}};
+    for (const std::vector<std::string>& args : refused) {
+        const RunResult bad = waterfall(dir, args);
+        EXPECT_EQ(bad.exit_status, 2) << args[1];
+        EXPECT_NE(bad.err.find("Try 'okrelt-waterfall --help'."), std::string::npos) << bad.err;
+    }
     for (const char* fft : {"1000", "32", "131072", "x"}) {
         const RunResult bad = waterfall(dir, {"--fft", fft});
         EXPECT_EQ(bad.exit_status, 2) << fft;

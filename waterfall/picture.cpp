@@ -19,6 +19,8 @@
 #include "common/block_sizes.h"
 #include "common/memory.h"
 #include "common/output_file.h"
+#include "common/numbers.h"
+#include "common/sky.h"
 #include "common/stdio_file.h"
 #include "report/rfi.h"
 #include "waterfall/colour_map.h"
@@ -36,8 +38,18 @@ constexpr double TITLE_SIZE = 20.0;
 constexpr double TEXT_SIZE = 13.0;
 constexpr double TICK_LENGTH = 6.0;
 constexpr int TICKS_WANTED = 8;
-constexpr double BAR_GAP = 18.0;          // between the plot and the colour bar
+constexpr double BAR_LEFT = STRIP_LEFT + STRIP_WIDTH + 24.0;   // the colour bar, right of the strip
 constexpr double BAR_WIDTH = 18.0;
+constexpr double TITLE_TOP = 12.0;
+constexpr double CONTEXT_TOP = 40.0;       // the title's lines of context
+constexpr double LINE_SPACING = 17.0;
+constexpr double PANEL_PAD = 0.06;         // of a panel's value span, either way
+constexpr double PANEL_DEEPEST_DB = 40.0;  // lower values (silence) sit on a panel's edge
+constexpr double PANEL_LINE_RGB[3] = {0.08, 0.18, 0.55};
+constexpr double MARK_RGB[3] = {0.75, 0.05, 0.05};
+constexpr double GUIDE_GREY = 0.75;
+constexpr int SPECTRUM_TICKS_WANTED = 5;
+constexpr int STRIP_TICKS_WANTED = 3;   // the narrow strip has room for few labels
 constexpr double RING_RADIUS = 16.0;
 constexpr double HZ_PER_MHZ = 1.0e6;
 constexpr double DB_PER_OCTAVE = 3.0102999566398120;   // 10 log10(2)
@@ -95,9 +107,9 @@ void select_font(cairo_t* cr, cairo_font_weight_t weight) {
     }
 }
 
-// A round step near span / TICKS_WANTED: 1, 2 or 5 times a power of ten.
-double tick_step(double span) {
-    const double raw = span / TICKS_WANTED;
+// A round step near span / wanted: 1, 2 or 5 times a power of ten.
+double tick_step(double span, int wanted = TICKS_WANTED) {
+    const double raw = span / wanted;
     const double magnitude = std::pow(10.0, std::floor(std::log10(raw)));
     const double norm = raw / magnitude;
     return (norm < 1.5 ? 1.0 : norm < 3.5 ? 2.0 : norm < 7.5 ? 5.0 : 10.0) * magnitude;
@@ -121,17 +133,19 @@ uint32_t map_colour(int index) {
 }
 
 // Paints the cells into the plot area of the picture's pixels, each pixel
-// taking the cell under its centre, coloured from the floor (the map's lowest
-// colour) to range_db above it (its highest).
-void paint_cells(cairo_surface_t* picture, const Spectrogram& spectrogram, double range_db) {
+// taking the cell under its centre, coloured from low_db above the floor (the
+// map's lowest colour) to high_db above it (its highest).
+void paint_cells(cairo_surface_t* picture, const Spectrogram& spectrogram, double low_db, double high_db) {
     cairo_surface_flush(picture);
     unsigned char* data = cairo_image_surface_get_data(picture);
     const int stride = cairo_image_surface_get_stride(picture);
     uint32_t colours[COLOUR_MAP_SIZE];
     for (int i = 0; i < COLOUR_MAP_SIZE; ++i) colours[i] = map_colour(i);
     // Levels are base-2 logarithms: the scale folds in the change to dB.
-    const float scale = static_cast<float>((COLOUR_MAP_SIZE - 1) * DB_PER_OCTAVE / range_db);
-    const float offset = spectrogram.floor_level * scale - 0.5f;
+    const double span_db = high_db - low_db;
+    const float scale = static_cast<float>((COLOUR_MAP_SIZE - 1) * DB_PER_OCTAVE / span_db);
+    const float offset =
+        spectrogram.floor_level * scale + static_cast<float>(low_db * (COLOUR_MAP_SIZE - 1) / span_db) - 0.5f;
     std::vector<int> cell_of_x(PLOT_WIDTH);
     for (int x = 0; x < PLOT_WIDTH; ++x) cell_of_x[x] = static_cast<int>(static_cast<long>(x) * spectrogram.columns / PLOT_WIDTH);
     for (int y = 0; y < PLOT_HEIGHT; ++y) {
@@ -192,35 +206,198 @@ void draw_axes(cairo_t* cr, const Axes& axes, const WorkUnitInfo& info) {
         const double mhz_step = tick_step(high - low);
         for (double mhz = std::ceil(low / mhz_step) * mhz_step; mhz <= high; mhz += mhz_step) {
             const double x = std::round(x_of_hz(axes, mhz * HZ_PER_MHZ - info.center_hz)) + 0.5;
-            cairo_move_to(cr, x, PLOT_TOP - TICK_LENGTH);
-            cairo_line_to(cr, x, PLOT_TOP);
+            cairo_move_to(cr, x, SPECTRUM_TOP - TICK_LENGTH);
+            cairo_line_to(cr, x, SPECTRUM_TOP);
             std::snprintf(label, sizeof label, "%.*f", decimals_of(mhz_step), mhz);
-            draw_text(cr, x, PLOT_TOP - TICK_LENGTH - 4, label, 0.5, 1.0);
+            draw_text(cr, x, SPECTRUM_TOP - TICK_LENGTH - 4, label, 0.5, 1.0);
         }
-        draw_text(cr, PLOT_LEFT + PLOT_WIDTH / 2.0, PLOT_TOP - 30, "Sky frequency (MHz)", 0.5, 1.0);
+        draw_text(cr, PLOT_LEFT + PLOT_WIDTH / 2.0, SPECTRUM_TOP - 30, "Sky frequency (MHz)", 0.5, 1.0);
     }
     cairo_stroke(cr);
+}
+
+// The title's lines of context, each left out where the header lacks it.
+std::vector<std::string> context_lines(const WorkUnitInfo& info, const Spectrogram& spectrogram) {
+    std::vector<std::string> lines;
+    std::string when;
+    if (info.time_recorded_jd_known) when = utc_text_of_julian_date(info.time_recorded_jd);
+    if (when.empty()) when = info.time_recorded;
+    std::string line = when.empty() ? "" : "Recorded " + when;
+    if (!info.receiver.empty()) line += (line.empty() ? "" : "    ") + std::string("Telescope: ") + info.receiver;
+    if (!line.empty()) lines.push_back(line);
+
+    char text[200];
+    line.clear();
+    double ra = 0.0;
+    double dec = 0.0;
+    if (parse_real(info.start_ra, &ra) && parse_real(info.start_dec, &dec)) {
+        const GalacticPosition galactic = galactic_of_equatorial(ra, dec);
+        std::snprintf(text, sizeof text, "RA %.4f h, Dec %+.4f\u00b0 (J2000); galactic l %.2f\u00b0, b %+.2f\u00b0", ra,
+                      dec, galactic.longitude_degrees, galactic.latitude_degrees);
+        line = text;
+    } else if (!info.start_ra.empty() || !info.start_dec.empty()) {
+        line = "RA " + (info.start_ra.empty() ? std::string("?") : info.start_ra) + " h, Dec " +
+               (info.start_dec.empty() ? std::string("?") : info.start_dec) + "\u00b0";
+    }
+    if (info.center_known && near_hydrogen_line(info.center_hz)) {
+        std::snprintf(text, sizeof text, "%sradial velocity %+.2f km/s from the hydrogen line (radio, topocentric)",
+                      line.empty() ? "" : "    ", hydrogen_radio_velocity_km_s(info.center_hz));
+        line += text;
+    }
+    if (!line.empty()) lines.push_back(line);
+
+    std::snprintf(text, sizeof text, "%d bits per sample, %.10g samples per second, %d-point transforms, Hann window",
+                  info.bits_per_sample, info.subband_rate, spectrogram.fft_size);
+    line = text;
+    if (spectrogram.average > 1) line += ", " + std::to_string(spectrogram.average) + " averaged to a row";
+    lines.push_back(line);
+    return lines;
 }
 
 void draw_title(cairo_t* cr, const WorkUnitInfo& info, const Spectrogram& spectrogram) {
     cairo_set_source_rgb(cr, 0, 0, 0);
     select_font(cr, CAIRO_FONT_WEIGHT_BOLD);
     cairo_set_font_size(cr, TITLE_SIZE);
-    draw_text(cr, PLOT_LEFT, 12, info.name, 0.0, 0.0);
+    draw_text(cr, PLOT_LEFT, TITLE_TOP, info.name, 0.0, 0.0);
     select_font(cr, CAIRO_FONT_WEIGHT_NORMAL);
     cairo_set_font_size(cr, TEXT_SIZE);
-    std::string line;
-    if (!info.time_recorded.empty()) line += "Recorded " + info.time_recorded;
-    if (!info.start_ra.empty() || !info.start_dec.empty()) {
-        if (!line.empty()) line += "    ";
-        line += "RA " + (info.start_ra.empty() ? std::string("?") : info.start_ra) + " h, Dec " +
-                (info.start_dec.empty() ? std::string("?") : info.start_dec) + " deg";
+    double y = CONTEXT_TOP;
+    for (const std::string& line : context_lines(info, spectrogram)) {
+        draw_text(cr, PLOT_LEFT, y, line, 0.0, 0.0);
+        y += LINE_SPACING;
     }
-    draw_text(cr, PLOT_LEFT, 42, line, 0.0, 0.0);
-    char details[160];
-    std::snprintf(details, sizeof details, "%d bits per sample, %.10g samples per second, %d-point transforms, Hann window",
-                  info.bits_per_sample, info.subband_rate, spectrogram.fft_size);
-    draw_text(cr, PLOT_LEFT, 62, details, 0.0, 0.0);
+}
+
+// Ticks and labels along a vertical dB axis at x, left of it (side -1) or
+// right (side +1), for values low..high mapped to y_low..y_high.
+void draw_db_ticks(cairo_t* cr, double x, double side, double low, double high, double y_low, double y_high,
+                   int wanted) {
+    const double step = tick_step(high - low, wanted);
+    char label[32];
+    for (double db = std::ceil(low / step) * step; db <= high; db += step) {
+        const double y = std::round(y_low + (db - low) / (high - low) * (y_high - y_low)) + 0.5;
+        cairo_move_to(cr, x, y);
+        cairo_line_to(cr, x + side * TICK_LENGTH / 2, y);
+        std::snprintf(label, sizeof label, "%.*f", decimals_of(step), std::fabs(db) < step / 2 ? 0.0 : db);
+        draw_text(cr, x + side * (TICK_LENGTH / 2 + 3), y, label, side < 0 ? 1.0 : 0.0, 0.5);
+    }
+}
+
+// A value range padded a little either way, never narrower than MIN_DB_RANGE.
+void padded_range(const std::vector<double>& values, double lowest, double* low, double* high) {
+    *low = 0.0;
+    *high = 0.0;
+    for (const double v : values) {
+        *low = std::min(*low, std::max(v, lowest));
+        *high = std::max(*high, v);
+    }
+    const double pad = std::max((*high - *low) * PANEL_PAD, (MIN_DB_RANGE - (*high - *low)) / 2);
+    *low -= pad;
+    *high += pad;
+}
+
+// The integrated spectrum above the plot, sharing its frequency axis: where
+// bins outnumber pixels a pixel shows the strongest, so narrow lines stay.
+void draw_spectrum_panel(cairo_t* cr, const Spectrogram& spectrogram, const WorkUnitInfo& info) {
+    const std::vector<double> db = integrated_spectrum_db(spectrogram);
+    if (db.empty()) return;
+    double low = 0.0;
+    double high = 0.0;
+    padded_range(db, -PANEL_DEEPEST_DB, &low, &high);
+    const auto y_of = [&](double value) {
+        return SPECTRUM_TOP + SPECTRUM_HEIGHT - (std::max(value, low) - low) / (high - low) * SPECTRUM_HEIGHT;
+    };
+    const long bins = static_cast<long>(db.size());
+    cairo_set_line_width(cr, 1.0);
+    cairo_set_source_rgb(cr, PANEL_LINE_RGB[0], PANEL_LINE_RGB[1], PANEL_LINE_RGB[2]);
+    for (int x = 0; x < PLOT_WIDTH; ++x) {
+        const long first = static_cast<long>(x) * bins / PLOT_WIDTH;
+        const long last = std::max(first + 1, static_cast<long>(x + 1) * bins / PLOT_WIDTH);
+        const double value = *std::max_element(db.begin() + first, db.begin() + last);
+        if (x == 0) {
+            cairo_move_to(cr, PLOT_LEFT + x + 0.5, y_of(value));
+        } else {
+            cairo_line_to(cr, PLOT_LEFT + x + 0.5, y_of(value));
+        }
+    }
+    cairo_stroke(cr);
+
+    cairo_set_source_rgb(cr, 0, 0, 0);
+    cairo_rectangle(cr, PLOT_LEFT - 0.5, SPECTRUM_TOP - 0.5, PLOT_WIDTH + 1, SPECTRUM_HEIGHT + 1);
+    draw_db_ticks(cr, PLOT_LEFT, -1.0, low, high, SPECTRUM_TOP + SPECTRUM_HEIGHT, SPECTRUM_TOP, SPECTRUM_TICKS_WANTED);
+    cairo_stroke(cr);
+    cairo_save(cr);
+    cairo_translate(cr, 18, SPECTRUM_TOP + SPECTRUM_HEIGHT / 2.0);
+    cairo_rotate(cr, -M_PI / 2);
+    draw_text(cr, 0, 0, "dB above floor", 0.5, 0.0);
+    cairo_restore(cr);
+
+    // The features, named by their frequency.
+    cairo_set_source_rgb(cr, MARK_RGB[0], MARK_RGB[1], MARK_RGB[2]);
+    for (const SpectrumFeature& feature : spectrum_features(db, SPECTRUM_FEATURES)) {
+        const double hz = integrated_bin_hz(feature.index, spectrogram.fft_size, info.subband_rate);
+        const double x = PLOT_LEFT + (static_cast<double>(feature.index) + 0.5) * PLOT_WIDTH / static_cast<double>(bins);
+        const double y = y_of(feature.db);
+        cairo_move_to(cr, x, y - 3);
+        cairo_line_to(cr, x - 5, y - 11);
+        cairo_line_to(cr, x + 5, y - 11);
+        cairo_close_path(cr);
+        cairo_fill(cr);
+        char label[80];
+        if (info.center_known) {
+            std::snprintf(label, sizeof label, "%+.1f Hz, %.6f MHz, %.2f dB", hz, (info.center_hz + hz) / HZ_PER_MHZ,
+                          feature.db);
+        } else {
+            std::snprintf(label, sizeof label, "%+.1f Hz, %.2f dB", hz, feature.db);
+        }
+        const bool left_side = x > PLOT_LEFT + PLOT_WIDTH * 0.75;
+        draw_text(cr, left_side ? x - 8 : x + 8, std::max(y - 7, SPECTRUM_TOP + 8.0), label, left_side ? 1.0 : 0.0, 0.5);
+    }
+}
+
+// Each row's power beside the plot, sharing its time axis: bursts rise,
+// blanked stretches and silence fall.
+void draw_power_strip(cairo_t* cr, const Spectrogram& spectrogram) {
+    const std::vector<double> db = row_power_db(spectrogram);
+    if (db.empty()) return;
+    double low = 0.0;
+    double high = 0.0;
+    padded_range(db, -PANEL_DEEPEST_DB, &low, &high);
+    const auto x_of = [&](double value) { return STRIP_LEFT + (std::max(value, low) - low) / (high - low) * STRIP_WIDTH; };
+    const double zero_x = std::round(x_of(0.0)) + 0.5;
+    cairo_set_line_width(cr, 1.0);
+    cairo_set_source_rgb(cr, GUIDE_GREY, GUIDE_GREY, GUIDE_GREY);
+    cairo_move_to(cr, zero_x, PLOT_TOP);
+    cairo_line_to(cr, zero_x, PLOT_TOP + PLOT_HEIGHT);
+    cairo_stroke(cr);
+    cairo_set_source_rgb(cr, PANEL_LINE_RGB[0], PANEL_LINE_RGB[1], PANEL_LINE_RGB[2]);
+    const long rows = static_cast<long>(db.size());
+    for (long row = 0; row < rows; ++row) {
+        const double top = PLOT_TOP + static_cast<double>(row) * PLOT_HEIGHT / static_cast<double>(rows);
+        const double bottom = PLOT_TOP + static_cast<double>(row + 1) * PLOT_HEIGHT / static_cast<double>(rows);
+        const double x = x_of(db[static_cast<size_t>(row)]);
+        if (row == 0) {
+            cairo_move_to(cr, x, top);
+        } else {
+            cairo_line_to(cr, x, top);
+        }
+        cairo_line_to(cr, x, bottom);
+    }
+    cairo_stroke(cr);
+
+    cairo_set_source_rgb(cr, 0, 0, 0);
+    cairo_rectangle(cr, STRIP_LEFT - 0.5, PLOT_TOP - 0.5, STRIP_WIDTH + 1, PLOT_HEIGHT + 1);
+    const double step = tick_step(high - low, STRIP_TICKS_WANTED);
+    char label[32];
+    for (double value = std::ceil(low / step) * step; value <= high; value += step) {
+        const double x = std::round(x_of(value)) + 0.5;
+        cairo_move_to(cr, x, PLOT_TOP + PLOT_HEIGHT);
+        cairo_line_to(cr, x, PLOT_TOP + PLOT_HEIGHT + TICK_LENGTH);
+        std::snprintf(label, sizeof label, "%.*f", decimals_of(step), std::fabs(value) < step / 2 ? 0.0 : value);
+        draw_text(cr, x, PLOT_TOP + PLOT_HEIGHT + TICK_LENGTH + 4, label, 0.5, 0.0);
+    }
+    cairo_stroke(cr);
+    draw_text(cr, STRIP_LEFT + STRIP_WIDTH / 2.0, PICTURE_HEIGHT - 14, "Row power (dB)", 0.5, 1.0);
 }
 
 // The colour bar's colours, written into the picture's pixels like the plot's.
@@ -228,7 +405,7 @@ void paint_colour_bar(cairo_surface_t* picture) {
     cairo_surface_flush(picture);
     unsigned char* data = cairo_image_surface_get_data(picture);
     const int stride = cairo_image_surface_get_stride(picture);
-    const int left = static_cast<int>(PLOT_LEFT + PLOT_WIDTH + BAR_GAP);
+    const int left = static_cast<int>(BAR_LEFT);
     for (int y = 0; y < PLOT_HEIGHT; ++y) {
         const double fraction = 1.0 - static_cast<double>(y) / (PLOT_HEIGHT - 1);
         const int index = std::clamp(static_cast<int>(fraction * (COLOUR_MAP_SIZE - 1) + 0.5), 0, COLOUR_MAP_SIZE - 1);
@@ -238,20 +415,12 @@ void paint_colour_bar(cairo_surface_t* picture) {
     cairo_surface_mark_dirty(picture);
 }
 
-void draw_colour_bar(cairo_t* cr, double range_db) {
-    const double left = PLOT_LEFT + PLOT_WIDTH + BAR_GAP;
+void draw_colour_bar(cairo_t* cr, double low_db, double high_db) {
+    const double left = BAR_LEFT;
     cairo_set_source_rgb(cr, 0, 0, 0);
     cairo_set_line_width(cr, 1.0);
     cairo_rectangle(cr, left - 0.5, PLOT_TOP - 0.5, BAR_WIDTH + 1, PLOT_HEIGHT + 1);
-    const double step = tick_step(range_db);
-    char label[32];
-    for (double db = 0.0; db <= range_db; db += step) {
-        const double y = std::round(PLOT_TOP + PLOT_HEIGHT - db / range_db * PLOT_HEIGHT) + 0.5;
-        cairo_move_to(cr, left + BAR_WIDTH, y);
-        cairo_line_to(cr, left + BAR_WIDTH + TICK_LENGTH / 2, y);
-        std::snprintf(label, sizeof label, "%.*f", decimals_of(step), db);
-        draw_text(cr, left + BAR_WIDTH + TICK_LENGTH / 2 + 3, y, label, 0.0, 0.5);
-    }
+    draw_db_ticks(cr, left + BAR_WIDTH, 1.0, low_db, high_db, PLOT_TOP + PLOT_HEIGHT, PLOT_TOP, TICKS_WANTED);
     cairo_stroke(cr);
     cairo_save(cr);
     cairo_translate(cr, PICTURE_WIDTH - 4, PLOT_TOP + PLOT_HEIGHT / 2.0);
@@ -350,9 +519,11 @@ int write_png(cairo_surface_t* surface, const char* path) {
     return 0;
 }
 
-// dB from the spectrogram's floor to its top, at least MIN_DB_RANGE.
-double range_of(const Spectrogram& spectrogram) {
-    return std::max(DB_PER_OCTAVE * static_cast<double>(spectrogram.top_level - spectrogram.floor_level), MIN_DB_RANGE);
+// The colour scale: as asked, or from the floor to the top, at least MIN_DB_RANGE.
+ColourRange range_of(const Spectrogram& spectrogram, const ColourRange& asked) {
+    if (asked.set) return asked;
+    const double top = DB_PER_OCTAVE * static_cast<double>(spectrogram.top_level - spectrogram.floor_level);
+    return ColourRange{true, 0.0, std::max(top, MIN_DB_RANGE)};
 }
 
 Axes axes_of(const Spectrogram& spectrogram, const WorkUnitInfo& info) {
@@ -396,18 +567,21 @@ Canvas prepare_canvas() {
     return canvas;
 }
 
-void draw_spectrogram(Canvas* canvas, const Spectrogram& spectrogram, const WorkUnitInfo& info) {
+void draw_spectrogram(Canvas* canvas, const Spectrogram& spectrogram, const WorkUnitInfo& info,
+                      const ColourRange& asked) {
     if (!canvas->pixels || canvas->status != CAIRO_STATUS_SUCCESS) return;
     Surface picture(cairo_image_surface_create_for_data(canvas->pixels.get(), CAIRO_FORMAT_RGB24, PICTURE_WIDTH,
                                                         PICTURE_HEIGHT, canvas->stride));
     Context cr(cairo_create(picture.get()));
-    const double range_db = range_of(spectrogram);
-    paint_cells(picture.get(), spectrogram, range_db);
+    const ColourRange range = range_of(spectrogram, asked);
+    paint_cells(picture.get(), spectrogram, range.low_db, range.high_db);
     paint_colour_bar(picture.get());
     draw_title(cr.get(), info, spectrogram);
     select_font(cr.get(), CAIRO_FONT_WEIGHT_NORMAL);
     draw_axes(cr.get(), axes_of(spectrogram, info), info);
-    draw_colour_bar(cr.get(), range_db);
+    draw_spectrum_panel(cr.get(), spectrogram, info);
+    draw_power_strip(cr.get(), spectrogram);
+    draw_colour_bar(cr.get(), range.low_db, range.high_db);
     cairo_surface_flush(picture.get());
     canvas->status = cairo_status(cr.get());
 }

@@ -1,9 +1,12 @@
-// The waterfall picture, drawn with cairo and written by libpng: the spectrogram in a perceptually
-// uniform colour map from the noise floor (the median power) to the strongest
-// pixel, time down and frequency across (0 Hz, the sub-band's centre, in the
-// middle), axes in seconds, Hz from the centre and, where the header gives
-// the centre, MHz of sky frequency, a title from the header, a colour bar in
-// dB above the floor, and a ring on the RFI factor's peak.
+// The waterfall picture, drawn with cairo and written by libpng: the
+// spectrogram in a perceptually uniform colour map from the noise floor (the
+// median cell) to the strongest cell, time down and frequency across (0 Hz,
+// the sub-band's centre, in the middle); above it the integrated spectrum,
+// its strongest features named; beside it each row's power; axes in seconds,
+// Hz from the centre and, where the header gives the centre, MHz of sky
+// frequency; a title with the recording's time, telescope, sky position and
+// velocity; a colour bar in dB above the floor; a ring on the RFI factor's
+// peak.
 #pragma once
 
 #include <cairo.h>
@@ -18,12 +21,24 @@
 
 namespace okrelt {
 
-constexpr int PICTURE_WIDTH = 1200;
-constexpr int PICTURE_HEIGHT = 1100;
-constexpr int PLOT_LEFT = 90;       // the spectrogram's area
-constexpr int PLOT_TOP = 130;
+constexpr int PICTURE_WIDTH = 1390;
+constexpr int PICTURE_HEIGHT = 1330;
+constexpr int PLOT_LEFT = 90;          // the spectrogram's area
+constexpr int PLOT_TOP = 360;
 constexpr int PLOT_WIDTH = 1024;
 constexpr int PLOT_HEIGHT = 896;
+constexpr int SPECTRUM_TOP = 150;      // the integrated spectrum's panel, as wide as the plot
+constexpr int SPECTRUM_HEIGHT = 190;
+constexpr int STRIP_LEFT = PLOT_LEFT + PLOT_WIDTH + 16;   // the rows' power, as high as the plot
+constexpr int STRIP_WIDTH = 130;
+
+// The colour scale in dB above the floor; unset, it runs from the floor to
+// the strongest cell.
+struct ColourRange {
+    bool set = false;
+    double low_db = 0.0;
+    double high_db = 0.0;
+};
 
 // The picture's pixels (cairo's RGB24 layout), white around the plot.
 struct Canvas {
@@ -38,8 +53,10 @@ struct Canvas {
 Canvas prepare_canvas();
 
 // Draws everything but the RFI peak's ring on the canvas: the spectrogram,
-// axes, title and colour bar. Needs no peaks, so it can run beside their search.
-void draw_spectrogram(Canvas* canvas, const Spectrogram& spectrogram, const WorkUnitInfo& info);
+// its panels, axes, title and colour bar. Needs no peaks, so it can run
+// beside their search.
+void draw_spectrogram(Canvas* canvas, const Spectrogram& spectrogram, const WorkUnitInfo& info,
+                      const ColourRange& range);
 
 // Rings the RFI factor's peak (the first of peaks) and writes the picture as
 // PNG to path: through a temporary file beside it that is renamed into place,

@@ -18,20 +18,28 @@ constexpr int WATERFALL_MAX_FFT = 65536;
 constexpr int WATERFALL_DEFAULT_PEAKS = 10;
 constexpr int WATERFALL_MAX_PEAKS = 1000;
 constexpr int PEAK_NEIGHBOURHOOD_BINS = 256;   // of a block spectrum: one peak per block within this
+constexpr int WATERFALL_MAX_AVERAGE = 65536;     // transforms averaged into one row, at most
+constexpr double WATERFALL_MAX_RANGE_DB = 200.0; // colour ranges lie within this either side of the floor
+constexpr int SPECTRUM_FEATURES = 3;             // features of the integrated spectrum named in the picture
 
 // Power of consecutive Hann-windowed transforms of fft_size samples, on a
-// grid of at most the columns and rows asked for: a cell keeps the strongest
-// power of the bins and transforms it covers, as its base-2 logarithm (its
-// level). Time runs down the rows; frequency across the columns from the
-// most negative to the most positive, 0 Hz at the middle.
+// grid of at most the columns and rows asked for. A row is the mean of the
+// transforms it covers (incoherent integration: the noise's scatter shrinks,
+// a steady tone stays); a cell keeps the strongest bin of its row that it
+// covers, so that narrow signals survive, as its base-2 logarithm (its level).
+// Time runs down the rows; frequency across the columns from the most
+// negative to the most positive, 0 Hz at the middle.
 struct Spectrogram {
     int fft_size = 0;
     int transforms = 0;         // whole transforms in the unit
+    int average = 1;            // consecutive transforms averaged on purpose
     int columns = 0;            // min(fft_size, columns asked for)
-    int rows = 0;               // min(transforms, rows asked for)
+    int rows = 0;               // min(transforms / average rounded up, rows asked for)
     std::unique_ptr<float[]> level;   // rows * columns cells, row by row
     float floor_level = 0.0f;   // the noise floor: the median cell's level
     float top_level = 0.0f;     // the strongest cell's level
+    std::vector<double> mean_power;   // the integrated spectrum: each bin's mean over all transforms, columns' order
+    std::vector<double> row_power;    // each row's mean total power
 
     size_t cells() const { return static_cast<size_t>(rows) * static_cast<size_t>(columns); }
 };
@@ -48,9 +56,39 @@ struct BlockPeak {
 // True for a power of two from WATERFALL_MIN_FFT to WATERFALL_MAX_FFT.
 bool valid_waterfall_fft(long fft_size);
 
-// The spectrogram of all whole transforms' worth of samples, on a grid of at
-// most max_columns x max_rows; no rows (and no cells) when there is not one.
-Spectrogram make_spectrogram(const SampleStreams& streams, int fft_size, int max_columns, int max_rows);
+// The spectrogram of all whole transforms' worth of samples, average
+// transforms (1 or more) to a row, on a grid of at most max_columns x
+// max_rows; no rows (and no cells) when there is not one transform.
+Spectrogram make_spectrogram(const SampleStreams& streams, int fft_size, int average, int max_columns, int max_rows);
+
+// The integrated spectrum in dB above its median bin, bin for bin as mean_power.
+std::vector<double> integrated_spectrum_db(const Spectrogram& spectrogram);
+
+// The rows' power in dB relative to the median row's.
+std::vector<double> row_power_db(const Spectrogram& spectrogram);
+
+// A bin of the integrated spectrum that stands out: its index in mean_power
+// and its dB above the floor.
+struct SpectrumFeature {
+    long index = 0;
+    double db = 0.0;
+};
+
+// Up to `wanted` local maxima of the integrated spectrum (in dB) standing far
+// above the noise bins' scatter, strongest first, each clear of the others.
+std::vector<SpectrumFeature> spectrum_features(const std::vector<double>& db, int wanted);
+
+// The frequency from the sub-band's centre of mean_power's entry index.
+double integrated_bin_hz(long index, long fft_size, double subband_rate);
+
+// Writes the integrated spectrum as CSV: offset Hz, sky MHz where the header
+// gives the centre, dB above the floor; a bin a line. Whole or not at all.
+// 0, or 1 after a message.
+[[nodiscard]] int write_spectrum_csv(const char* path, const Spectrogram& spectrogram, const WorkUnitInfo& info);
+
+// Writes the peak table's rows as CSV, the same values as printed. Whole or
+// not at all. 0, or 1 after a message.
+[[nodiscard]] int write_peaks_csv(const char* path, const std::vector<BlockPeak>& peaks, const WorkUnitInfo& info);
 
 // Up to `wanted` strongest bins of the block spectra, strongest first, at most
 // one per block and PEAK_NEIGHBOURHOOD_BINS. The first is exactly the bin
