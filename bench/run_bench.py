@@ -6,7 +6,9 @@ at its end. Prints medians, ratios to the strongest FFTW pipeline (PATIENT
 plans from wisdom, complex-to-real inverse) and peak resident memory, and
 checks that okrelt's sound file equals the plain one. With --later-work-unit,
 okrelt also converts a later-format unit in the same turns; with --waterfall,
-okrelt-waterfall draws the work unit's picture in them too. okrelt -q also
+okrelt-waterfall draws the work unit's picture in them too, and with --sox
+sox draws its spectrogram of okrelt's sound file, the picture a user would
+otherwise make. okrelt -q also
 converts the later-format unit alone and with its SigMF and I/Q WAV exports,
 for the exports' cost."""
 
@@ -37,6 +39,7 @@ def main():
     parser.add_argument("--work-unit", required=True)
     parser.add_argument("--later-work-unit", help="a later-format unit of the same count")
     parser.add_argument("--waterfall", help="okrelt-waterfall, timed beside okrelt")
+    parser.add_argument("--sox", help="sox, whose spectrogram is timed beside okrelt-waterfall")
     parser.add_argument("--runs", type=int, default=21)
     parser.add_argument("--plain-runs", type=int, default=5)
     args = parser.parse_args()
@@ -52,6 +55,9 @@ def main():
                             args.later_work_unit, args.runs))
     if args.waterfall:
         programs.append(("okrelt-waterfall", [args.waterfall], args.work_unit, args.runs))
+    if args.waterfall and args.sox:
+        programs.append(("sox spectrogram", [args.sox, "work_unit.wav", "-n", "spectrogram", "-x", "1000", "-y", "1025",
+                                             "-o", "sox.png"], args.work_unit, args.runs))
     scratch = tempfile.mkdtemp(prefix="okrelt-bench-")
     try:
         folders = {}
@@ -60,6 +66,8 @@ def main():
             os.mkdir(folder)
             shutil.copy(unit, os.path.join(folder, "work_unit.sah"))
             folders[name] = folder
+            if name == "sox spectrogram":
+                run_once(args.measure, [args.okrelt], folder)   # the sound file sox reads
             run_once(args.measure, command, folder)  # warm-up: page cache, twiddle pages
         times = {name: [] for name, _, _, _ in programs}
         memory = {name: 0 for name, _, _, _ in programs}
@@ -87,6 +95,9 @@ def main():
         if args.waterfall:
             ratio = statistics.median(times["okrelt-waterfall"]) / statistics.median(times["okrelt"])
             print(f"okrelt-waterfall / okrelt: {ratio:.2f}")
+        if args.waterfall and args.sox:
+            ratio = statistics.median(times["okrelt-waterfall"]) / statistics.median(times["sox spectrogram"])
+            print(f"okrelt-waterfall / sox spectrogram: {ratio:.2f}")
         print(f"okrelt's work_unit.wav equals the plain transcription's: {'yes' if identical else 'NO'}")
         if not identical:
             raise SystemExit(1)
