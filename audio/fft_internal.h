@@ -27,9 +27,13 @@ struct TwiddleTables {
     alignas(64) double forward_im[TWIDDLE_ENTRIES];
 };
 
-// The tables, built on first use. Not inline: every instruction-set file calls
-// the same baseline code.
+// The tables: the build's, carried in read-only data (fft_tables.cpp), or in
+// a program that links fft_tables_computed.cpp instead, computed on first use.
+// Not inline: every instruction-set file calls the same baseline code.
 const TwiddleTables* twiddle_tables();
+
+// Fills tables with the recurrence of twiddle_recurrence.h, as the build does.
+void compute_twiddle_tables(TwiddleTables* tables);
 
 // Where the first forward pass of a block takes its points from: the stored
 // sample values themselves, the levels their codes stand for, or re/im.

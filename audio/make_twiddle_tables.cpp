@@ -2,16 +2,15 @@
 // every value as an exact hexadecimal floating literal, so that the program
 // carries the tables in read-only data instead of computing them at start.
 #include <cstdio>
-#include <vector>
+#include <memory>
 
 #include "audio/fft_internal.h"
-#include "audio/twiddle_recurrence.h"
 
 namespace {
 
-void print_table(const char* name, const std::vector<double>& values) {
+void print_table(const char* name, const double* values) {
     std::printf("    // %s\n    {", name);
-    for (size_t i = 0; i < values.size(); ++i) {
+    for (long i = 0; i < okrelt::TWIDDLE_ENTRIES; ++i) {
         std::printf("%s%a", i == 0 ? "\n        " : i % 4 == 0 ? ",\n        " : ", ", values[i]);
     }
     std::printf("},\n");
@@ -20,19 +19,13 @@ void print_table(const char* name, const std::vector<double>& values) {
 }  // namespace
 
 int main() {
-    using okrelt::TWIDDLE_ENTRIES;
-    using okrelt::TWIDDLE_STAGES;
-    std::vector<double> inverse_re(TWIDDLE_ENTRIES, 0.0);
-    std::vector<double> inverse_im(TWIDDLE_ENTRIES, 0.0);
-    std::vector<double> forward_re(TWIDDLE_ENTRIES, 0.0);
-    std::vector<double> forward_im(TWIDDLE_ENTRIES, 0.0);
-    okrelt::fill_twiddles(false, false, TWIDDLE_STAGES, inverse_re.data(), inverse_im.data());
-    okrelt::fill_twiddles(true, true, TWIDDLE_STAGES, forward_re.data(), forward_im.data());
+    const auto tables = std::make_unique<okrelt::TwiddleTables>();
+    okrelt::compute_twiddle_tables(tables.get());
     std::printf("// Made by okrelt-make-twiddle-tables when the program was built.\n{\n");
-    print_table("inverse_re", inverse_re);
-    print_table("inverse_im", inverse_im);
-    print_table("forward_re", forward_re);
-    print_table("forward_im", forward_im);
+    print_table("inverse_re", tables->inverse_re);
+    print_table("inverse_im", tables->inverse_im);
+    print_table("forward_re", tables->forward_re);
+    print_table("forward_im", tables->forward_im);
     std::printf("}\n");
     return std::ferror(stdout) ? 1 : 0;
 }

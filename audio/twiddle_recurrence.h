@@ -1,7 +1,8 @@
 // The twiddles of every stage, advanced exactly as the transform's stage loop
 // advances them: u starts at 1 and is multiplied by the stage's step factor,
 // which the half-angle formulas derive from the previous stage's. The build
-// runs this once to write the tables into the program (fft_tables.cpp).
+// runs this once to write the tables into the program (fft_tables.cpp); a
+// program that computes them at start runs it then.
 #pragma once
 
 #include <cmath>

@@ -16,6 +16,7 @@
 #include "audio/block_transform.h"
 #include "audio/converter.h"
 #include "audio/fft.h"
+#include "audio/fft_internal.h"
 #include "common/sample_levels.h"
 #include "report/rfi.h"
 #include "tests/support/reference_fft.h"
@@ -165,6 +166,14 @@ TEST_P(EveryPath, FusedBlockMatchesTheStepsOneByOne) {
         }
         EXPECT_EQ(differing, 0u) << kind;
     }
+}
+
+// okrelt-waterfall computes the tables at start, with the library's code: the
+// same bits as the tables the build wrote with its own program.
+TEST(FftExact, TablesComputedAtStartEqualTheBuilds) {
+    const auto computed = std::make_unique<okrelt::TwiddleTables>();
+    okrelt::compute_twiddle_tables(computed.get());
+    EXPECT_EQ(std::memcmp(computed.get(), okrelt::twiddle_tables(), sizeof(okrelt::TwiddleTables)), 0);
 }
 
 TEST(FftExact, TheBitReversedForwardTransformOnlyLeavesOutThePermutation) {
