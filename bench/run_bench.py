@@ -40,6 +40,7 @@ def main():
     parser.add_argument("--later-work-unit", help="a later-format unit of the same count")
     parser.add_argument("--waterfall", help="okrelt-waterfall, timed beside okrelt")
     parser.add_argument("--sox", help="sox, whose spectrogram is timed beside okrelt-waterfall")
+    parser.add_argument("--floor-probe", help="the arithmetic floor probe")
     parser.add_argument("--runs", type=int, default=21)
     parser.add_argument("--plain-runs", type=int, default=5)
     args = parser.parse_args()
@@ -98,6 +99,12 @@ def main():
         if args.waterfall and args.sox:
             ratio = statistics.median(times["okrelt-waterfall"]) / statistics.median(times["sox spectrogram"])
             print(f"okrelt-waterfall / sox spectrogram: {ratio:.2f}")
+        if args.floor_probe:
+            floor_ms, butterflies, path = subprocess.run([args.floor_probe, args.work_unit], capture_output=True,
+                                                         text=True, check=True).stdout.split()[-3:]
+            okrelt_ms = statistics.median(times["okrelt"]) * 1000
+            print(f"arithmetic floor ({int(butterflies) / 1e6:.1f} million butterflies, {path}, in L1 cache): "
+                  f"{float(floor_ms):.1f} ms; okrelt's whole run is {okrelt_ms / float(floor_ms):.1f} times it")
         print(f"okrelt's work_unit.wav equals the plain transcription's: {'yes' if identical else 'NO'}")
         if not identical:
             raise SystemExit(1)

@@ -35,7 +35,7 @@ void print_usage() {
         "\n"
         "  -o FILE                  where to write it (default: work_unit.sah)\n"
         "  --samples N              how many samples (0 to 2147483647)\n"
-        "  --seed S                 the noise's seed\n"
+        "  --seed S                 the noise's seed, any 64-bit integer\n"
         "  --crlf                   CR LF line ends\n"
         "  --constant I Q           every sample I + iQ, each +1 or -1\n"
         "  --tone HZ                noise with a steady tone HZ from the centre (negative\n"
