@@ -1,14 +1,19 @@
 #include "app/driver.h"
 
 #include <sys/stat.h>
+#include <unistd.h>
 
+#include <algorithm>
+#include <condition_variable>
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <unordered_map>
 #include <unordered_set>
+#include <utility>
 #include <vector>
 
 #include "audio/converter.h"
@@ -29,6 +34,7 @@ namespace {
 constexpr int EXIT_OK = 0;
 constexpr int EXIT_FAILED = 1;
 constexpr const char* PROGRAM = "okrelt";
+constexpr size_t MAX_BATCH_THREADS = 8;
 constexpr int32_t MIN_CONVERT_SAMPLES = 2 * BLOCK_SAMPLES;   // fewer are not worth a sound file
 constexpr const char* SETI_WEB_SITE = "https://setiathome.berkeley.edu/";
 constexpr const char* OKRELT_WEB_SITE = "https://okrelt.quorvane.net/";
@@ -82,6 +88,7 @@ struct BatchPlan {
     std::vector<PlannedUnit> units;
     std::unordered_map<FileKey, size_t, FileKeyHash> inputs;   // each input file, and its unit
     std::unordered_set<std::string> outputs;
+    std::mutex outputs_lock;                                    // units are converted side by side
 };
 
 // What a unit is turned into besides (or instead of) its sound file.
@@ -98,6 +105,7 @@ struct ExportRequest {
 // otherwise path joins its outputs.
 bool clashes_with_batch(BatchPlan* plan, const std::string& path) {
     if (plan == nullptr) return false;
+    const std::lock_guard<std::mutex> hold(plan->outputs_lock);
     struct stat status {};
     const bool input = stat(path.c_str(), &status) == 0 && plan->inputs.count(FileKey{status.st_dev, status.st_ino}) != 0;
     if (!input && plan->outputs.insert(path).second) return false;
@@ -246,54 +254,123 @@ int plan_sound_files(const UnitOptions& options, BatchPlan* batch) {
     return EXIT_OK;
 }
 
+// What converting one unit of a batch gave: its -q line's parts, or every
+// message of its full report, kept until the units before it are printed.
+struct UnitOutcome {
+    int status = EXIT_FAILED;
+    WorkUnitInfo info;
+    int32_t count = 0;
+    int32_t factor = 0;
+    std::vector<std::string> written;
+    std::string reason;                 // -q: the last problem of a failed unit
+    std::vector<KeptMessage> report;    // without -q: everything the conversion said
+    bool done = false;
+};
+
 // The -q line of a unit: what was converted, on standard output, or why it
 // failed, on standard error; both start with the unit's path.
-void print_unit_line(const PlannedUnit& unit, int status, const WorkUnitInfo& info, int32_t count,
-                     const std::vector<std::string>& written, const std::string& reason) {
-    if (status != EXIT_OK) {
+void print_unit_line(const PlannedUnit& unit, const UnitOutcome& outcome) {
+    if (outcome.status != EXIT_OK) {
         std::fflush(stdout);
-        std::fprintf(stderr, "%s: %s\n", unit.path.c_str(), reason.empty() ? "failed" : reason.c_str());
+        std::fprintf(stderr, "%s: %s\n", unit.path.c_str(), outcome.reason.empty() ? "failed" : outcome.reason.c_str());
         return;
     }
-    const int32_t factor = static_cast<int32_t>(peak_magnitude);
-    std::printf("%s: %d samples, RFI %d %s ->", unit.path.c_str(), count, factor, rfi_grade(factor));
-    for (size_t i = 0; i < written.size(); ++i) std::printf("%s %s", i == 0 ? "" : ",", written[i].c_str());
-    if (info.silent_samples > 0) std::printf("; %d samples missing from the data played as silence", info.silent_samples);
+    std::printf("%s: %d samples, RFI %d %s ->", unit.path.c_str(), outcome.count, outcome.factor,
+                rfi_grade(outcome.factor));
+    for (size_t i = 0; i < outcome.written.size(); ++i) {
+        std::printf("%s %s", i == 0 ? "" : ",", outcome.written[i].c_str());
+    }
+    if (outcome.info.silent_samples > 0) {
+        std::printf("; %d samples missing from the data played as silence", outcome.info.silent_samples);
+    }
     std::printf("\n");
 }
 
-// Converts every unit named, carrying on past failures. Returns 0 if all
+// Converts one unit of the batch, keeping what it says in *outcome.
+void convert_planned_unit(const UnitOptions& options, BatchPlan* plan, const PlannedUnit& unit, UnitOutcome* outcome) {
+    SoundFormat sound;
+    sound.path = options.sound ? unit.sound.c_str() : nullptr;
+    sound.label = unit.sound.c_str();
+    sound.order = options.order;
+    if (options.sound) outcome->written.push_back(unit.sound);
+    const ExportRequest exports{options.sigmf, options.iq_wav, unit.base, output_name(unit.path, ""),
+                                &outcome->written, plan};
+    MessageSink kept = options.quiet ? last_problem_sink(&outcome->reason) : keeping_sink(&outcome->report);
+    const ScopedMessageSink keeping(&kept);
+    outcome->status = convert_unit(unit.path.c_str(), sound, exports, &outcome->info, &outcome->count);
+    outcome->factor = static_cast<int32_t>(peak_magnitude);
+}
+
+// Units handed out to the converting threads, and their outcomes, printed in
+// the batch's order as they complete.
+struct BatchWork {
+    const UnitOptions* options;
+    BatchPlan* plan;
+    std::vector<UnitOutcome> outcomes;
+    size_t next = 0;
+    std::mutex lock;
+    std::condition_variable finished;
+};
+
+// A converting thread: takes the next unit until none is left.
+void convert_batch_units(BatchWork* work) {
+    for (;;) {
+        size_t index = 0;
+        {
+            const std::lock_guard<std::mutex> hold(work->lock);
+            if (work->next == work->plan->units.size()) return;
+            index = work->next++;
+        }
+        UnitOutcome outcome;
+        convert_planned_unit(*work->options, work->plan, work->plan->units[index], &outcome);
+        outcome.done = true;
+        const std::lock_guard<std::mutex> hold(work->lock);
+        work->outcomes[index] = std::move(outcome);
+        work->finished.notify_all();
+    }
+}
+
+// How many units are converted side by side: one for each processor, within
+// limits, since each holds about 10 MiB.
+size_t batch_threads(size_t units) {
+    const long processors = sysconf(_SC_NPROCESSORS_ONLN);
+    const size_t wanted = processors < 1 ? 1 : static_cast<size_t>(processors);
+    return std::min({wanted, MAX_BATCH_THREADS, units});
+}
+
+// Converts every unit named, carrying on past failures, several at a time;
+// prints each unit's line or report in the order named. Returns 0 if all
 // converted, 1 otherwise.
 int run_units(const UnitOptions& options) {
     BatchPlan plan;
     if (plan_sound_files(options, &plan) != EXIT_OK) return EXIT_FAILED;
     if (!options.quiet) print_banner();
+    BatchWork work{&options, &plan, std::vector<UnitOutcome>(plan.units.size()), 0, {}, {}};
+    std::vector<std::unique_ptr<Background>> threads;
+    const size_t thread_count = batch_threads(plan.units.size());
+    if (thread_count == 1) {
+        convert_batch_units(&work);   // one unit, or one processor: no thread to wait for
+    } else {
+        for (size_t t = 0; t < thread_count; ++t) {
+            threads.push_back(std::make_unique<Background>([&work] { convert_batch_units(&work); }));
+        }
+    }
     size_t converted = 0;
-    for (const PlannedUnit& unit : plan.units) {
-        SoundFormat sound;
-        sound.path = options.sound ? unit.sound.c_str() : nullptr;
-        sound.label = unit.sound.c_str();
-        sound.order = options.order;
-        std::vector<std::string> written;
-        if (options.sound) written.push_back(unit.sound);
-        const ExportRequest exports{options.sigmf, options.iq_wav, unit.base, output_name(unit.path, ""), &written,
-                                    &plan};
-        WorkUnitInfo info;
-        int32_t count = 0;
-        int status = EXIT_FAILED;
+    for (size_t index = 0; index < plan.units.size(); ++index) {
+        UnitOutcome outcome;
+        {
+            std::unique_lock<std::mutex> hold(work.lock);
+            work.finished.wait(hold, [&] { return work.outcomes[index].done; });
+            outcome = std::move(work.outcomes[index]);
+        }
+        const PlannedUnit& unit = plan.units[index];
         if (options.quiet) {
-            std::string reason;
-            MessageSink last_problem = last_problem_sink(&reason);
-            {
-                const ScopedMessageSink quiet(&last_problem);
-                status = convert_unit(unit.path.c_str(), sound, exports, &info, &count);
-            }
-            print_unit_line(unit, status, info, count, written, reason);
+            print_unit_line(unit, outcome);
         } else {
             std::printf("\n%s -> %s\n", unit.path.c_str(), options.sound ? unit.sound.c_str() : unit.base.c_str());
-            status = convert_unit(unit.path.c_str(), sound, exports, &info, &count);
+            pass_messages(outcome.report);
         }
-        converted += status == EXIT_OK;
+        converted += outcome.status == EXIT_OK;
     }
     if (!options.quiet) std::printf("\nConverted %zu of %zu work units.\n", converted, plan.units.size());
     return converted == plan.units.size() ? EXIT_OK : EXIT_FAILED;

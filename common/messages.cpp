@@ -45,11 +45,22 @@ void out_of_memory() {
     remove_unfinished_outputs();
     _exit(1);
 }
-MessageSink* current_sink = &console_sink;
+thread_local MessageSink* current_sink = &console_sink;   // each thread's own
 
 }  // namespace
 
 MessageSink last_problem_sink(std::string* text) { return MessageSink{keep_last_problem, text}; }
+
+MessageSink keeping_sink(std::vector<KeptMessage>* kept) {
+    return MessageSink{[](void* context, MessageKind kind, const char* text) {
+                           static_cast<std::vector<KeptMessage>*>(context)->push_back({kind, text});
+                       },
+                       kept};
+}
+
+void pass_messages(const std::vector<KeptMessage>& kept) {
+    for (const KeptMessage& message : kept) current_sink->write(current_sink->context, message.kind, message.text.c_str());
+}
 
 ScopedMessageSink::ScopedMessageSink(MessageSink* sink) : previous_(current_sink) {
     current_sink = sink != nullptr ? sink : &console_sink;

@@ -6,6 +6,7 @@
 #pragma once
 
 #include <string>
+#include <vector>
 
 namespace okrelt {
 
@@ -25,7 +26,8 @@ struct MessageSink {
 // end, and drops everything else: a batch's one-line reason for a failed unit.
 MessageSink last_problem_sink(std::string* text);
 
-// Makes sink the current one until the object goes; null means the console.
+// Makes sink the current one of this thread until the object goes; null
+// means the console. Other threads keep theirs.
 class ScopedMessageSink {
 public:
     explicit ScopedMessageSink(MessageSink* sink);
@@ -36,6 +38,16 @@ public:
 private:
     MessageSink* previous_;
 };
+
+// A sink that keeps every message with its kind, in order, for pass_messages.
+struct KeptMessage {
+    MessageKind kind;
+    std::string text;
+};
+MessageSink keeping_sink(std::vector<KeptMessage>* kept);
+
+// Hands kept messages to the current sink, in their order.
+void pass_messages(const std::vector<KeptMessage>& kept);
 
 // Formats as printf does and hands the text to the current sink.
 void tell(MessageKind kind, const char* format, ...) __attribute__((format(printf, 2, 3)));

@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -16,21 +17,17 @@ namespace okrelt {
 namespace {
 
 constexpr mode_t NEW_FILE_MODE = 0666;   // before the umask, as fopen makes files
-constexpr size_t MAX_UNFINISHED = 8;     // outputs one unit has open at once, at most
+constexpr size_t MAX_UNFINISHED = 64;    // outputs open at once, at most, in all threads
 
 // The temporary files not yet committed, for remove_unfinished_outputs.
-const std::string* unfinished[MAX_UNFINISHED] = {};
+// Atomic slots: threads open and commit outputs side by side, and the
+// out-of-memory handler reads them without taking a lock.
+std::atomic<const std::string*> unfinished[MAX_UNFINISHED] = {};
 
 void track(const std::string* temporary, bool open) {
-    for (const std::string*& slot : unfinished) {
-        if (open && slot == nullptr) {
-            slot = temporary;
-            return;
-        }
-        if (!open && slot == temporary) {
-            slot = nullptr;
-            return;
-        }
+    for (std::atomic<const std::string*>& slot : unfinished) {
+        const std::string* expected = open ? nullptr : temporary;
+        if (slot.compare_exchange_strong(expected, open ? temporary : nullptr)) return;
     }
 }
 
@@ -99,8 +96,8 @@ const char* describe_output_error(int error) {
 }
 
 void remove_unfinished_outputs() {
-    for (const std::string* temporary : unfinished) {
-        if (temporary != nullptr) unlink(temporary->c_str());
+    for (const std::atomic<const std::string*>& slot : unfinished) {
+        if (const std::string* temporary = slot.load()) unlink(temporary->c_str());
     }
 }
 

@@ -7,12 +7,12 @@
 
 namespace okrelt {
 
-double peak_magnitude = 0.0;
-PeakPlace peak_place;
+thread_local double peak_magnitude = 0.0;
+thread_local PeakPlace peak_place;
 
 namespace {
 
-int32_t block_measured = -1;
+thread_local int32_t block_measured = -1;
 
 // The squared magnitude and hypot may disagree in the last bits, so every bin
 // whose square lies this close below the largest square is settled by hypot.

@@ -14,9 +14,10 @@ constexpr int32_t GRADE_MAYBE = 2000;
 constexpr int32_t GRADE_YEP = 2500;
 constexpr int32_t GRADE_WHOA = 3000;
 
-// Largest bin magnitude seen so far in this process; starts at 0.0, only grows
-// (reset_peak starts it again for the next unit).
-extern double peak_magnitude;
+// Largest bin magnitude seen so far by this thread; starts at 0.0, only grows
+// (reset_peak starts it again for the next unit). Each thread has its own, so
+// that units converted side by side keep their own factors.
+extern thread_local double peak_magnitude;
 
 // Where peak_magnitude was last raised: the block (as set by start_peak_block)
 // and the bin of that block's spectrum (0 .. BLOCK_SAMPLES - 1). -1 before any.
@@ -24,7 +25,7 @@ struct PeakPlace {
     int32_t block = -1;
     int32_t bin = -1;
 };
-extern PeakPlace peak_place;
+extern thread_local PeakPlace peak_place;
 
 // How a block's bins are laid out in the arrays measured.
 enum BinOrder { BINS_NATURAL, BINS_BIT_REVERSED };   // bit-reversed: bin k at rev16(k)

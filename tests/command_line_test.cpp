@@ -83,6 +83,40 @@ TEST(CommandLine, ManyUnitsConvertPastAFailureIntoTheFolder) {
     EXPECT_TRUE(okrelt_test::file_exists(dir.file("01ja08aa.12345.6789.10.20.123.wav")));
 }
 
+// Units converted side by side report as if converted one after another:
+// the first, four times longer, finishes last, yet is printed first.
+TEST(CommandLine, ABatchReportsInTheOrderNamed) {
+    TempDir dir;
+    std::vector<std::string> units = {"long.sah"};
+    okrelt_test::write_work_unit_file(dir.file("long.sah"), okrelt::make_example_samples(524288, 9));
+    for (int seed = 1; seed <= 4; ++seed) {
+        units.push_back("u" + std::to_string(seed) + ".sah");
+        okrelt_test::write_work_unit_file(dir.file(units.back()), okrelt::make_example_samples(131072, seed));
+    }
+    units.push_back("broken.wu");
+    okrelt_test::write_file(dir.file("broken.wu"), "type=wu\nnsamples=500\n");
+    for (const bool quiet : {false, true}) {
+        std::string out = quiet ? "" : okrelt_test::BANNER;
+        std::string err;
+        size_t converted = 0;
+        for (const std::string& unit : units) {
+            const RunResult alone = run(dir, OKRELT_BINARY, quiet ? std::vector<std::string>{"-q", unit} : std::vector<std::string>{unit});
+            converted += alone.exit_status == 0;
+            const size_t start = quiet ? 0 : std::string(okrelt_test::BANNER).size();
+            const size_t end = quiet ? alone.out.size() : alone.out.rfind("\nConverted ");
+            out += alone.out.substr(start, end - start);
+            err += alone.err;
+        }
+        if (!quiet) out += "\nConverted " + std::to_string(converted) + " of 6 work units.\n";
+        std::vector<std::string> args = units;
+        if (quiet) args.insert(args.begin(), "-q");
+        const RunResult batch = run(dir, OKRELT_BINARY, args);
+        EXPECT_EQ(batch.exit_status, 1);
+        EXPECT_EQ(batch.out, out) << (quiet ? "-q" : "full reports");
+        EXPECT_EQ(batch.err, err) << (quiet ? "-q" : "full reports");
+    }
+}
+
 TEST(CommandLine, HundredsOfUnitsNeedNoMoreOpenFilesThanOne) {
     TempDir dir;
     okrelt_test::RunOptions options;

@@ -22,8 +22,9 @@ constexpr int LINE_BUFFER_SIZE = 100;   // one buffer shared by header and data 
 constexpr int HEADER_READ_LIMIT = 66;   // at most 65 characters of text per header read
 constexpr int DATA_READ_LIMIT = 100;    // at most 99 characters of text per data read
 
-// Shared by the header scan and the decoder for the whole process.
-char line_buffer[LINE_BUFFER_SIZE];
+// Shared by the header scan and the decoder of a unit: one a thread, since
+// a batch reads units side by side.
+thread_local char line_buffer[LINE_BUFFER_SIZE];
 
 constexpr int32_t LARGEST_COUNT = INT32_MAX;
 constexpr int64_t LARGEST_MAGNITUDE = int64_t{INT32_MAX} + 1;  // -2147483648 still fits
