@@ -23,16 +23,23 @@ constexpr double PERCENT = 100.0;
 using DoubleArray = std::unique_ptr<double[], FreeDeleter>;
 using ByteArray = std::unique_ptr<uint8_t[], FreeDeleter>;
 
-// Both working arrays in one zero-filled region, re then im, aligned and
-// sized for one huge page: one page fault instead of 512.
+// im starts a kibibyte and a cache line after re's last point. Were the two
+// exactly a mebibyte apart, as they would be back to back, re[k] and im[k]
+// would share every cache set and alias in the load-store unit: the
+// conversion ran a quarter slower.
+constexpr size_t IM_OFFSET_DOUBLES = (1024 + 64) / sizeof(double);
+constexpr size_t WORKING_DOUBLES = 2 * SPECTRUM_SIZE + IM_OFFSET_DOUBLES;
+constexpr size_t WORKING_BYTES = (WORKING_DOUBLES * sizeof(double) + SMALL_PAGE_BYTES - 1) / SMALL_PAGE_BYTES * SMALL_PAGE_BYTES;
+
+// Both working arrays in one zero-filled region, re then im, aligned for a
+// huge page: re and nearly all of im in one huge page (one page fault
+// instead of 512), the rest of im in one small page.
 DoubleArray allocate_working_arrays() {
-    constexpr size_t bytes = 2 * SPECTRUM_SIZE * sizeof(double);
-    static_assert(bytes % HUGE_PAGE_BYTES == 0, "the working arrays fill whole huge pages");
-    void* memory = std::aligned_alloc(HUGE_PAGE_BYTES, bytes);
-    if (memory != nullptr) {
-        prefer_huge_pages(memory, bytes);
-        std::memset(memory, 0, bytes);
-    }
+    static_assert(2 * SPECTRUM_SIZE * sizeof(double) == HUGE_PAGE_BYTES, "re and im fill one huge page");
+    void* memory = nullptr;
+    if (posix_memalign(&memory, HUGE_PAGE_BYTES, WORKING_BYTES) != 0) return DoubleArray();
+    prefer_huge_pages(memory, HUGE_PAGE_BYTES);
+    std::memset(memory, 0, WORKING_BYTES);
     return DoubleArray(static_cast<double*>(memory));
 }
 
@@ -114,7 +121,7 @@ int convert_to_wav_with(BlockConverter convert_block, const int8_t* in_phase, co
     }
     prefault_pages(bytes.get(), SPECTRUM_SIZE);
     double* re = working.get();
-    double* im = working.get() + SPECTRUM_SIZE;
+    double* im = working.get() + SPECTRUM_SIZE + IM_OFFSET_DOUBLES;
     // Two output bytes per sample; count < 2^31, so this fits 32 bits.
     if (out.file) write_wav_header(out.file.get(), 2u * static_cast<uint32_t>(count), format.rate);
 

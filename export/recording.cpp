@@ -1,13 +1,12 @@
 #include "export/recording.h"
 
-#include <openssl/evp.h>
+#include <nettle/sha2.h>
 
 #include <algorithm>
 #include <cerrno>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
-#include <memory>
 #include <nlohmann/json.hpp>
 #include <string>
 #include <vector>
@@ -27,15 +26,10 @@ namespace {
 using Json = nlohmann::ordered_json;   // keys in the order written, as people read them
 
 constexpr int32_t CHUNK_SAMPLES = 1 << 14;          // samples converted and written at a time
-constexpr int SHA512_BYTES = 64;
 constexpr int IQ_CHANNELS = 2;
 constexpr int IQ_BITS = 16;
 constexpr int BYTES_PER_IQ_FRAME = IQ_CHANNELS * IQ_BITS / 8;
 constexpr const char* EXTENSION_VERSION = "1.0.0";
-
-struct DigestFree {
-    void operator()(EVP_MD_CTX* context) const { EVP_MD_CTX_free(context); }
-};
 
 // Little-endian bytes of a float, whatever the host.
 void put_f32_le(unsigned char* out, float value) {
@@ -58,8 +52,8 @@ void report_output_error(const std::string& path, int error) {
 // Writes the samples as cf32_le and hashes them with SHA-512 as they go.
 // 0 with hex set, or the error number.
 int write_data(const SampleStreams& streams, std::FILE* out, std::string* hex) {
-    std::unique_ptr<EVP_MD_CTX, DigestFree> digest(EVP_MD_CTX_new());
-    if (!digest || EVP_DigestInit_ex(digest.get(), EVP_sha512(), nullptr) != 1) return ENOMEM;
+    sha512_ctx digest{};
+    sha512_init(&digest);
     constexpr size_t BYTES_PER_SAMPLE = 2 * sizeof(float);
     std::vector<unsigned char> chunk(static_cast<size_t>(CHUNK_SAMPLES) * BYTES_PER_SAMPLE);
     for (int32_t first = 0; first < streams.count; first += CHUNK_SAMPLES) {
@@ -71,12 +65,11 @@ int write_data(const SampleStreams& streams, std::FILE* out, std::string* hex) {
             put_f32_le(sample + sizeof(float), static_cast<float>(client_value(streams.quadrature[at], streams.levels)));
         }
         const size_t bytes = static_cast<size_t>(n) * BYTES_PER_SAMPLE;
-        if (EVP_DigestUpdate(digest.get(), chunk.data(), bytes) != 1) return ENOMEM;
+        sha512_update(&digest, bytes, chunk.data());
         if (std::fwrite(chunk.data(), 1, bytes, out) != bytes) return errno != 0 ? errno : EIO;
     }
-    unsigned char sum[SHA512_BYTES];
-    unsigned int length = 0;
-    if (EVP_DigestFinal_ex(digest.get(), sum, &length) != 1 || length != SHA512_BYTES) return ENOMEM;
+    unsigned char sum[SHA512_DIGEST_SIZE];
+    sha512_digest(&digest, sizeof sum, sum);
     static const char HEX[] = "0123456789abcdef";
     hex->clear();
     for (unsigned char byte : sum) {
