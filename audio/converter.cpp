@@ -29,17 +29,21 @@ using ByteArray = std::unique_ptr<uint8_t[], FreeDeleter>;
 // conversion ran a quarter slower.
 constexpr size_t IM_OFFSET_DOUBLES = (1024 + 64) / sizeof(double);
 constexpr size_t WORKING_DOUBLES = 2 * SPECTRUM_SIZE + IM_OFFSET_DOUBLES;
-constexpr size_t WORKING_BYTES = (WORKING_DOUBLES * sizeof(double) + SMALL_PAGE_BYTES - 1) / SMALL_PAGE_BYTES * SMALL_PAGE_BYTES;
+constexpr size_t WORKING_BYTES = WORKING_DOUBLES * sizeof(double);
+constexpr size_t RESERVED_BYTES = 2 * HUGE_PAGE_BYTES;   // aligned_alloc takes whole alignments
 
 // Both working arrays in one zero-filled region, re then im, aligned for a
 // huge page: re and nearly all of im in one huge page (one page fault
-// instead of 512), the rest of im in one small page.
+// instead of 512), the rest of im in one small page; the rest of the
+// reservation is never touched and so never backed.
 DoubleArray allocate_working_arrays() {
     static_assert(2 * SPECTRUM_SIZE * sizeof(double) == HUGE_PAGE_BYTES, "re and im fill one huge page");
-    void* memory = nullptr;
-    if (posix_memalign(&memory, HUGE_PAGE_BYTES, WORKING_BYTES) != 0) return DoubleArray();
-    prefer_huge_pages(memory, HUGE_PAGE_BYTES);
-    std::memset(memory, 0, WORKING_BYTES);
+    static_assert(WORKING_BYTES <= RESERVED_BYTES, "the arrays fit the reservation");
+    void* memory = std::aligned_alloc(HUGE_PAGE_BYTES, RESERVED_BYTES);
+    if (memory != nullptr) {
+        prefer_huge_pages(memory, HUGE_PAGE_BYTES);
+        std::memset(memory, 0, WORKING_BYTES);
+    }
     return DoubleArray(static_cast<double*>(memory));
 }
 
