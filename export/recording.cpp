@@ -49,9 +49,37 @@ void report_output_error(const std::string& path, int error) {
     tell(MESSAGE_ERROR, "Error writing %s: %s\n", path.c_str(), describe_output_error(error));
 }
 
+constexpr int STORED_VALUES = 256;   // every byte a stream can hold
+
+// The bytes a stored sample is written as, for each of the 256 stored
+// values: a stream byte is one of a few codes, so each sample's conversion,
+// rounding and byte order is a lookup, not a computation per sample.
+template <size_t BYTES>
+struct SampleBytes {
+    unsigned char of[STORED_VALUES][BYTES];
+};
+
+SampleBytes<sizeof(float)> f32_bytes(const double* levels) {
+    SampleBytes<sizeof(float)> table{};
+    for (int stored = 0; stored < STORED_VALUES; ++stored) {
+        put_f32_le(table.of[stored], static_cast<float>(client_value(static_cast<int8_t>(stored), levels)));
+    }
+    return table;
+}
+
+SampleBytes<IQ_BITS / 8> i16_bytes(const double* levels) {
+    SampleBytes<IQ_BITS / 8> table{};
+    for (int stored = 0; stored < STORED_VALUES; ++stored) {
+        const double value = IQ_WAV_SCALE * client_value(static_cast<int8_t>(stored), levels);
+        put_i16_le(table.of[stored], static_cast<int16_t>(std::lround(value)));
+    }
+    return table;
+}
+
 // Writes the samples as cf32_le and hashes them with SHA-512 as they go.
 // 0 with hex set, or the error number.
 int write_data(const SampleStreams& streams, std::FILE* out, std::string* hex) {
+    const SampleBytes<sizeof(float)> bytes_of = f32_bytes(streams.levels);
     sha512_ctx digest{};
     sha512_init(&digest);
     constexpr size_t BYTES_PER_SAMPLE = 2 * sizeof(float);
@@ -61,8 +89,8 @@ int write_data(const SampleStreams& streams, std::FILE* out, std::string* hex) {
         for (int32_t k = 0; k < n; ++k) {
             const auto at = static_cast<size_t>(first + k);
             unsigned char* sample = &chunk[static_cast<size_t>(k) * BYTES_PER_SAMPLE];
-            put_f32_le(sample, static_cast<float>(client_value(streams.in_phase[at], streams.levels)));
-            put_f32_le(sample + sizeof(float), static_cast<float>(client_value(streams.quadrature[at], streams.levels)));
+            std::memcpy(sample, bytes_of.of[static_cast<uint8_t>(streams.in_phase[at])], sizeof(float));
+            std::memcpy(sample + sizeof(float), bytes_of.of[static_cast<uint8_t>(streams.quadrature[at])], sizeof(float));
         }
         const size_t bytes = static_cast<size_t>(n) * BYTES_PER_SAMPLE;
         sha512_update(&digest, bytes, chunk.data());
@@ -83,16 +111,15 @@ int write_data(const SampleStreams& streams, std::FILE* out, std::string* hex) {
 int write_iq_frames(const SampleStreams& streams, const WorkUnitInfo& info, std::FILE* out) {
     const auto rate = static_cast<uint32_t>(std::llround(info.subband_rate));
     write_pcm_wav_header(out, static_cast<uint32_t>(streams.count) * BYTES_PER_IQ_FRAME, rate, IQ_CHANNELS, IQ_BITS);
+    const SampleBytes<IQ_BITS / 8> bytes_of = i16_bytes(streams.levels);
     std::vector<unsigned char> chunk(static_cast<size_t>(CHUNK_SAMPLES) * BYTES_PER_IQ_FRAME);
     for (int32_t first = 0; first < streams.count; first += CHUNK_SAMPLES) {
         const int32_t n = std::min(CHUNK_SAMPLES, streams.count - first);
         for (int32_t k = 0; k < n; ++k) {
             const auto at = static_cast<size_t>(first + k);
             unsigned char* frame = &chunk[static_cast<size_t>(k) * BYTES_PER_IQ_FRAME];
-            put_i16_le(frame, static_cast<int16_t>(
-                                  std::lround(IQ_WAV_SCALE * client_value(streams.in_phase[at], streams.levels))));
-            put_i16_le(frame + 2, static_cast<int16_t>(
-                                      std::lround(IQ_WAV_SCALE * client_value(streams.quadrature[at], streams.levels))));
+            std::memcpy(frame, bytes_of.of[static_cast<uint8_t>(streams.in_phase[at])], IQ_BITS / 8);
+            std::memcpy(frame + IQ_BITS / 8, bytes_of.of[static_cast<uint8_t>(streams.quadrature[at])], IQ_BITS / 8);
         }
         const size_t bytes = static_cast<size_t>(n) * BYTES_PER_IQ_FRAME;
         if (std::fwrite(chunk.data(), 1, bytes, out) != bytes) return errno != 0 ? errno : EIO;
