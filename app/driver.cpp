@@ -145,7 +145,7 @@ int convert_unit(const char* unit_path, const SoundFormat& sound, const ExportRe
     }
     const int status = convert_to_sound_file(streams.in_phase.get(), streams.quadrature.get(), streams.count, format);
     writing.reset();
-    const RecordingFindings findings{static_cast<int32_t>(peak_magnitude), peak_place};
+    const RecordingFindings findings{static_cast<int32_t>(peak_magnitude()), peak_place()};
     if (status != 0 || finish_recording(&recording, streams.count, *info, exports.unit_name, findings) != 0) {
         tell(MESSAGE_NOTE, "Conversion failed.\n");
         return EXIT_FAILED;
@@ -298,7 +298,7 @@ void convert_planned_unit(const UnitOptions& options, BatchPlan* plan, const Pla
     MessageSink kept = options.quiet ? last_problem_sink(&outcome->reason) : keeping_sink(&outcome->report);
     const ScopedMessageSink keeping(&kept);
     outcome->status = convert_unit(unit.path.c_str(), sound, exports, &outcome->info, &outcome->count);
-    outcome->factor = static_cast<int32_t>(peak_magnitude);
+    outcome->factor = static_cast<int32_t>(peak_magnitude());
 }
 
 // Units handed out to the converting threads, and their outcomes, printed in

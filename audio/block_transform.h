@@ -26,7 +26,7 @@ enum SoundOrder { SOUND_BIN_ORDER = 0, SOUND_SKY_ORDER = 1 };
 // stored byte is its sample's value, else a table of LEVEL_TABLE_SIZE values
 // that the stored codes index. Leaves the real parts of the inverse transform
 // of the spectrum placed in order in re[0..SPECTRUM_SIZE); im is left as
-// scratch. Raises peak_magnitude and returns the RFI factor so far, whatever
+// scratch. Raises the running peak and returns the RFI factor so far, whatever
 // the order.
 int32_t transform_block(const int8_t* in_phase, const int8_t* quadrature, const double* levels, SoundOrder order,
                         double* re, double* im);

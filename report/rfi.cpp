@@ -7,10 +7,11 @@
 
 namespace okrelt {
 
-thread_local double peak_magnitude = 0.0;
-thread_local PeakPlace peak_place;
-
 namespace {
+
+// Each thread's own, so that units converted side by side keep their factors.
+thread_local double running_peak = 0.0;
+thread_local PeakPlace running_place;
 
 thread_local int32_t block_measured = -1;
 
@@ -28,9 +29,13 @@ int32_t reversed_bin(int32_t position) {
 }  // namespace
 
 void reset_peak() {
-    peak_magnitude = 0.0;
-    peak_place = PeakPlace{};
+    running_peak = 0.0;
+    running_place = PeakPlace{};
 }
+
+double peak_magnitude() { return running_peak; }
+
+PeakPlace peak_place() { return running_place; }
 
 void start_peak_block(int32_t block) { block_measured = block; }
 
@@ -53,19 +58,19 @@ int32_t measure_bins_peak_with(const double* re, const double* im, int count, do
     // square agree to a few units in the last place, so only bins within
     // NEAR_TIE of the largest square can decide the maximum, and if even that
     // bin stays below the peak, no bin can raise it.
-    const double peak_square = (peak_magnitude / PEAK_SCALE) * (peak_magnitude / PEAK_SCALE);
-    if (largest_square * (1.0 + NEAR_TIE) < peak_square) return static_cast<int32_t>(peak_magnitude);
+    const double peak_square = (running_peak / PEAK_SCALE) * (running_peak / PEAK_SCALE);
+    if (largest_square * (1.0 + NEAR_TIE) < peak_square) return static_cast<int32_t>(running_peak);
     const double threshold = largest_square * (1.0 - NEAR_TIE);
     for (int k = 0; k < count; ++k) {
         if (re[k] * re[k] + im[k] * im[k] < threshold) continue;
         const double magnitude = std::hypot(PEAK_SCALE * re[k], PEAK_SCALE * im[k]);
-        if (peak_magnitude < magnitude) {
-            peak_magnitude = magnitude;
+        if (running_peak < magnitude) {
+            running_peak = magnitude;
             const int32_t position = first + k;
-            peak_place = {block_measured, order == BINS_BIT_REVERSED ? reversed_bin(position) : position};
+            running_place = {block_measured, order == BINS_BIT_REVERSED ? reversed_bin(position) : position};
         }
     }
-    return static_cast<int32_t>(peak_magnitude);
+    return static_cast<int32_t>(running_peak);
 }
 
 const char* rfi_grade(int32_t rfi_factor) {

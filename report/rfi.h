@@ -14,30 +14,33 @@ constexpr int32_t GRADE_MAYBE = 2000;
 constexpr int32_t GRADE_YEP = 2500;
 constexpr int32_t GRADE_WHOA = 3000;
 
-// Largest bin magnitude seen so far by this thread; starts at 0.0, only grows
-// (reset_peak starts it again for the next unit). Each thread has its own, so
-// that units converted side by side keep their own factors.
-extern thread_local double peak_magnitude;
-
-// Where peak_magnitude was last raised: the block (as set by start_peak_block)
-// and the bin of that block's spectrum (0 .. BLOCK_SAMPLES - 1). -1 before any.
+// Where the running peak was last raised: the block (as set by
+// start_peak_block) and the bin of that block's spectrum (0 .. BLOCK_SAMPLES - 1).
+// -1 before any.
 struct PeakPlace {
     int32_t block = -1;
     int32_t bin = -1;
 };
-extern thread_local PeakPlace peak_place;
+
+// The running peak: the largest bin magnitude this thread has measured since
+// reset_peak; starts at 0.0, only grows. Each thread has its own, so that
+// units converted side by side keep their own factors.
+double peak_magnitude();
+
+// Where this thread's running peak was last raised.
+PeakPlace peak_place();
 
 // How a block's bins are laid out in the arrays measured.
 enum BinOrder { BINS_NATURAL, BINS_BIT_REVERSED };   // bit-reversed: bin k at rev16(k)
 
-// Sets peak_magnitude to 0.0 and peak_place to none: a new unit's factor.
+// Sets the running peak to 0.0 and its place to none: a new unit's factor.
 void reset_peak();
 
 // The block whose bins are measured from now on, for peak_place.
 void start_peak_block(int32_t block);
 
-// Raises peak_magnitude to the largest hypot(PEAK_SCALE re[k], PEAK_SCALE im[k])
-// of the BLOCK_SAMPLES bins of a block; returns peak_magnitude truncated toward zero.
+// Raises the running peak to the largest hypot(PEAK_SCALE re[k], PEAK_SCALE im[k])
+// of the BLOCK_SAMPLES bins of a block; returns the running peak truncated toward zero.
 int32_t measure_block_peak(const double* re, const double* im, BinOrder order = BINS_NATURAL);
 
 // The same over count entries starting at position first of the block: a
@@ -47,7 +50,7 @@ int32_t measure_bins_peak(const double* re, const double* im, int count, int32_t
 
 // The same for a caller that already knows the largest re[k]^2 + im[k]^2 of
 // the bins: only bins close enough to it to decide the maximum are looked at,
-// and none if even the largest cannot raise peak_magnitude.
+// and none if even the largest cannot raise the running peak.
 int32_t measure_bins_peak_with(const double* re, const double* im, int count, double largest_square, int32_t first,
                                BinOrder order);
 

@@ -353,8 +353,9 @@ std::vector<BlockPeak> find_block_peaks(const SampleStreams& streams, int wanted
         add_block_candidates(re, im, block, wanted, &scratch, &candidates);
     }
     std::vector<BlockPeak> peaks;
-    if (peak_place.block < 0) return peaks;
-    const BlockPeak best{peak_place.block, peak_place.bin, peak_magnitude};
+    const PeakPlace place = peak_place();
+    if (place.block < 0) return peaks;
+    const BlockPeak best{place.block, place.bin, peak_magnitude()};
     peaks.push_back(best);
     std::stable_sort(candidates.begin(), candidates.end(),
                      [](const BlockPeak& a, const BlockPeak& b) { return a.magnitude > b.magnitude; });
