@@ -264,7 +264,6 @@ struct UnitOutcome {
     std::vector<std::string> written;
     std::string reason;                 // -q: the last problem of a failed unit
     std::vector<KeptMessage> report;    // without -q: everything the conversion said
-    bool done = false;
 };
 
 // The -q line of a unit: what was converted, on standard output, or why it
@@ -302,11 +301,12 @@ void convert_planned_unit(const UnitOptions& options, BatchPlan* plan, const Pla
 }
 
 // Units handed out to the converting threads, and their outcomes, printed in
-// the batch's order as they complete.
+// the batch's order as they complete. An outcome lives only from its unit's
+// end to its printing, so an archive's batch holds a pointer a unit.
 struct BatchWork {
     const UnitOptions* options;
     BatchPlan* plan;
-    std::vector<UnitOutcome> outcomes;
+    std::vector<std::unique_ptr<UnitOutcome>> outcomes;
     size_t next = 0;
     std::mutex lock;
     std::condition_variable finished;
@@ -321,9 +321,8 @@ void convert_batch_units(BatchWork* work) {
             if (work->next == work->plan->units.size()) return;
             index = work->next++;
         }
-        UnitOutcome outcome;
-        convert_planned_unit(*work->options, work->plan, work->plan->units[index], &outcome);
-        outcome.done = true;
+        auto outcome = std::make_unique<UnitOutcome>();
+        convert_planned_unit(*work->options, work->plan, work->plan->units[index], outcome.get());
         const std::lock_guard<std::mutex> hold(work->lock);
         work->outcomes[index] = std::move(outcome);
         work->finished.notify_all();
@@ -345,7 +344,7 @@ int run_units(const UnitOptions& options) {
     BatchPlan plan;
     if (plan_sound_files(options, &plan) != EXIT_OK) return EXIT_FAILED;
     if (!options.quiet) print_banner();
-    BatchWork work{&options, &plan, std::vector<UnitOutcome>(plan.units.size()), 0, {}, {}};
+    BatchWork work{&options, &plan, std::vector<std::unique_ptr<UnitOutcome>>(plan.units.size()), 0, {}, {}};
     std::vector<std::unique_ptr<Background>> threads;
     const size_t thread_count = batch_threads(plan.units.size());
     if (thread_count == 1) {
@@ -357,12 +356,13 @@ int run_units(const UnitOptions& options) {
     }
     size_t converted = 0;
     for (size_t index = 0; index < plan.units.size(); ++index) {
-        UnitOutcome outcome;
+        std::unique_ptr<UnitOutcome> done;
         {
             std::unique_lock<std::mutex> hold(work.lock);
-            work.finished.wait(hold, [&] { return work.outcomes[index].done; });
-            outcome = std::move(work.outcomes[index]);
+            work.finished.wait(hold, [&] { return work.outcomes[index] != nullptr; });
+            done = std::move(work.outcomes[index]);
         }
+        const UnitOutcome& outcome = *done;
         const PlannedUnit& unit = plan.units[index];
         if (options.quiet) {
             print_unit_line(unit, outcome);
