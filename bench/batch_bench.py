@@ -10,15 +10,9 @@ import statistics
 import subprocess
 import tempfile
 
+from run_bench import run_once
+
 UNITS = 64
-
-
-def run(measure, folder, command):
-    result = subprocess.run([measure, folder] + command, capture_output=True, text=True)
-    if result.returncode != 0:
-        raise SystemExit(f"{' '.join(command)} failed in {folder}")
-    seconds, kibibytes = result.stdout.split()
-    return float(seconds), int(kibibytes)
 
 
 def main():
@@ -40,10 +34,10 @@ def main():
         for _ in range(args.turns + 1):   # the first turn warms the caches and is not counted
             total = 0.0
             for unit in units:
-                seconds, peak = run(args.measure, scratch, [args.okrelt, "-q", "-o", "out", unit])
+                seconds, peak = run_once(args.measure, [args.okrelt, "-q", "-o", "out", unit], scratch)
                 total += seconds
                 single_peak = max(single_peak, peak)
-            seconds, peak = run(args.measure, scratch, [args.okrelt, "-q", "-o", "out"] + units)
+            seconds, peak = run_once(args.measure, [args.okrelt, "-q", "-o", "out"] + units, scratch)
             batch_peak = max(batch_peak, peak)
             single.append(total / UNITS)
             batch.append(seconds / UNITS)

@@ -76,6 +76,20 @@ SampleBytes<IQ_BITS / 8> i16_bytes(const double* levels) {
     return table;
 }
 
+// Puts samples first .. first + n - 1 into chunk, I then Q, each as its
+// table's bytes; returns the bytes put.
+template <size_t BYTES>
+size_t fill_chunk(const SampleStreams& streams, const SampleBytes<BYTES>& bytes_of, int32_t first, int32_t n,
+                  unsigned char* chunk) {
+    for (int32_t k = 0; k < n; ++k) {
+        const auto at = static_cast<size_t>(first + k);
+        unsigned char* sample = chunk + static_cast<size_t>(k) * 2 * BYTES;
+        std::memcpy(sample, bytes_of.of[static_cast<uint8_t>(streams.in_phase[at])], BYTES);
+        std::memcpy(sample + BYTES, bytes_of.of[static_cast<uint8_t>(streams.quadrature[at])], BYTES);
+    }
+    return static_cast<size_t>(n) * 2 * BYTES;
+}
+
 // Writes the samples as cf32_le and hashes them with SHA-512 as they go.
 // 0 with hex set, or the error number.
 int write_data(const SampleStreams& streams, std::FILE* out, std::string* hex) {
@@ -85,14 +99,8 @@ int write_data(const SampleStreams& streams, std::FILE* out, std::string* hex) {
     constexpr size_t BYTES_PER_SAMPLE = 2 * sizeof(float);
     std::vector<unsigned char> chunk(static_cast<size_t>(CHUNK_SAMPLES) * BYTES_PER_SAMPLE);
     for (int32_t first = 0; first < streams.count; first += CHUNK_SAMPLES) {
-        const int32_t n = std::min(CHUNK_SAMPLES, streams.count - first);
-        for (int32_t k = 0; k < n; ++k) {
-            const auto at = static_cast<size_t>(first + k);
-            unsigned char* sample = &chunk[static_cast<size_t>(k) * BYTES_PER_SAMPLE];
-            std::memcpy(sample, bytes_of.of[static_cast<uint8_t>(streams.in_phase[at])], sizeof(float));
-            std::memcpy(sample + sizeof(float), bytes_of.of[static_cast<uint8_t>(streams.quadrature[at])], sizeof(float));
-        }
-        const size_t bytes = static_cast<size_t>(n) * BYTES_PER_SAMPLE;
+        const size_t bytes =
+            fill_chunk(streams, bytes_of, first, std::min(CHUNK_SAMPLES, streams.count - first), chunk.data());
         sha512_update(&digest, bytes, chunk.data());
         if (std::fwrite(chunk.data(), 1, bytes, out) != bytes) return errno != 0 ? errno : EIO;
     }
@@ -114,14 +122,8 @@ int write_iq_frames(const SampleStreams& streams, const WorkUnitInfo& info, std:
     const SampleBytes<IQ_BITS / 8> bytes_of = i16_bytes(streams.levels);
     std::vector<unsigned char> chunk(static_cast<size_t>(CHUNK_SAMPLES) * BYTES_PER_IQ_FRAME);
     for (int32_t first = 0; first < streams.count; first += CHUNK_SAMPLES) {
-        const int32_t n = std::min(CHUNK_SAMPLES, streams.count - first);
-        for (int32_t k = 0; k < n; ++k) {
-            const auto at = static_cast<size_t>(first + k);
-            unsigned char* frame = &chunk[static_cast<size_t>(k) * BYTES_PER_IQ_FRAME];
-            std::memcpy(frame, bytes_of.of[static_cast<uint8_t>(streams.in_phase[at])], IQ_BITS / 8);
-            std::memcpy(frame + IQ_BITS / 8, bytes_of.of[static_cast<uint8_t>(streams.quadrature[at])], IQ_BITS / 8);
-        }
-        const size_t bytes = static_cast<size_t>(n) * BYTES_PER_IQ_FRAME;
+        const size_t bytes =
+            fill_chunk(streams, bytes_of, first, std::min(CHUNK_SAMPLES, streams.count - first), chunk.data());
         if (std::fwrite(chunk.data(), 1, bytes, out) != bytes) return errno != 0 ? errno : EIO;
     }
     return 0;
