@@ -1,13 +1,16 @@
 #include "audio/converter.h"
 
+#include <condition_variable>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <memory>
+#include <mutex>
 #include <string>
 
 #include "audio/block_transform.h"
 #include "audio/wav_header.h"
+#include "common/background.h"
 #include "common/memory.h"
 #include "common/messages.h"
 #include "common/output_file.h"
@@ -81,6 +84,39 @@ void print_progress(int32_t block, int32_t count) {
     tell(MESSAGE_NOTE, "%02.2f %%\n", static_cast<double>(percent));
 }
 
+// Appends a block's bytes to the sound file and has the kernel start writing
+// them out (see start_writeback).
+void write_block(OutputFile* out, const uint8_t* bytes) {
+    append_output(out, bytes, SPECTRUM_SIZE);
+    start_writeback(out);
+}
+
+// The blocks' bytes on their way to the writing thread: block b is
+// converted into buffer b % 2 while the block before it is written, so
+// that the page-cache copies and the writing out cost the conversion no
+// time where there is a second processor.
+struct BlockHandOver {
+    ByteArray buffers[2];
+    int32_t converted = 0;   // blocks whose bytes are ready
+    int32_t written = 0;     // blocks written
+    std::mutex lock;
+    std::condition_variable changed;
+};
+
+// The writing thread: writes blocks 0 .. blocks-1 as they become ready.
+void write_handed_over(BlockHandOver* hand_over, OutputFile* out, int32_t blocks) {
+    for (int32_t b = 0; b < blocks; ++b) {
+        {
+            std::unique_lock<std::mutex> hold(hand_over->lock);
+            hand_over->changed.wait(hold, [&] { return hand_over->converted > b; });
+        }
+        write_block(out, hand_over->buffers[b % 2].get());
+        const std::lock_guard<std::mutex> hold(hand_over->lock);
+        hand_over->written = b + 1;
+        hand_over->changed.notify_all();
+    }
+}
+
 }  // namespace
 
 uint8_t quantise_sample(double real_part) {
@@ -118,27 +154,42 @@ int convert_to_wav_with(BlockConverter convert_block, const int8_t* in_phase, co
         return 1;
     }
     DoubleArray working = allocate_working_arrays();
-    ByteArray bytes(static_cast<uint8_t*>(std::malloc(SPECTRUM_SIZE)));
-    if (!working || !bytes) {
+    BlockHandOver hand_over;
+    for (ByteArray& buffer : hand_over.buffers) buffer.reset(static_cast<uint8_t*>(std::malloc(SPECTRUM_SIZE)));
+    if (!working || !hand_over.buffers[0] || !hand_over.buffers[1]) {
         tell(MESSAGE_PROBLEM, "Memory allocation for fft's failed.");
         return 1;
     }
-    prefault_pages(bytes.get(), SPECTRUM_SIZE);
+    for (ByteArray& buffer : hand_over.buffers) prefault_pages(buffer.get(), SPECTRUM_SIZE);
     double* re = working.get();
     double* im = working.get() + SPECTRUM_SIZE + IM_OFFSET_DOUBLES;
     // Two output bytes per sample; count < 2^31, so this fits 32 bits.
     if (out.file) write_wav_header(out.file.get(), 2u * static_cast<uint32_t>(count), format.rate);
 
     const int32_t blocks = count / BLOCK_SAMPLES;
+    // Without a thread of its own, each block is written once converted.
+    std::unique_ptr<Background> writing;
+    if (out.file) writing = Background::try_start([&] { write_handed_over(&hand_over, &out, blocks); });
     int32_t rfi_factor = 0;
     for (int32_t b = 0; b < blocks; ++b) {
+        uint8_t* bytes = hand_over.buffers[b % 2].get();
+        if (writing) {
+            std::unique_lock<std::mutex> hold(hand_over.lock);
+            hand_over.changed.wait(hold, [&] { return hand_over.written >= b - 1; });
+        }
         const size_t first = static_cast<size_t>(b) * BLOCK_SAMPLES;
         start_peak_block(b);
-        rfi_factor = convert_block(in_phase + first, quadrature + first, format.levels, format.order, re, im,
-                                   bytes.get());
-        if (out.file) std::fwrite(bytes.get(), 1, SPECTRUM_SIZE, out.file.get());
+        rfi_factor = convert_block(in_phase + first, quadrature + first, format.levels, format.order, re, im, bytes);
+        if (writing) {
+            const std::lock_guard<std::mutex> hold(hand_over.lock);
+            hand_over.converted = b + 1;
+            hand_over.changed.notify_all();
+        } else if (out.file) {
+            write_block(&out, bytes);
+        }
         print_progress(b, count);
     }
+    writing.reset();
     print_rfi_report(rfi_factor);
 
     // A full disk must not pass for a finished sound file, nor cost the old one.

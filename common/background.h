@@ -6,6 +6,7 @@
 #include <pthread.h>
 
 #include <functional>
+#include <memory>
 #include <utility>
 
 namespace okrelt {
@@ -19,6 +20,16 @@ public:
         if (!started_) work_();
     }
     ~Background() { wait(); }
+
+    // Starts work on a thread of its own, or returns null, with nothing
+    // done, where no thread can be started: for work that must not run on
+    // its caller's thread, such as one side of a hand-over.
+    template <class Work>
+    static std::unique_ptr<Background> try_start(Work work) {
+        std::unique_ptr<Background> started(new Background(std::move(work), NO_FALLBACK));
+        if (!started->started_) started.reset();
+        return started;
+    }
     Background(const Background&) = delete;
     Background& operator=(const Background&) = delete;
 
@@ -29,6 +40,11 @@ public:
     }
 
 private:
+    enum NoFallback { NO_FALLBACK };
+    template <class Work>
+    Background(Work work, NoFallback) : work_(std::move(work)) {
+        started_ = pthread_create(&thread_, nullptr, run, &work_) == 0;
+    }
     static void* run(void* work) {
         (*static_cast<std::function<void()>*>(work))();
         return nullptr;

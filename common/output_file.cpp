@@ -40,6 +40,10 @@ void discard(OutputFile* output) {
     }
 }
 
+void keep_write_error(OutputFile* output) {
+    if (output->write_error == 0) output->write_error = errno != 0 ? errno : EIO;
+}
+
 }  // namespace
 
 OutputFile::~OutputFile() { discard(this); }
@@ -76,10 +80,27 @@ int open_output(const std::string& path, OutputFile* output) {
     return 0;
 }
 
+void append_output(OutputFile* output, const void* bytes, size_t size) {
+    errno = 0;
+    if (std::fwrite(bytes, 1, size, output->file.get()) != size) keep_write_error(output);
+}
+
+void start_writeback(OutputFile* output) {
+    errno = 0;
+    if (std::fflush(output->file.get()) != 0) {
+        keep_write_error(output);
+        return;
+    }
+#if defined(__linux__)
+    (void)sync_file_range(fileno(output->file.get()), 0, 0, SYNC_FILE_RANGE_WRITE);
+#endif
+}
+
 int commit_output(OutputFile* output) {
     int error = 0;
     errno = 0;
     if (std::fflush(output->file.get()) != 0 || std::ferror(output->file.get())) error = errno != 0 ? errno : EIO;
+    if (output->write_error != 0) error = output->write_error;
     if (std::fclose(output->file.release()) != 0 && error == 0) error = errno != 0 ? errno : EIO;
     if (error == 0 && std::rename(output->temporary.c_str(), output->path.c_str()) != 0) error = errno;
     if (error != 0) {

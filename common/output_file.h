@@ -16,6 +16,7 @@ struct OutputFile {
     FileHandle file;          // the temporary file, open for writing bytes
     std::string path;         // the target
     std::string temporary;    // beside it, until committed
+    int write_error = 0;      // the first error append_output or start_writeback met, for commit_output
     OutputFile() = default;
     ~OutputFile();
     OutputFile(const OutputFile&) = delete;
@@ -34,6 +35,17 @@ constexpr int NOT_A_REGULAR_FILE = -1;   // open_output's error for a device, a 
 
 // The text for an error of open_output or commit_output.
 const char* describe_output_error(int error);
+
+// Appends size bytes to the temporary file, keeping the first error for
+// commit_output: for a file written on another thread than the one that
+// commits it.
+void append_output(OutputFile* output, const void* bytes, size_t size);
+
+// Hands what the temporary file holds so far to the kernel and has it start
+// writing that to the disk, without waiting. Only a hint, for speed: ext4
+// allocates and submits a file's unwritten data when it replaces another by
+// rename, so a file written out as it grows commits at once.
+void start_writeback(OutputFile* output);
 
 // Flushes, checks and closes the temporary file and renames it onto the
 // target. 0, or the error number, the temporary file then being removed.
