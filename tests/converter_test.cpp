@@ -163,10 +163,26 @@ TEST(Conversion, OutputThatCannotBeCreatedFails) {
     EXPECT_EQ(run.err, "Error opening outfile: Is a directory\n");
 }
 
+// Where no thread can be started, the sound file is written block by block
+// on the converting thread instead, and comes out the same.
+TEST(Conversion, WithoutThreadsTheSoundFileIsTheSame) {
+    TempDir threads;
+    TempDir none;
+    const okrelt::SampleVectors samples = okrelt::make_example_samples(196608, 3);
+    const RunResult usual = convert(threads, samples);
+    okrelt_test::write_work_unit_file(none.file("work_unit.sah"), samples);
+    const RunResult alone = okrelt_test::run_okrelt(
+        none.path(), {std::string("LD_PRELOAD=") + OKRELT_NO_THREADS, "ASAN_OPTIONS=verify_asan_link_order=0"});
+    EXPECT_EQ(alone.exit_status, 0);
+    EXPECT_EQ(alone.out, usual.out);
+    EXPECT_EQ(sound_samples(none), sound_samples(threads));
+    EXPECT_EQ(sound_samples(none).size(), 2u * 196608u);
+}
+
 // A conversion that fails leaves no partial file and keeps the older sound
-// file byte for byte: when memory runs out, when the last write fails (the
-// file-size limit lets every write through but the one that closing makes),
-// and when the name stands for a device.
+// file byte for byte: when memory runs out, when a write fails (the
+// file-size limit stops the last block's bytes one short), and when the
+// name stands for a device.
 TEST(Conversion, AFailedConversionKeepsTheOlderSoundFileAndLeavesNothingElse) {
     TempDir dir;
     okrelt_test::write_work_unit_file(dir.file("work_unit.sah"), okrelt::make_example_samples(131072, 2));
