@@ -74,6 +74,16 @@ struct Avx2Ops {
         return _mm256_setr_pd(p[0], p[1 / (2 * D)], p[2 / (2 * D)], p[3 / (2 * D)]);
     }
     template <int D> static V tile(const double* p) { return _mm256_setr_pd(p[0], p[1 % D], p[2 % D], p[3 % D]); }
+    // [a0 a1 b0 b1] and [a2 a3 b2 b3]: the lower and upper halves of two vectors.
+    static V low_halves(V a, V b) { return _mm256_permute2f128_pd(a, b, 0x20); }
+    static V high_halves(V a, V b) { return _mm256_permute2f128_pd(a, b, 0x31); }
+    // [a0 b0 a2 b2] and [a1 b1 a3 b3].
+    static V even_lanes(V a, V b) { return _mm256_unpacklo_pd(a, b); }
+    static V odd_lanes(V a, V b) { return _mm256_unpackhi_pd(a, b); }
+    // [p0 p0 p1 p1].
+    static V pairs_spread(const double* p) {
+        return _mm256_permute4x64_pd(_mm256_castpd128_pd256(_mm_loadu_pd(p)), 0x50);
+    }
     // The spectrum expansion of fft_kernels.inc for W pairs of bins: from
     // fr/fi[0, 2W) to ar/ai[0, 4W), every load before the first store.
     static void expand_pairs(const double* fr, const double* fi, double* ar, double* ai) {
