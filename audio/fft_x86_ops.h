@@ -85,12 +85,10 @@ struct Avx2Ops {
         return _mm256_permute4x64_pd(_mm256_castpd128_pd256(_mm_loadu_pd(p)), 0x50);
     }
     // The spectrum expansion of fft_kernels.inc for W pairs of bins: from
-    // fr/fi[0, 2W) to ar/ai[0, 4W), every load before the first store.
-    static void expand_pairs(const double* fr, const double* fi, double* ar, double* ai) {
+    // fr/fi[0, 2W) into the W vectors of points 0 .. 4W, every load first.
+    static void expand_pairs_into(const double* fr, const double* fi, V* out_r, V* out_i) {
         const V re_signs = _mm256_setr_pd(1.0, -1.0, -1.0, 1.0);
         const V im_signs = _mm256_setr_pd(1.0, 1.0, -1.0, -1.0);
-        V out_r[W];
-        V out_i[W];
         for (int g = 0; g < W; ++g) {
             const V qr = _mm256_set1_pd(fr[2 * g + 1]);
             const V qi = _mm256_set1_pd(fi[2 * g + 1]);
@@ -99,6 +97,12 @@ struct Avx2Ops {
             out_r[g] = _mm256_add_pd(_mm256_set1_pd(fr[2 * g]), xr);
             out_i[g] = _mm256_add_pd(_mm256_set1_pd(fi[2 * g]), xi);
         }
+    }
+    // The same, stored at ar/ai[0, 4W).
+    static void expand_pairs(const double* fr, const double* fi, double* ar, double* ai) {
+        V out_r[W];
+        V out_i[W];
+        expand_pairs_into(fr, fi, out_r, out_i);
         for (int g = 0; g < W; ++g) {
             _mm256_storeu_pd(ar + W * g, out_r[g]);
             _mm256_storeu_pd(ai + W * g, out_i[g]);
