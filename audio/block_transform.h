@@ -21,18 +21,35 @@ namespace okrelt {
 // frequency at 0 Hz, its centre at a quarter of the sound rate.
 enum SoundOrder { SOUND_BIN_ORDER = 0, SOUND_SKY_ORDER = 1 };
 
+constexpr int BYTE_VALUES = 256;   // an 8-bit sample's values
+
+// A block's sound bytes, which transform_block writes as it finishes the
+// real parts where its code path can: out[l] = trunc(gain re[l]) + zero.
+struct BlockBytes {
+    uint8_t* out = nullptr;   // SPECTRUM_SIZE bytes
+    double gain = 0.0;
+    int zero = 0;
+    bool written = false;     // set when out holds a byte for every point
+    bool fits = true;         // cleared when a value lies outside 0..BYTE_VALUES-1: out then means nothing
+};
+
+// Whether every scaled value y from lowest to highest makes a byte:
+// trunc(y) + zero lies in 0 .. BYTE_VALUES - 1 exactly when
+// -zero - 1 < y < BYTE_VALUES - zero.
+bool scaled_values_fit(double lowest, double highest, int zero);
+
 // Transforms one block of samples with re/im as working arrays of
 // SPECTRUM_SIZE doubles each (64-byte aligned). levels is null when every
 // stored byte is its sample's value, else a table of LEVEL_TABLE_SIZE values
 // that the stored codes index. Leaves the real parts of the inverse transform
 // of the spectrum placed in order in re[0..SPECTRUM_SIZE); im is left as
 // scratch. Raises the running peak and returns the RFI factor so far, whatever
-// the order.
+// the order. With bytes, may also write the block's sound bytes (see BlockBytes).
 int32_t transform_block(const int8_t* in_phase, const int8_t* quadrature, const double* levels, SoundOrder order,
-                        double* re, double* im);
+                        double* re, double* im, BlockBytes* bytes = nullptr);
 
 // The same on a chosen code path, which must be available.
 int32_t transform_block_using(FftIsa isa, const int8_t* in_phase, const int8_t* quadrature, const double* levels,
-                              SoundOrder order, double* re, double* im);
+                              SoundOrder order, double* re, double* im, BlockBytes* bytes = nullptr);
 
 }  // namespace okrelt

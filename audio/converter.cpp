@@ -68,8 +68,12 @@ void quantise_block(const double* re, uint8_t* out) {
 
 int32_t convert_block(const int8_t* in_phase, const int8_t* quadrature, const double* levels, SoundOrder order,
                       double* re, double* im, uint8_t* out) {
-    const int32_t rfi_factor = transform_block(in_phase, quadrature, levels, order, re, im);
-    quantise_block(re, out);
+    BlockBytes bytes;
+    bytes.out = out;
+    bytes.gain = OUTPUT_GAIN;
+    bytes.zero = OUTPUT_ZERO_LEVEL;
+    const int32_t rfi_factor = transform_block(in_phase, quadrature, levels, order, re, im, &bytes);
+    if (!bytes.written || !bytes.fits) quantise_block(re, out);
     return rfi_factor;
 }
 

@@ -53,14 +53,18 @@ int fft_using(FftIsa isa, int16_t direction, int m, double* re, double* im) {
     return 0;
 }
 
+bool scaled_values_fit(double lowest, double highest, int zero) {
+    return lowest > -zero - 1.0 && highest < BYTE_VALUES - zero;
+}
+
 int32_t transform_block(const int8_t* in_phase, const int8_t* quadrature, const double* levels, SoundOrder order,
-                        double* re, double* im) {
-    return best_kernels()->fused_block(in_phase, quadrature, levels, order, re, im);
+                        double* re, double* im, BlockBytes* bytes) {
+    return best_kernels()->fused_block(in_phase, quadrature, levels, order, re, im, bytes);
 }
 
 int32_t transform_block_using(FftIsa isa, const int8_t* in_phase, const int8_t* quadrature, const double* levels,
-                              SoundOrder order, double* re, double* im) {
-    return kernels_of(isa)->fused_block(in_phase, quadrature, levels, order, re, im);
+                              SoundOrder order, double* re, double* im, BlockBytes* bytes) {
+    return kernels_of(isa)->fused_block(in_phase, quadrature, levels, order, re, im, bytes);
 }
 
 }  // namespace okrelt

@@ -47,7 +47,7 @@ struct FftKernels {
     void (*forward_bit_reversed)(int m, double* re, double* im);
     // The fused block of block_transform.h; returns the RFI factor so far.
     int32_t (*fused_block)(const int8_t* in_phase, const int8_t* quadrature, const double* levels, SoundOrder order,
-                           double* re, double* im);
+                           double* re, double* im, BlockBytes* bytes);
 };
 
 const FftKernels* generic_kernels();

@@ -14,6 +14,7 @@ struct Sse2Ops {
     static V sub(V a, V b) { return _mm_sub_pd(a, b); }
     static V mul(V a, V b) { return _mm_mul_pd(a, b); }
     static V max(V a, V b) { return _mm_max_pd(a, b); }
+    static constexpr bool WRITES_BYTES = false;   // the converter quantises afterwards
     static V from_samples(const int8_t* p) { return _mm_cvtepi32_pd(_mm_setr_epi32(p[0], p[1], 0, 0)); }
     static V from_levels(const int8_t* p, const double* levels) {
         return _mm_setr_pd(levels[p[0] & LEVEL_INDEX_MASK], levels[p[1] & LEVEL_INDEX_MASK]);
@@ -46,6 +47,16 @@ struct Avx2Ops {
     static V sub(V a, V b) { return _mm256_sub_pd(a, b); }
     static V mul(V a, V b) { return _mm256_mul_pd(a, b); }
     static V max(V a, V b) { return _mm256_max_pd(a, b); }
+    static V min(V a, V b) { return _mm256_min_pd(a, b); }
+    // The last inverse pass writes the sound bytes: trunc(y) + zero of each
+    // lane, correct where it fits 0..255 (note_byte_range tells).
+    static constexpr bool WRITES_BYTES = true;
+    static void store_bytes(uint8_t* out, V y, int zero) {
+        const __m128i words = _mm_add_epi32(_mm256_cvttpd_epi32(y), _mm_set1_epi32(zero));
+        const __m128i halves = _mm_packs_epi32(words, words);
+        const int32_t four = _mm_cvtsi128_si32(_mm_packus_epi16(halves, halves));
+        __builtin_memcpy(out, &four, sizeof four);
+    }
     static V from_samples(const int8_t* p) {
         int32_t four = 0;
         __builtin_memcpy(&four, p, sizeof four);
@@ -124,6 +135,7 @@ struct Avx512Ops {
     static V sub(V a, V b) { return _mm512_sub_pd(a, b); }
     static V mul(V a, V b) { return _mm512_mul_pd(a, b); }
     static V max(V a, V b) { return _mm512_maskz_max_pd(0xff, a, b); }
+    static constexpr bool WRITES_BYTES = false;   // the converter quantises afterwards
     static V from_samples(const int8_t* p) {
         // The zero-masked conversion: the plain one trips GCC 12's
         // uninitialised-value warning inside its own header.

@@ -148,23 +148,50 @@ TEST_P(EveryPath, TransformMatchesTheTranscriptionEverySizeBothDirections) {
     }
 }
 
+// Where a path writes the sound bytes itself, they are the quantised real parts.
 TEST_P(EveryPath, FusedBlockMatchesTheStepsOneByOne) {
     for (const ReferenceBlock& want : reference_blocks()) {
         okrelt::reset_peak();
         Doubles re = aligned_doubles();
         Doubles im = aligned_doubles();
+        std::vector<uint8_t> sound(okrelt::SPECTRUM_SIZE);
+        okrelt::BlockBytes bytes;
+        bytes.out = sound.data();
+        bytes.gain = okrelt::OUTPUT_GAIN;
+        bytes.zero = okrelt::OUTPUT_ZERO_LEVEL;
         const int32_t factor = okrelt::transform_block_using(GetParam(), want.samples.in_phase.data(),
                                                              want.samples.quadrature.data(), want.samples.levels,
-                                                             want.order, re.get(), im.get());
+                                                             want.order, re.get(), im.get(), &bytes);
         const std::string kind = want.samples.kind + (want.order == okrelt::SOUND_SKY_ORDER ? ", sky order" : "");
         EXPECT_EQ(factor, want.factor) << kind;
         EXPECT_EQ(okrelt::peak_magnitude(), want.peak) << kind;
         size_t differing = 0;
+        size_t wrong_bytes = 0;
+        bool fits = true;
         for (size_t l = 0; l < okrelt::SPECTRUM_SIZE; ++l) {
             // Equal as numbers: only a zero's sign may differ, see expand_spectrum.
             differing += re[l] != want.re[l];
+            const int value = static_cast<int>(okrelt::OUTPUT_GAIN * want.re[l]) + okrelt::OUTPUT_ZERO_LEVEL;
+            fits = fits && value >= okrelt::OUTPUT_MIN && value <= okrelt::OUTPUT_MAX;
+            wrong_bytes += sound[l] != static_cast<uint8_t>(value);
         }
         EXPECT_EQ(differing, 0u) << kind;
+        if (bytes.written) {
+            EXPECT_EQ(bytes.fits, fits) << kind;
+            EXPECT_EQ(fits ? wrong_bytes : 0u, 0u) << kind;
+        }
+    }
+}
+
+// The bounds of a byte, against the quantiser's own integer arithmetic.
+TEST(FftExact, ScaledValuesFitABytePreciselyWhenTheirQuantisedValuesDo) {
+    for (const double y : {-129.0, std::nextafter(-129.0, 0.0), -128.5, -128.0, 0.0, 127.5,
+                           std::nextafter(128.0, 0.0), 128.0, 1e10}) {
+        const double x = y / okrelt::OUTPUT_GAIN;
+        const int value = y > 1e9 ? okrelt::OUTPUT_MAX + 1
+                                  : static_cast<int>(okrelt::OUTPUT_GAIN * x) + okrelt::OUTPUT_ZERO_LEVEL;
+        const bool fits = value >= okrelt::OUTPUT_MIN && value <= okrelt::OUTPUT_MAX;
+        EXPECT_EQ(okrelt::scaled_values_fit(y, y, okrelt::OUTPUT_ZERO_LEVEL), fits) << y;
     }
 }
 
