@@ -10,6 +10,7 @@
 #include <cstdint>
 
 #include "audio/fft.h"
+#include "common/block_sizes.h"
 #include "common/sample_levels.h"
 
 namespace okrelt {
@@ -22,6 +23,21 @@ namespace okrelt {
 enum SoundOrder { SOUND_BIN_ORDER = 0, SOUND_SKY_ORDER = 1 };
 
 constexpr int BYTE_VALUES = 256;   // an 8-bit sample's values
+
+// The inverse transform's points lie in rows of SPECTRUM_ROW_POINTS, each
+// SPECTRUM_ROW_STRIDE doubles after the one before. Its last stages join
+// the rows column by column; unpadded, the 16 rows' points of a column
+// would all fall in one cache set (the rows are 64 KiB apart), padded they
+// start 8 cache sets apart.
+constexpr int32_t SPECTRUM_ROW_POINTS = 8192;
+constexpr int32_t SPECTRUM_ROW_STRIDE = SPECTRUM_ROW_POINTS + 64;
+constexpr int32_t SPECTRUM_ROWS = SPECTRUM_SIZE / SPECTRUM_ROW_POINTS;
+constexpr int32_t WORKING_POINTS = SPECTRUM_ROWS * SPECTRUM_ROW_STRIDE;   // re's and im's length
+
+// Where point l (0 .. SPECTRUM_SIZE - 1) of the inverse transform lies in re and im.
+constexpr int32_t working_place(int32_t l) {
+    return l / SPECTRUM_ROW_POINTS * SPECTRUM_ROW_STRIDE + l % SPECTRUM_ROW_POINTS;
+}
 
 // A block's sound bytes, which transform_block writes as it finishes the
 // real parts where its code path can: out[l] = trunc(gain re[l]) + zero.
@@ -39,11 +55,11 @@ struct BlockBytes {
 bool scaled_values_fit(double lowest, double highest, int zero);
 
 // Transforms one block of samples with re/im as working arrays of
-// SPECTRUM_SIZE doubles each (64-byte aligned). levels is null when every
+// WORKING_POINTS doubles each (64-byte aligned). levels is null when every
 // stored byte is its sample's value, else a table of LEVEL_TABLE_SIZE values
-// that the stored codes index. Leaves the real parts of the inverse transform
-// of the spectrum placed in order in re[0..SPECTRUM_SIZE); im is left as
-// scratch. Raises the running peak and returns the RFI factor so far, whatever
+// that the stored codes index. Leaves the real part of point l of the
+// inverse transform of the spectrum placed in order in re[working_place(l)];
+// im is left as scratch. Raises the running peak and returns the RFI factor so far, whatever
 // the order. With bytes, may also write the block's sound bytes (see BlockBytes).
 int32_t transform_block(const int8_t* in_phase, const int8_t* quadrature, const double* levels, SoundOrder order,
                         double* re, double* im, BlockBytes* bytes = nullptr);

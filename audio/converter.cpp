@@ -31,16 +31,17 @@ using ByteArray = std::unique_ptr<uint8_t[], FreeDeleter>;
 // would share every cache set and alias in the load-store unit: the
 // conversion ran a quarter slower.
 constexpr size_t IM_OFFSET_DOUBLES = (1024 + 64) / sizeof(double);
-constexpr size_t WORKING_DOUBLES = 2 * SPECTRUM_SIZE + IM_OFFSET_DOUBLES;
+constexpr size_t WORKING_DOUBLES = 2 * size_t{WORKING_POINTS} + IM_OFFSET_DOUBLES;
 constexpr size_t WORKING_BYTES = WORKING_DOUBLES * sizeof(double);
 constexpr size_t RESERVED_BYTES = 2 * HUGE_PAGE_BYTES;   // aligned_alloc takes whole alignments
 
 // Both working arrays in one zero-filled region, re then im, aligned for a
 // huge page: re and nearly all of im in one huge page (one page fault
-// instead of 512), the rest of im in one small page; the rest of the
-// reservation is never touched and so never backed.
+// instead of 512), the rest of im (the rows' padding and the offset) in a
+// few small pages; the rest of the reservation is never touched and so
+// never backed.
 DoubleArray allocate_working_arrays() {
-    static_assert(2 * SPECTRUM_SIZE * sizeof(double) == HUGE_PAGE_BYTES, "re and im fill one huge page");
+    static_assert(2 * SPECTRUM_SIZE * sizeof(double) == HUGE_PAGE_BYTES, "re and im nearly fill one huge page");
     static_assert(WORKING_BYTES <= RESERVED_BYTES, "the arrays fit the reservation");
     void* memory = std::aligned_alloc(HUGE_PAGE_BYTES, RESERVED_BYTES);
     if (memory != nullptr) {
@@ -55,14 +56,18 @@ DoubleArray allocate_working_arrays() {
 void quantise_block(const double* re, uint8_t* out) {
     int lowest = OUTPUT_MIN;
     int highest = OUTPUT_MAX;
-    for (int32_t l = 0; l < SPECTRUM_SIZE; ++l) {
-        const int v = static_cast<int>(OUTPUT_GAIN * re[l]) + OUTPUT_ZERO_LEVEL;
-        lowest = v < lowest ? v : lowest;
-        highest = v > highest ? v : highest;
-        out[l] = static_cast<uint8_t>(v);
+    for (int32_t row = 0; row < SPECTRUM_ROWS; ++row) {
+        const double* from = re + row * SPECTRUM_ROW_STRIDE;
+        uint8_t* to = out + row * SPECTRUM_ROW_POINTS;
+        for (int32_t l = 0; l < SPECTRUM_ROW_POINTS; ++l) {
+            const int v = static_cast<int>(OUTPUT_GAIN * from[l]) + OUTPUT_ZERO_LEVEL;
+            lowest = v < lowest ? v : lowest;
+            highest = v > highest ? v : highest;
+            to[l] = static_cast<uint8_t>(v);
+        }
     }
     if (lowest < OUTPUT_MIN || highest > OUTPUT_MAX) {
-        for (int32_t l = 0; l < SPECTRUM_SIZE; ++l) out[l] = quantise_sample(re[l]);
+        for (int32_t l = 0; l < SPECTRUM_SIZE; ++l) out[l] = quantise_sample(re[working_place(l)]);
     }
 }
 
@@ -166,7 +171,7 @@ int convert_to_wav_with(BlockConverter convert_block, const int8_t* in_phase, co
     }
     for (ByteArray& buffer : hand_over.buffers) prefault_pages(buffer.get(), SPECTRUM_SIZE);
     double* re = working.get();
-    double* im = working.get() + SPECTRUM_SIZE + IM_OFFSET_DOUBLES;
+    double* im = working.get() + WORKING_POINTS + IM_OFFSET_DOUBLES;
     // Two output bytes per sample; count < 2^31, so this fits 32 bits.
     if (out.file) write_wav_header(out.file.get(), 2u * static_cast<uint32_t>(count), format.rate);
 

@@ -22,7 +22,8 @@ constexpr int OUTPUT_MAX = 255;
 uint8_t quantise_sample(double real_part);
 
 // Per-block work: from a block's BLOCK_SAMPLES samples (their levels and the
-// order as in transform_block), with re/im as working arrays, to its
+// order as in transform_block), with re/im as working arrays of
+// WORKING_POINTS doubles, to its
 // SPECTRUM_SIZE output bytes. Returns the RFI factor so far.
 using BlockConverter = int32_t (*)(const int8_t* in_phase, const int8_t* quadrature, const double* levels,
                                    SoundOrder order, double* re, double* im, uint8_t* out);
