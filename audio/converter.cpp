@@ -53,6 +53,16 @@ DoubleArray allocate_working_arrays() {
     return DoubleArray(static_cast<double*>(memory));
 }
 
+// This thread's working arrays, kept from one conversion to the next: a
+// batch sets them up once per converting thread, not once per unit. Every
+// block writes each point it reads before reading it, so what an earlier
+// unit left there never shows. Null if they cannot be had.
+double* thread_working_arrays() {
+    thread_local DoubleArray working;
+    if (!working) working = allocate_working_arrays();
+    return working.get();
+}
+
 // Quantises a block's real parts in order. Values that fit 8 bits need no
 // branch; a block with any other takes the printing path for all of them.
 void quantise_block(const double* re, uint8_t* out) {
@@ -164,16 +174,16 @@ int convert_to_wav_with(BlockConverter convert_block, const int8_t* in_phase, co
         tell(MESSAGE_ERROR, "Error opening %s: %s\n", format.label, describe_output_error(open_error));
         return 1;
     }
-    DoubleArray working = allocate_working_arrays();
+    double* const working = thread_working_arrays();
     BlockHandOver hand_over;
     for (ByteArray& buffer : hand_over.buffers) buffer.reset(static_cast<uint8_t*>(std::malloc(SPECTRUM_SIZE)));
-    if (!working || !hand_over.buffers[0] || !hand_over.buffers[1]) {
+    if (working == nullptr || !hand_over.buffers[0] || !hand_over.buffers[1]) {
         tell(MESSAGE_PROBLEM, "Memory allocation for fft's failed.");
         return 1;
     }
     for (ByteArray& buffer : hand_over.buffers) prefault_pages(buffer.get(), SPECTRUM_SIZE);
-    double* re = working.get();
-    double* im = working.get() + WORKING_POINTS + IM_OFFSET_DOUBLES;
+    double* re = working;
+    double* im = working + WORKING_POINTS + IM_OFFSET_DOUBLES;
     // Two output bytes per sample; count < 2^31, so this fits 32 bits.
     if (out.file) write_wav_header(out.file.get(), 2u * static_cast<uint32_t>(count), format.rate);
 

@@ -108,12 +108,21 @@ TEST(CommandLine, ABatchReportsInTheOrderNamed) {
             err += alone.err;
         }
         if (!quiet) out += "\nConverted " + std::to_string(converted) + " of 6 work units.\n";
+        // The sound files too: a converting thread reuses its working arrays from unit to unit.
+        std::vector<std::string> sounds;
+        for (size_t u = 0; u + 1 < units.size(); ++u) {
+            sounds.push_back(okrelt_test::read_file(dir.file(units[u].substr(0, units[u].size() - 4) + ".wav")));
+        }
         std::vector<std::string> args = units;
         if (quiet) args.insert(args.begin(), "-q");
         const RunResult batch = run(dir, OKRELT_BINARY, args);
         EXPECT_EQ(batch.exit_status, 1);
         EXPECT_EQ(batch.out, out) << (quiet ? "-q" : "full reports");
         EXPECT_EQ(batch.err, err) << (quiet ? "-q" : "full reports");
+        for (size_t u = 0; u + 1 < units.size(); ++u) {
+            const std::string sound = okrelt_test::read_file(dir.file(units[u].substr(0, units[u].size() - 4) + ".wav"));
+            EXPECT_TRUE(sound == sounds[u] && sound.size() > 44) << units[u];
+        }
     }
 }
 
