@@ -12,19 +12,12 @@
 
 namespace okrelt {
 
-constexpr size_t HUGE_PAGE_BYTES = size_t{2} << 20;   // x86-64's transparent huge page
+// x86-64's transparent huge page. The big arrays start on one's boundary, so
+// that a system handing out huge pages freely backs them with a few; they do
+// not ask for them (madvise), since a kernel short of free huge pages then
+// compacts memory first, which took 6 to 10 ms a time on a busy machine.
+constexpr size_t HUGE_PAGE_BYTES = size_t{2} << 20;
 constexpr size_t SMALL_PAGE_BYTES = 4096;
-
-// Asks the kernel to back [memory, memory + bytes) with huge pages when it
-// first touches them; memory must be HUGE_PAGE_BYTES-aligned. Only a hint.
-inline void prefer_huge_pages(void* memory, size_t bytes) {
-#if defined(__linux__) && defined(MADV_HUGEPAGE)
-    (void)madvise(memory, bytes, MADV_HUGEPAGE);
-#else
-    (void)memory;
-    (void)bytes;
-#endif
-}
 
 // Has the kernel provide the writable pages within [memory, memory + bytes)
 // in one call, as if each had been written. Only a hint: older kernels
