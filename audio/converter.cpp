@@ -7,6 +7,8 @@
 #include <memory>
 #include <mutex>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "audio/block_transform.h"
 #include "audio/wav_header.h"
@@ -53,15 +55,46 @@ DoubleArray allocate_working_arrays() {
     return DoubleArray(static_cast<double*>(memory));
 }
 
-// This thread's working arrays, kept from one conversion to the next: a
-// batch sets them up once per converting thread, not once per unit. Every
-// block writes each point it reads before reading it, so what an earlier
-// unit left there never shows. Null if they cannot be had.
-double* thread_working_arrays() {
-    thread_local DoubleArray working;
-    if (!working) working = allocate_working_arrays();
-    return working.get();
+// The working arrays not in use, kept for the next conversion: a process
+// sets up one set for each thread converting at a time, not one per unit.
+// Every block writes each point it reads before reading it, so what an
+// earlier unit left in a set never shows.
+struct ArrayPool {
+    std::mutex lock;
+    std::vector<DoubleArray> sets;
+};
+
+ArrayPool& array_pool() {
+    static ArrayPool pool;
+    return pool;
 }
+
+// A set of working arrays for one conversion, from the pool or new, given
+// back when the holder goes. Null where none can be had.
+class HeldArrays {
+public:
+    HeldArrays() {
+        {
+            const std::lock_guard<std::mutex> hold(array_pool().lock);
+            if (!array_pool().sets.empty()) {
+                arrays_ = std::move(array_pool().sets.back());
+                array_pool().sets.pop_back();
+            }
+        }
+        if (!arrays_) arrays_ = allocate_working_arrays();
+    }
+    ~HeldArrays() {
+        if (!arrays_) return;
+        const std::lock_guard<std::mutex> hold(array_pool().lock);
+        array_pool().sets.push_back(std::move(arrays_));
+    }
+    HeldArrays(const HeldArrays&) = delete;
+    HeldArrays& operator=(const HeldArrays&) = delete;
+    double* get() const { return arrays_.get(); }
+
+private:
+    DoubleArray arrays_;
+};
 
 // Quantises a block's real parts in order. Values that fit 8 bits need no
 // branch; a block with any other takes the printing path for all of them.
@@ -140,6 +173,18 @@ void write_handed_over(BlockHandOver* hand_over, OutputFile* out, int32_t blocks
 
 }  // namespace
 
+bool conversion_memory_ready() {
+    const std::lock_guard<std::mutex> hold(array_pool().lock);
+    return !array_pool().sets.empty();
+}
+
+void prepare_conversion_memory() {
+    DoubleArray arrays = allocate_working_arrays();
+    if (!arrays) return;
+    const std::lock_guard<std::mutex> hold(array_pool().lock);
+    array_pool().sets.push_back(std::move(arrays));
+}
+
 uint8_t quantise_sample(double real_part) {
     int v = static_cast<int>(OUTPUT_GAIN * real_part) + OUTPUT_ZERO_LEVEL;
     if (v < OUTPUT_MIN) {
@@ -174,7 +219,8 @@ int convert_to_wav_with(BlockConverter convert_block, const int8_t* in_phase, co
         tell(MESSAGE_ERROR, "Error opening %s: %s\n", format.label, describe_output_error(open_error));
         return 1;
     }
-    double* const working = thread_working_arrays();
+    const HeldArrays held;
+    double* const working = held.get();
     BlockHandOver hand_over;
     for (ByteArray& buffer : hand_over.buffers) buffer.reset(static_cast<uint8_t*>(std::malloc(SPECTRUM_SIZE)));
     if (working == nullptr || !hand_over.buffers[0] || !hand_over.buffers[1]) {

@@ -37,6 +37,14 @@ struct SoundFormat {
     SoundOrder order = SOUND_BIN_ORDER; // where the spectrum is heard
 };
 
+// Whether a set of the converter's working arrays is set up and waiting.
+bool conversion_memory_ready();
+
+// Sets up one set of the converter's working arrays for the next conversion
+// on any thread to take, so that a caller may have it done beside reading
+// the unit. Prints nothing; where memory is short, the conversion finds out.
+void prepare_conversion_memory();
+
 // Converts count samples (a multiple of BLOCK_SAMPLES) into "work_unit.wav"
 // in the current directory, printing progress, overflows and the RFI report.
 // The file is replaced only once complete: on failure no partial file is
