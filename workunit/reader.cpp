@@ -137,10 +137,13 @@ int scan_header(std::FILE* file, const char* path, int32_t* declared_count, Work
 int8_t decode_bit(int masked_value) { return masked_value != 0 ? 1 : -1; }
 
 // The three samples of every code, so that whole pieces decode without a
-// branch per sample.
+// branch per sample, and a zero after them: a whole character is one
+// four-byte copy per stream, its zero landing where the next character's
+// samples go (or, after the last, on the stream's zeros).
+constexpr int CODE_SAMPLES_COPIED = SAMPLES_PER_CHAR + 1;
 struct CodeSamples {
-    int8_t in_phase[SAMPLES_PER_CHAR];
-    int8_t quadrature[SAMPLES_PER_CHAR];
+    int8_t in_phase[CODE_SAMPLES_COPIED];
+    int8_t quadrature[CODE_SAMPLES_COPIED];
 };
 
 struct CodeTable {
@@ -174,14 +177,15 @@ void decode_piece(const char* text, int length, int32_t declared_count, SampleSt
     const int chars = length - 1;
     int p = 0;
     // Whole characters while they stay below the declared count, so that the
-    // sample that reaches it is always met in the checked loop below.
+    // sample that reaches it is always met in the checked loop below (and the
+    // zero copied after a whole character stays inside the stream).
     const int64_t room = (int64_t{declared_count} - streams->count - 1) / SAMPLES_PER_CHAR;
     const int whole = chars < room ? chars : static_cast<int>(room);
     int32_t count = streams->count;
     for (; p < whole; ++p) {
         const CodeSamples& samples = code_table.codes[code_of(text[p])];
-        std::memcpy(in_phase + count, samples.in_phase, SAMPLES_PER_CHAR);
-        std::memcpy(quadrature + count, samples.quadrature, SAMPLES_PER_CHAR);
+        std::memcpy(in_phase + count, samples.in_phase, CODE_SAMPLES_COPIED);
+        std::memcpy(quadrature + count, samples.quadrature, CODE_SAMPLES_COPIED);
         count += SAMPLES_PER_CHAR;
     }
     for (; p < chars; ++p) {
