@@ -69,6 +69,12 @@ ArrayPool& array_pool() {
     return pool;
 }
 
+// Puts a set into the pool for the next conversion to take.
+void pool_arrays(DoubleArray arrays) {
+    const std::lock_guard<std::mutex> hold(array_pool().lock);
+    array_pool().sets.push_back(std::move(arrays));
+}
+
 // A set of working arrays for one conversion, from the pool or new, given
 // back when the holder goes. Null where none can be had.
 class HeldArrays {
@@ -84,9 +90,7 @@ public:
         if (!arrays_) arrays_ = allocate_working_arrays();
     }
     ~HeldArrays() {
-        if (!arrays_) return;
-        const std::lock_guard<std::mutex> hold(array_pool().lock);
-        array_pool().sets.push_back(std::move(arrays_));
+        if (arrays_) pool_arrays(std::move(arrays_));
     }
     HeldArrays(const HeldArrays&) = delete;
     HeldArrays& operator=(const HeldArrays&) = delete;
@@ -180,9 +184,7 @@ bool conversion_memory_ready() {
 
 void prepare_conversion_memory() {
     DoubleArray arrays = allocate_working_arrays();
-    if (!arrays) return;
-    const std::lock_guard<std::mutex> hold(array_pool().lock);
-    array_pool().sets.push_back(std::move(arrays));
+    if (arrays) pool_arrays(std::move(arrays));
 }
 
 uint8_t quantise_sample(double real_part) {
