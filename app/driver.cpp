@@ -137,6 +137,8 @@ int convert_unit(const char* unit_path, const SoundFormat& sound, const ExportRe
     tell(MESSAGE_NOTE, "Converting...\n");
     SoundFormat format = sound;
     format.rate = info->sound_rate;
+    // The exports' writer would take the processor the team counts on.
+    format.team = sound.team && !exports.sigmf && !exports.iq_wav;
     format.levels = streams.levels;
     Recording recording;
     if (exports.sigmf) recording.sigmf_base = exports.base;
@@ -291,9 +293,15 @@ void print_unit_line(const PlannedUnit& unit, const UnitOutcome& outcome) {
     std::printf("\n");
 }
 
-// Converts one unit of the batch, keeping what it says in *outcome.
-void convert_planned_unit(const UnitOptions& options, BatchPlan* plan, const PlannedUnit& unit, UnitOutcome* outcome) {
+// Whether a conversion that runs alone has a processor to spare for a team.
+bool spare_processor() { return sysconf(_SC_NPROCESSORS_ONLN) > 1; }
+
+// Converts one unit of the batch, keeping what it says in *outcome; alone
+// when no other unit is converted meanwhile.
+void convert_planned_unit(const UnitOptions& options, BatchPlan* plan, const PlannedUnit& unit, bool alone,
+                          UnitOutcome* outcome) {
     SoundFormat sound;
+    sound.team = alone && spare_processor();
     sound.path = options.sound ? unit.sound.c_str() : nullptr;
     sound.label = unit.sound.c_str();
     sound.order = options.order;
@@ -313,6 +321,7 @@ struct BatchWork {
     const UnitOptions* options;
     BatchPlan* plan;
     std::vector<std::unique_ptr<UnitOutcome>> outcomes;
+    bool alone = false;   // one unit converted at a time
     size_t next = 0;
     std::mutex lock;
     std::condition_variable finished;
@@ -328,7 +337,7 @@ void convert_batch_units(BatchWork* work) {
             index = work->next++;
         }
         auto outcome = std::make_unique<UnitOutcome>();
-        convert_planned_unit(*work->options, work->plan, work->plan->units[index], outcome.get());
+        convert_planned_unit(*work->options, work->plan, work->plan->units[index], work->alone, outcome.get());
         const std::lock_guard<std::mutex> hold(work->lock);
         work->outcomes[index] = std::move(outcome);
         work->finished.notify_all();
@@ -350,9 +359,10 @@ int run_units(const UnitOptions& options) {
     BatchPlan plan;
     if (plan_sound_files(options, &plan) != EXIT_OK) return EXIT_FAILED;
     if (!options.quiet) print_banner();
-    BatchWork work{&options, &plan, std::vector<std::unique_ptr<UnitOutcome>>(plan.units.size()), 0, {}, {}};
-    std::vector<std::unique_ptr<Background>> threads;
     const size_t thread_count = batch_threads(plan.units.size());
+    BatchWork work{&options, &plan, std::vector<std::unique_ptr<UnitOutcome>>(plan.units.size()), thread_count == 1,
+                   0, {}, {}};
+    std::vector<std::unique_ptr<Background>> threads;
     if (thread_count == 1) {
         convert_batch_units(&work);   // one unit, or one processor: no thread to wait for
     } else {
@@ -478,7 +488,9 @@ int run_program() {
     print_banner();
     int32_t count = 0;
     WorkUnitInfo info;
-    if (convert_unit(WORK_UNIT_FILE_NAME, SoundFormat{}, ExportRequest{}, &info, &count) != EXIT_OK) return EXIT_FAILED;
+    SoundFormat sound;
+    sound.team = spare_processor();
+    if (convert_unit(WORK_UNIT_FILE_NAME, sound, ExportRequest{}, &info, &count) != EXIT_OK) return EXIT_FAILED;
     std::printf("Press Enter (the biggest key ;-) to quit.\n\n");
     print_web_sites();
     std::fflush(stdout);

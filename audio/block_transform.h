@@ -8,6 +8,7 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 
 #include "audio/fft.h"
 #include "common/block_sizes.h"
@@ -54,6 +55,22 @@ struct BlockBytes {
 // -zero - 1 < y < BYTE_VALUES - zero.
 bool scaled_values_fit(double lowest, double highest, int zero);
 
+// A second thread that takes a share of every block's transform: the
+// block's work is cut into tasks (columns of the first forward stages,
+// parts, columns of the last inverse stages) that both threads claim in
+// turn, so that a thread held up elsewhere costs the other only the task it
+// holds. The bytes written and the RFI factor stay the same.
+class BlockTeam;
+struct BlockTeamEnd {
+    void operator()(BlockTeam* team) const;   // stops and joins the thread
+};
+using BlockTeamPtr = std::unique_ptr<BlockTeam, BlockTeamEnd>;
+
+// Starts a team's second thread; null where no thread can be started. Worth
+// it only where a processor would otherwise stand idle: the second thread
+// waits for blocks by spinning, yielding between tries.
+BlockTeamPtr start_block_team();
+
 // Transforms one block of samples with re/im as working arrays of
 // WORKING_POINTS doubles each (64-byte aligned). levels is null when every
 // stored byte is its sample's value, else a table of LEVEL_TABLE_SIZE values
@@ -61,11 +78,14 @@ bool scaled_values_fit(double lowest, double highest, int zero);
 // inverse transform of the spectrum placed in order in re[working_place(l)];
 // im is left as scratch. Raises the running peak and returns the RFI factor so far, whatever
 // the order. With bytes, may also write the block's sound bytes (see BlockBytes).
+// With a team, its second thread does part of the work; one team serves one
+// caller at a time.
 int32_t transform_block(const int8_t* in_phase, const int8_t* quadrature, const double* levels, SoundOrder order,
-                        double* re, double* im, BlockBytes* bytes = nullptr);
+                        double* re, double* im, BlockBytes* bytes = nullptr, BlockTeam* team = nullptr);
 
 // The same on a chosen code path, which must be available.
 int32_t transform_block_using(FftIsa isa, const int8_t* in_phase, const int8_t* quadrature, const double* levels,
-                              SoundOrder order, double* re, double* im, BlockBytes* bytes = nullptr);
+                              SoundOrder order, double* re, double* im, BlockBytes* bytes = nullptr,
+                              BlockTeam* team = nullptr);
 
 }  // namespace okrelt

@@ -121,12 +121,12 @@ void quantise_block(const double* re, uint8_t* out) {
 }
 
 int32_t convert_block(const int8_t* in_phase, const int8_t* quadrature, const double* levels, SoundOrder order,
-                      double* re, double* im, uint8_t* out) {
+                      double* re, double* im, uint8_t* out, BlockTeam* team) {
     BlockBytes bytes;
     bytes.out = out;
     bytes.gain = OUTPUT_GAIN;
     bytes.zero = OUTPUT_ZERO_LEVEL;
-    const int32_t rfi_factor = transform_block(in_phase, quadrature, levels, order, re, im, &bytes);
+    const int32_t rfi_factor = transform_block(in_phase, quadrature, levels, order, re, im, &bytes, team);
     if (!bytes.written || !bytes.fits) quantise_block(re, out);
     return rfi_factor;
 }
@@ -239,6 +239,7 @@ int convert_to_wav_with(BlockConverter convert_block, const int8_t* in_phase, co
     // Without a thread of its own, each block is written once converted.
     std::unique_ptr<Background> writing;
     if (out.file) writing = Background::try_start([&] { write_handed_over(&hand_over, &out, blocks); });
+    BlockTeamPtr team = format.team ? start_block_team() : nullptr;
     int32_t rfi_factor = 0;
     for (int32_t b = 0; b < blocks; ++b) {
         uint8_t* bytes = hand_over.buffers[b % 2].get();
@@ -248,7 +249,8 @@ int convert_to_wav_with(BlockConverter convert_block, const int8_t* in_phase, co
         }
         const size_t first = static_cast<size_t>(b) * BLOCK_SAMPLES;
         start_peak_block(b);
-        rfi_factor = convert_block(in_phase + first, quadrature + first, format.levels, format.order, re, im, bytes);
+        rfi_factor =
+            convert_block(in_phase + first, quadrature + first, format.levels, format.order, re, im, bytes, team.get());
         if (writing) {
             const std::lock_guard<std::mutex> hold(hand_over.lock);
             hand_over.converted = b + 1;
@@ -258,6 +260,7 @@ int convert_to_wav_with(BlockConverter convert_block, const int8_t* in_phase, co
         }
         print_progress(b, count);
     }
+    team.reset();   // its thread spins while it waits: gone, it leaves the processor to the writer
     writing.reset();
     print_rfi_report(rfi_factor);
 

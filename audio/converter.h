@@ -23,10 +23,10 @@ uint8_t quantise_sample(double real_part);
 
 // Per-block work: from a block's BLOCK_SAMPLES samples (their levels and the
 // order as in transform_block), with re/im as working arrays of
-// WORKING_POINTS doubles, to its
-// SPECTRUM_SIZE output bytes. Returns the RFI factor so far.
+// WORKING_POINTS doubles, to its SPECTRUM_SIZE output bytes, with the team's
+// help where there is one (null: none). Returns the RFI factor so far.
 using BlockConverter = int32_t (*)(const int8_t* in_phase, const int8_t* quadrature, const double* levels,
-                                   SoundOrder order, double* re, double* im, uint8_t* out);
+                                   SoundOrder order, double* re, double* im, uint8_t* out, BlockTeam* team);
 
 // Where and how a conversion writes its sound file.
 struct SoundFormat {
@@ -35,6 +35,8 @@ struct SoundFormat {
     uint32_t rate = OUTPUT_RATE;        // sound samples per second
     const double* levels = nullptr;     // null: each stored byte is its sample's value
     SoundOrder order = SOUND_BIN_ORDER; // where the spectrum is heard
+    bool team = false;                  // a second thread shares each block, where one can be started:
+                                        // for a conversion alone with a processor to spare
 };
 
 // Whether a set of the converter's working arrays is set up and waiting.

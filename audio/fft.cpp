@@ -58,13 +58,13 @@ bool scaled_values_fit(double lowest, double highest, int zero) {
 }
 
 int32_t transform_block(const int8_t* in_phase, const int8_t* quadrature, const double* levels, SoundOrder order,
-                        double* re, double* im, BlockBytes* bytes) {
-    return best_kernels()->fused_block(in_phase, quadrature, levels, order, re, im, bytes);
+                        double* re, double* im, BlockBytes* bytes, BlockTeam* team) {
+    return run_block(best_kernels(), in_phase, quadrature, levels, order, re, im, bytes, team);
 }
 
 int32_t transform_block_using(FftIsa isa, const int8_t* in_phase, const int8_t* quadrature, const double* levels,
-                              SoundOrder order, double* re, double* im, BlockBytes* bytes) {
-    return kernels_of(isa)->fused_block(in_phase, quadrature, levels, order, re, im, bytes);
+                              SoundOrder order, double* re, double* im, BlockBytes* bytes, BlockTeam* team) {
+    return run_block(kernels_of(isa), in_phase, quadrature, levels, order, re, im, bytes, team);
 }
 
 }  // namespace okrelt

@@ -2,12 +2,14 @@
 // entry points each instruction-set file provides.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 
 #include "audio/block_transform.h"
 #include "audio/fft.h"
 #include "common/block_sizes.h"
 #include "common/sample_levels.h"
+#include "report/rfi.h"
 
 namespace okrelt {
 
@@ -39,20 +41,65 @@ void compute_twiddle_tables(TwiddleTables* tables);
 // sample values themselves, the levels their codes stand for, or re/im.
 enum SampleSource { SAMPLES_AS_VALUES, SAMPLES_AS_LEVELS, FROM_ARRAYS };
 
+// One block's work cut into tasks, phase after phase, for the threads of a
+// team to claim in turn (see BlockTeam); a thread alone claims them all.
+// Tasks of a phase are independent of each other, except that a part's
+// expansion overwrites the bins of the parts its row covers, which must be
+// finished first. The kernels touch the counters only through the
+// functions below.
+enum BlockPhase { PHASE_FIRST_STAGES = 0, PHASE_PARTS = 1, PHASE_ROWS = 2, BLOCK_PHASES = 3 };
+constexpr int FIRST_STAGE_TASKS = 8;   // columns of the forward stages over the whole block
+constexpr int PART_TASKS = 16;         // task t: part PART_TASKS - 1 - t, the last part first
+constexpr int ROW_TASKS = 16;          // columns of the inverse stages joining the rows
+constexpr int PHASE_TASKS[BLOCK_PHASES] = {FIRST_STAGE_TASKS, PART_TASKS, ROW_TASKS};
+
+struct BlockJob {
+    const int8_t* in_phase = nullptr;
+    const int8_t* quadrature = nullptr;
+    const double* levels = nullptr;
+    SoundOrder order = SOUND_BIN_ORDER;
+    double* re = nullptr;
+    double* im = nullptr;
+    double peak_before = 0.0;      // the running peak as the block starts: bins below it need no look
+    bool with_bytes = false;
+    BlockBytes bytes[ROW_TASKS];   // each row task's own copy of the caller's
+    BinsPeak peaks[PART_TASKS];    // each part task's bins' peak
+    std::atomic<int> claimed[BLOCK_PHASES] = {};
+    std::atomic<int> finished[BLOCK_PHASES] = {};
+    std::atomic<bool> part_finished[PART_TASKS] = {};
+};
+
+// The next unclaimed task of the phase, now claimed; -1 when none is left.
+int claim_task(BlockJob* job, BlockPhase phase);
+
+// Marks a claimed task finished, publishing what it wrote.
+void finish_task(BlockJob* job, BlockPhase phase, int task);
+
+// Returns once every task of the phase is finished.
+void wait_for_phase(BlockJob* job, BlockPhase phase);
+
+// Returns once part task `task` is finished.
+void wait_for_part_task(BlockJob* job, int task);
+
 // What one instruction-set file provides.
 struct FftKernels {
     // The transform as fft() specifies it, for 0 <= m <= FFT_MAX_LOG2.
     void (*transform)(int16_t direction, int m, double* re, double* im);
     // The forward transform with bin k left at rev_m(k), as fft.h says.
     void (*forward_bit_reversed)(int m, double* re, double* im);
-    // The fused block of block_transform.h; returns the RFI factor so far.
-    int32_t (*fused_block)(const int8_t* in_phase, const int8_t* quadrature, const double* levels, SoundOrder order,
-                           double* re, double* im, BlockBytes* bytes);
+    // Claims and does the tasks of the job's block (the fused block of
+    // block_transform.h) until none is left, phase after phase.
+    void (*work_on_block)(BlockJob* job);
 };
 
 const FftKernels* generic_kernels();
 const FftKernels* sse2_kernels();    // nullptr where the build has no SSE2 file
 const FftKernels* avx2_kernels();
 const FftKernels* avx512_kernels();
+
+// The fused block on the kernels given, with the team's second thread where
+// there is one: the RFI factor so far, as transform_block returns it.
+int32_t run_block(const FftKernels* kernels, const int8_t* in_phase, const int8_t* quadrature, const double* levels,
+                  SoundOrder order, double* re, double* im, BlockBytes* bytes, BlockTeam* team);
 
 }  // namespace okrelt

@@ -54,21 +54,39 @@ int32_t measure_bins_peak(const double* re, const double* im, int count, int32_t
 
 int32_t measure_bins_peak_with(const double* re, const double* im, int count, double largest_square, int32_t first,
                                BinOrder order) {
+    return raise_peak(find_bins_peak(re, im, count, largest_square, first, order, running_peak));
+}
+
+BinsPeak find_bins_peak(const double* re, const double* im, int count, double largest_square, int32_t first,
+                        BinOrder order, double beyond) {
     // A square is cheap where hypot is not: hypot and the square root of the
     // square agree to a few units in the last place, so only bins within
     // NEAR_TIE of the largest square can decide the maximum, and if even that
-    // bin stays below the peak, no bin can raise it.
-    const double peak_square = (running_peak / PEAK_SCALE) * (running_peak / PEAK_SCALE);
-    if (largest_square * (1.0 + NEAR_TIE) < peak_square) return static_cast<int32_t>(running_peak);
+    // bin stays below beyond, none can exceed it.
+    BinsPeak found;
+    const double beyond_square = (beyond / PEAK_SCALE) * (beyond / PEAK_SCALE);
+    if (largest_square * (1.0 + NEAR_TIE) < beyond_square) return found;
     const double threshold = largest_square * (1.0 - NEAR_TIE);
     for (int k = 0; k < count; ++k) {
         if (re[k] * re[k] + im[k] * im[k] < threshold) continue;
         const double magnitude = std::hypot(PEAK_SCALE * re[k], PEAK_SCALE * im[k]);
-        if (running_peak < magnitude) {
-            running_peak = magnitude;
-            const int32_t position = first + k;
-            running_place = {block_measured, order == BINS_BIT_REVERSED ? reversed_bin(position) : position};
-        }
+        const int32_t position = first + k;
+        found = stronger_peak(found, {magnitude, order == BINS_BIT_REVERSED ? reversed_bin(position) : position});
+    }
+    return found;
+}
+
+BinsPeak stronger_peak(const BinsPeak& a, const BinsPeak& b) {
+    if (a.bin < 0) return b;
+    if (b.bin < 0) return a;
+    if (a.magnitude != b.magnitude) return a.magnitude > b.magnitude ? a : b;
+    return a.bin < b.bin ? a : b;
+}
+
+int32_t raise_peak(const BinsPeak& found) {
+    if (found.bin >= 0 && running_peak < found.magnitude) {
+        running_peak = found.magnitude;
+        running_place = {block_measured, found.bin};
     }
     return static_cast<int32_t>(running_peak);
 }

@@ -40,7 +40,8 @@ void reset_peak();
 void start_peak_block(int32_t block);
 
 // Raises the running peak to the largest hypot(PEAK_SCALE re[k], PEAK_SCALE im[k])
-// of the BLOCK_SAMPLES bins of a block; returns the running peak truncated toward zero.
+// of the BLOCK_SAMPLES bins of a block, noting the lowest bin that has it,
+// in whatever order they lie; returns the running peak truncated toward zero.
 int32_t measure_block_peak(const double* re, const double* im, BinOrder order = BINS_NATURAL);
 
 // The same over count entries starting at position first of the block: a
@@ -53,6 +54,27 @@ int32_t measure_bins_peak(const double* re, const double* im, int count, int32_t
 // and none if even the largest cannot raise the running peak.
 int32_t measure_bins_peak_with(const double* re, const double* im, int count, double largest_square, int32_t first,
                                BinOrder order);
+
+// The largest magnitude among some bins of a block and the lowest bin that
+// has it, as a scan from bin 0 up finds it; magnitude 0.0 and bin -1 for none.
+struct BinsPeak {
+    double magnitude = 0.0;
+    int32_t bin = -1;
+};
+
+// Of two peaks of one block, the larger, or of equal ones the lower bin's.
+BinsPeak stronger_peak(const BinsPeak& a, const BinsPeak& b);
+
+// As measure_bins_peak_with against a running peak of `beyond`, but
+// touching none: for bins measured on one thread and raised on another
+// (raise_peak), in any order once joined by stronger_peak. None if even the
+// largest cannot exceed beyond.
+BinsPeak find_bins_peak(const double* re, const double* im, int count, double largest_square, int32_t first,
+                        BinOrder order, double beyond);
+
+// Raises this thread's running peak to found, if larger, in the block set by
+// start_peak_block; returns the running peak truncated toward zero.
+int32_t raise_peak(const BinsPeak& found);
 
 // The grading word of a factor: "Nope", "Nah", "Maybe", "YEP" or "WHOA".
 const char* rfi_grade(int32_t rfi_factor);

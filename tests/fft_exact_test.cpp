@@ -58,10 +58,10 @@ struct BlockSamples {
 const double FOUR_BIT_LEVELS[okrelt::LEVEL_TABLE_SIZE] = {0.0, 0.5, 1.6679375, 0.0, 0.0, 0.0, -1.6679375, -0.5};
 
 // Random signs, signs ending in silence (zeros), 4-bit codes ending in
-// silence, and strong tones over noise whose peak bin lands at the edges of
-// the vectors and parts the fast path searches: bin k sits at position
+// silence, strong tones over noise whose peak bin lands at the edges of
+// the vectors and parts the fast path searches (bin k sits at position
 // rev16(k), so 57344 is lane 7 of the first vector, 65520 the last point of
-// part 0, 8 the first of part 1.
+// part 0, 8 the first of part 1), and a lone sample, whose bins all tie.
 std::vector<BlockSamples> block_sample_kinds() {
     const size_t n = okrelt::BLOCK_SAMPLES;
     std::mt19937 random(77);
@@ -87,6 +87,10 @@ std::vector<BlockSamples> block_sample_kinds() {
         }
         kinds.push_back(tone);
     }
+    // A lone sample gives every bin the same magnitude: the peak is bin 0's.
+    BlockSamples lone{"a lone sample", std::vector<int8_t>(n), std::vector<int8_t>(n), nullptr};
+    lone.in_phase[0] = 1;
+    kinds.push_back(lone);
     return kinds;
 }
 
@@ -95,6 +99,7 @@ struct ReferenceBlock {
     okrelt::SoundOrder order;
     int32_t factor;
     double peak;
+    okrelt::PeakPlace place;
     std::vector<double> re;
 };
 
@@ -110,8 +115,9 @@ const std::vector<ReferenceBlock>& reference_blocks() {
                 std::vector<uint8_t> bytes(okrelt::SPECTRUM_SIZE);
                 const int32_t factor =
                     okrelt_test::reference_convert_block(samples.in_phase.data(), samples.quadrature.data(),
-                                                         samples.levels, order, re.get(), im.get(), bytes.data());
-                made.push_back({samples, order, factor, okrelt::peak_magnitude(),
+                                                         samples.levels, order, re.get(), im.get(), bytes.data(),
+                                                         nullptr);
+                made.push_back({samples, order, factor, okrelt::peak_magnitude(), okrelt::peak_place(),
                                 std::vector<double>(re.get(), re.get() + okrelt::SPECTRUM_SIZE)});
             }
         }
@@ -148,9 +154,14 @@ TEST_P(EveryPath, TransformMatchesTheTranscriptionEverySizeBothDirections) {
     }
 }
 
-// Where a path writes the sound bytes itself, they are the quantised real parts.
+// Where a path writes the sound bytes itself, they are the quantised real
+// parts. With a team, both threads take tasks of every block.
 TEST_P(EveryPath, FusedBlockMatchesTheStepsOneByOne) {
-    for (const ReferenceBlock& want : reference_blocks()) {
+    const okrelt::BlockTeamPtr team = okrelt::start_block_team();
+    ASSERT_TRUE(team);
+    for (size_t turn = 0; turn < 2 * reference_blocks().size(); ++turn) {
+        const ReferenceBlock& want = reference_blocks()[turn / 2];
+        okrelt::BlockTeam* helping = turn % 2 == 0 ? nullptr : team.get();
         okrelt::reset_peak();
         Doubles re = aligned_doubles();
         Doubles im = aligned_doubles();
@@ -161,10 +172,12 @@ TEST_P(EveryPath, FusedBlockMatchesTheStepsOneByOne) {
         bytes.zero = okrelt::OUTPUT_ZERO_LEVEL;
         const int32_t factor = okrelt::transform_block_using(GetParam(), want.samples.in_phase.data(),
                                                              want.samples.quadrature.data(), want.samples.levels,
-                                                             want.order, re.get(), im.get(), &bytes);
-        const std::string kind = want.samples.kind + (want.order == okrelt::SOUND_SKY_ORDER ? ", sky order" : "");
+                                                             want.order, re.get(), im.get(), &bytes, helping);
+        const std::string kind = want.samples.kind + (want.order == okrelt::SOUND_SKY_ORDER ? ", sky order" : "") +
+                                 (helping != nullptr ? ", team" : "");
         EXPECT_EQ(factor, want.factor) << kind;
         EXPECT_EQ(okrelt::peak_magnitude(), want.peak) << kind;
+        EXPECT_EQ(okrelt::peak_place().bin, want.place.bin) << kind;
         size_t differing = 0;
         size_t wrong_bytes = 0;
         bool fits = true;

@@ -71,7 +71,7 @@ int reference_fft(int16_t direction, int m, double* re, double* im) {
 }
 
 int32_t reference_convert_block(const int8_t* in_phase, const int8_t* quadrature, const double* levels,
-                                okrelt::SoundOrder order, double* re, double* im, uint8_t* out) {
+                                okrelt::SoundOrder order, double* re, double* im, uint8_t* out, okrelt::BlockTeam*) {
     using namespace okrelt;
     for (int32_t j = 0; j < BLOCK_SAMPLES; ++j) {
         re[j] = levels == nullptr ? in_phase[j] : levels[in_phase[j] & LEVEL_INDEX_MASK];

@@ -1,0 +1,157 @@
+// The fused block's tasks and the team that shares them: claims and
+// completions are atomic counters; a waiting thread spins briefly, then
+// yields its processor between tries, so that a thread it waits for, or the
+// sound file's writer, can run.
+#include <sched.h>
+
+#include <atomic>
+#include <cstdint>
+#include <memory>
+
+#include "audio/block_transform.h"
+#include "audio/fft_internal.h"
+#include "common/background.h"
+#include "report/rfi.h"
+
+namespace okrelt {
+
+namespace {
+
+constexpr int SPINS_BEFORE_YIELDING = 2000;   // about 30 microseconds of pauses, a task's length
+
+template <class Ready>
+void wait_until(Ready ready) {
+    for (int spins = 0; !ready(); ++spins) {
+        if (spins < SPINS_BEFORE_YIELDING) {
+#if defined(__x86_64__) || defined(__i386__)
+            __builtin_ia32_pause();
+#endif
+        } else {
+            sched_yield();
+        }
+    }
+}
+
+// The team's state: the number of the block last offered in the upper bits,
+// what became of the offer in the lower ones.
+enum TeamStatus : uint64_t { OFFERED = 0, JOINED = 1, WITHDRAWN = 2, STOPPING = 3, STATUS_BITS = 2 };
+constexpr uint64_t STATUS_MASK = (uint64_t{1} << STATUS_BITS) - 1;
+
+constexpr uint64_t team_state(uint64_t block, TeamStatus status) { return block << STATUS_BITS | status; }
+
+}  // namespace
+
+// The second thread takes each block offered unless the caller withdrew the
+// offer first, having finished every task alone; a block it joined is the
+// caller's to reuse only once the thread has left it.
+class BlockTeam {
+public:
+    void offer(const FftKernels* kernels, BlockJob* job) {
+        kernels_ = kernels;
+        job_ = job;
+        ++offered_;
+        state_.store(team_state(offered_, OFFERED), std::memory_order_release);
+    }
+
+    // Returns once the second thread is done with the block offered last.
+    void settle() {
+        uint64_t expected = team_state(offered_, OFFERED);
+        if (state_.compare_exchange_strong(expected, team_state(offered_, WITHDRAWN), std::memory_order_acq_rel)) {
+            return;
+        }
+        wait_until([&] { return left_.load(std::memory_order_acquire) == offered_; });
+    }
+
+    void serve() {
+        uint64_t seen = 0;
+        for (;;) {
+            uint64_t state = 0;
+            wait_until([&] {
+                state = state_.load(std::memory_order_acquire);
+                return (state & STATUS_MASK) == STOPPING ||
+                       ((state & STATUS_MASK) == OFFERED && state >> STATUS_BITS != seen);
+            });
+            if ((state & STATUS_MASK) == STOPPING) return;
+            seen = state >> STATUS_BITS;
+            if (state_.compare_exchange_strong(state, team_state(seen, JOINED), std::memory_order_acq_rel)) {
+                kernels_->work_on_block(job_);
+                left_.store(seen, std::memory_order_release);
+            }
+        }
+    }
+
+    void stop() { state_.store(team_state(offered_, STOPPING), std::memory_order_release); }
+
+    std::unique_ptr<Background> thread;
+
+private:
+    const FftKernels* kernels_ = nullptr;
+    BlockJob* job_ = nullptr;
+    uint64_t offered_ = 0;
+    std::atomic<uint64_t> state_{team_state(0, WITHDRAWN)};
+    std::atomic<uint64_t> left_{0};
+};
+
+void BlockTeamEnd::operator()(BlockTeam* team) const {
+    team->stop();
+    team->thread.reset();
+    delete team;
+}
+
+BlockTeamPtr start_block_team() {
+    BlockTeamPtr team(new BlockTeam);
+    BlockTeam* serving = team.get();
+    team->thread = Background::try_start([serving] { serving->serve(); });
+    if (!team->thread) team.reset();
+    return team;
+}
+
+int claim_task(BlockJob* job, BlockPhase phase) {
+    const int task = job->claimed[phase].fetch_add(1, std::memory_order_relaxed);
+    return task < PHASE_TASKS[phase] ? task : -1;
+}
+
+void finish_task(BlockJob* job, BlockPhase phase, int task) {
+    if (phase == PHASE_PARTS) job->part_finished[task].store(true, std::memory_order_release);
+    job->finished[phase].fetch_add(1, std::memory_order_release);
+}
+
+void wait_for_phase(BlockJob* job, BlockPhase phase) {
+    wait_until([&] { return job->finished[phase].load(std::memory_order_acquire) == PHASE_TASKS[phase]; });
+}
+
+void wait_for_part_task(BlockJob* job, int task) {
+    wait_until([&] { return job->part_finished[task].load(std::memory_order_acquire); });
+}
+
+int32_t run_block(const FftKernels* kernels, const int8_t* in_phase, const int8_t* quadrature, const double* levels,
+                  SoundOrder order, double* re, double* im, BlockBytes* bytes, BlockTeam* team) {
+    BlockJob job;
+    job.in_phase = in_phase;
+    job.quadrature = quadrature;
+    job.levels = levels;
+    job.order = order;
+    job.re = re;
+    job.im = im;
+    job.peak_before = peak_magnitude();
+    job.with_bytes = bytes != nullptr;
+    if (bytes != nullptr) {
+        for (BlockBytes& share : job.bytes) share = *bytes;
+    }
+    if (team != nullptr) team->offer(kernels, &job);
+    kernels->work_on_block(&job);
+    wait_for_phase(&job, PHASE_ROWS);
+    if (team != nullptr) team->settle();
+    if (bytes != nullptr) {
+        bytes->written = true;
+        for (const BlockBytes& share : job.bytes) {
+            bytes->written = bytes->written && share.written;
+            bytes->fits = bytes->fits && share.fits;
+        }
+    }
+    BinsPeak block_peak;
+    for (const BinsPeak& found : job.peaks) block_peak = stronger_peak(block_peak, found);
+    return raise_peak(block_peak);
+}
+
+}  // namespace okrelt
