@@ -1,5 +1,6 @@
 #include "app/driver.h"
 
+#include <sched.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -293,8 +294,14 @@ void print_unit_line(const PlannedUnit& unit, const UnitOutcome& outcome) {
     std::printf("\n");
 }
 
-// Whether a conversion that runs alone has a processor to spare for a team.
-bool spare_processor() { return sysconf(_SC_NPROCESSORS_ONLN) > 1; }
+// Whether a conversion that runs alone has a processor to spare for a team:
+// counted among those this process may run on, so that a run confined to
+// one (taskset) does not share it with a spinning thread.
+bool spare_processor() {
+    cpu_set_t allowed;
+    CPU_ZERO(&allowed);
+    return sched_getaffinity(0, sizeof allowed, &allowed) == 0 && CPU_COUNT(&allowed) > 1;
+}
 
 // Converts one unit of the batch, keeping what it says in *outcome; alone
 // when no other unit is converted meanwhile.
