@@ -17,7 +17,7 @@ namespace okrelt {
 
 namespace {
 
-constexpr int SPINS_BEFORE_YIELDING = 2000;   // about 30 microseconds of pauses, a task's length
+constexpr int SPINS_BEFORE_YIELDING = 2000;   // tens of microseconds of pauses, about a task's length
 
 template <class Ready>
 void wait_until(Ready ready) {

@@ -49,11 +49,6 @@ int32_t measure_bins_peak(const double* re, const double* im, int count, int32_t
         const double square = re[k] * re[k] + im[k] * im[k];
         largest_square = square > largest_square ? square : largest_square;
     }
-    return measure_bins_peak_with(re, im, count, largest_square, first, order);
-}
-
-int32_t measure_bins_peak_with(const double* re, const double* im, int count, double largest_square, int32_t first,
-                               BinOrder order) {
     return raise_peak(find_bins_peak(re, im, count, largest_square, first, order, running_peak));
 }
 

@@ -49,12 +49,6 @@ int32_t measure_block_peak(const double* re, const double* im, BinOrder order = 
 int32_t measure_bins_peak(const double* re, const double* im, int count, int32_t first = 0,
                           BinOrder order = BINS_NATURAL);
 
-// The same for a caller that already knows the largest re[k]^2 + im[k]^2 of
-// the bins: only bins close enough to it to decide the maximum are looked at,
-// and none if even the largest cannot raise the running peak.
-int32_t measure_bins_peak_with(const double* re, const double* im, int count, double largest_square, int32_t first,
-                               BinOrder order);
-
 // The largest magnitude among some bins of a block and the lowest bin that
 // has it, as a scan from bin 0 up finds it; magnitude 0.0 and bin -1 for none.
 struct BinsPeak {
@@ -65,10 +59,12 @@ struct BinsPeak {
 // Of two peaks of one block, the larger, or of equal ones the lower bin's.
 BinsPeak stronger_peak(const BinsPeak& a, const BinsPeak& b);
 
-// As measure_bins_peak_with against a running peak of `beyond`, but
-// touching none: for bins measured on one thread and raised on another
-// (raise_peak), in any order once joined by stronger_peak. None if even the
-// largest cannot exceed beyond.
+// The peak of count bins from position first of a block, for a caller that
+// already knows their largest re[k]^2 + im[k]^2: only bins close enough to it
+// to decide the maximum are looked at, and none if even the largest cannot
+// exceed beyond (a running peak). Touches no running peak: bins may be
+// measured on one thread and raised on another (raise_peak), in any order
+// once joined by stronger_peak.
 BinsPeak find_bins_peak(const double* re, const double* im, int count, double largest_square, int32_t first,
                         BinOrder order, double beyond);
 

@@ -155,7 +155,7 @@ TEST_P(EveryPath, TransformMatchesTheTranscriptionEverySizeBothDirections) {
 }
 
 // Where a path writes the sound bytes itself, they are the quantised real
-// parts. With a team, both threads take tasks of every block.
+// parts. Each block also runs with a team, whose thread may take any task.
 TEST_P(EveryPath, FusedBlockMatchesTheStepsOneByOne) {
     const okrelt::BlockTeamPtr team = okrelt::start_block_team();
     ASSERT_TRUE(team);
