@@ -1,7 +1,6 @@
 // The fused block's tasks and the team that shares them: claims and
 // completions are atomic counters; a waiting thread spins briefly, then
-// yields its processor between tries, so that a thread it waits for, or the
-// sound file's writer, can run.
+// yields its processor between tries, so that a thread it waits for can run.
 #include <sched.h>
 
 #include <atomic>
@@ -125,7 +124,7 @@ void wait_for_part_task(BlockJob* job, int task) {
 }
 
 int32_t run_block(const FftKernels* kernels, const int8_t* in_phase, const int8_t* quadrature, const double* levels,
-                  SoundOrder order, double* re, double* im, BlockBytes* bytes, BlockTeam* team) {
+                  SoundOrder order, double* re, double* im, BlockBytes* bytes, BlockTeam* team, BlockAside aside) {
     BlockJob job;
     job.in_phase = in_phase;
     job.quadrature = quadrature;
@@ -139,6 +138,7 @@ int32_t run_block(const FftKernels* kernels, const int8_t* in_phase, const int8_
         for (BlockBytes& share : job.bytes) share = *bytes;
     }
     if (team != nullptr) team->offer(kernels, &job);
+    if (aside.run != nullptr) aside.run(aside.context);
     kernels->work_on_block(&job);
     wait_for_phase(&job, PHASE_ROWS);
     if (team != nullptr) team->settle();

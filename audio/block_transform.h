@@ -66,6 +66,14 @@ struct BlockTeamEnd {
 };
 using BlockTeamPtr = std::unique_ptr<BlockTeam, BlockTeamEnd>;
 
+// Work of the caller's own, such as writing out the block before, that it
+// does on its thread while a team's second thread makes a start on the
+// block; alone, it does it before the block. run null: none.
+struct BlockAside {
+    void (*run)(void* context) = nullptr;
+    void* context = nullptr;
+};
+
 // Starts a team's second thread; null where no thread can be started. Worth
 // it only where a processor would otherwise stand idle: the second thread
 // waits for blocks by spinning, yielding between tries.
@@ -79,13 +87,14 @@ BlockTeamPtr start_block_team();
 // im is left as scratch. Raises the running peak and returns the RFI factor so far, whatever
 // the order. With bytes, may also write the block's sound bytes (see BlockBytes).
 // With a team, its second thread does part of the work; one team serves one
-// caller at a time.
+// caller at a time. aside is run once, on the caller's thread.
 int32_t transform_block(const int8_t* in_phase, const int8_t* quadrature, const double* levels, SoundOrder order,
-                        double* re, double* im, BlockBytes* bytes = nullptr, BlockTeam* team = nullptr);
+                        double* re, double* im, BlockBytes* bytes = nullptr, BlockTeam* team = nullptr,
+                        BlockAside aside = {});
 
 // The same on a chosen code path, which must be available.
 int32_t transform_block_using(FftIsa isa, const int8_t* in_phase, const int8_t* quadrature, const double* levels,
                               SoundOrder order, double* re, double* im, BlockBytes* bytes = nullptr,
-                              BlockTeam* team = nullptr);
+                              BlockTeam* team = nullptr, BlockAside aside = {});
 
 }  // namespace okrelt

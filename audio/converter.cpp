@@ -1,6 +1,5 @@
 #include "audio/converter.h"
 
-#include <condition_variable>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -12,7 +11,6 @@
 
 #include "audio/block_transform.h"
 #include "audio/wav_header.h"
-#include "common/background.h"
 #include "common/memory.h"
 #include "common/messages.h"
 #include "common/output_file.h"
@@ -121,12 +119,12 @@ void quantise_block(const double* re, uint8_t* out) {
 }
 
 int32_t convert_block(const int8_t* in_phase, const int8_t* quadrature, const double* levels, SoundOrder order,
-                      double* re, double* im, uint8_t* out, BlockTeam* team) {
+                      double* re, double* im, uint8_t* out, BlockTeam* team, BlockAside aside) {
     BlockBytes bytes;
     bytes.out = out;
     bytes.gain = OUTPUT_GAIN;
     bytes.zero = OUTPUT_ZERO_LEVEL;
-    const int32_t rfi_factor = transform_block(in_phase, quadrature, levels, order, re, im, &bytes, team);
+    const int32_t rfi_factor = transform_block(in_phase, quadrature, levels, order, re, im, &bytes, team, aside);
     if (!bytes.written || !bytes.fits) quantise_block(re, out);
     return rfi_factor;
 }
@@ -142,37 +140,18 @@ void print_progress(int32_t block, int32_t count) {
     tell(MESSAGE_NOTE, "%02.2f %%\n", static_cast<double>(percent));
 }
 
-// Appends a block's bytes to the sound file and has the kernel start writing
-// them out (see start_writeback).
-void write_block(OutputFile* out, const uint8_t* bytes) {
-    append_output(out, bytes, SPECTRUM_SIZE);
-    start_writeback(out);
-}
-
-// The blocks' bytes on their way to the writing thread: block b is
-// converted into buffer b % 2 while the block before it is written, so
-// that the page-cache copies and the writing out cost the conversion no
-// time where there is a second processor.
-struct BlockHandOver {
-    ByteArray buffers[2];
-    int32_t converted = 0;   // blocks whose bytes are ready
-    int32_t written = 0;     // blocks written
-    std::mutex lock;
-    std::condition_variable changed;
+// A block's bytes on their way to the sound file.
+struct BlockWrite {
+    OutputFile* out;
+    const uint8_t* bytes;
 };
 
-// The writing thread: writes blocks 0 .. blocks-1 as they become ready.
-void write_handed_over(BlockHandOver* hand_over, OutputFile* out, int32_t blocks) {
-    for (int32_t b = 0; b < blocks; ++b) {
-        {
-            std::unique_lock<std::mutex> hold(hand_over->lock);
-            hand_over->changed.wait(hold, [&] { return hand_over->converted > b; });
-        }
-        write_block(out, hand_over->buffers[b % 2].get());
-        const std::lock_guard<std::mutex> hold(hand_over->lock);
-        hand_over->written = b + 1;
-        hand_over->changed.notify_all();
-    }
+// Appends a block's bytes to the sound file and has the kernel start writing
+// them out (see start_writeback).
+void write_block(void* context) {
+    const BlockWrite* write = static_cast<const BlockWrite*>(context);
+    append_output(write->out, write->bytes, SPECTRUM_SIZE);
+    start_writeback(write->out);
 }
 
 }  // namespace
@@ -223,45 +202,40 @@ int convert_to_wav_with(BlockConverter convert_block, const int8_t* in_phase, co
     }
     const HeldArrays held;
     double* const working = held.get();
-    BlockHandOver hand_over;
-    for (ByteArray& buffer : hand_over.buffers) buffer.reset(static_cast<uint8_t*>(std::malloc(SPECTRUM_SIZE)));
-    if (working == nullptr || !hand_over.buffers[0] || !hand_over.buffers[1]) {
+    // Block b's bytes go into buffer b % 2 and are written out while block
+    // b + 1 is transformed: by this thread once a team's second thread has
+    // made a start on it. Another thread writing the file would take a
+    // processor from the team and hold up both of its threads.
+    ByteArray buffers[2];
+    for (ByteArray& buffer : buffers) buffer.reset(static_cast<uint8_t*>(std::malloc(SPECTRUM_SIZE)));
+    if (working == nullptr || !buffers[0] || !buffers[1]) {
         tell(MESSAGE_PROBLEM, "Memory allocation for fft's failed.");
         return 1;
     }
-    for (ByteArray& buffer : hand_over.buffers) prefault_pages(buffer.get(), SPECTRUM_SIZE);
+    for (ByteArray& buffer : buffers) prefault_pages(buffer.get(), SPECTRUM_SIZE);
     double* re = working;
     double* im = working + WORKING_POINTS + IM_OFFSET_DOUBLES;
     // Two output bytes per sample; count < 2^31, so this fits 32 bits.
     if (out.file) write_wav_header(out.file.get(), 2u * static_cast<uint32_t>(count), format.rate);
 
     const int32_t blocks = count / BLOCK_SAMPLES;
-    // Without a thread of its own, each block is written once converted.
-    std::unique_ptr<Background> writing;
-    if (out.file) writing = Background::try_start([&] { write_handed_over(&hand_over, &out, blocks); });
     BlockTeamPtr team = format.team ? start_block_team() : nullptr;
     int32_t rfi_factor = 0;
     for (int32_t b = 0; b < blocks; ++b) {
-        uint8_t* bytes = hand_over.buffers[b % 2].get();
-        if (writing) {
-            std::unique_lock<std::mutex> hold(hand_over.lock);
-            hand_over.changed.wait(hold, [&] { return hand_over.written >= b - 1; });
-        }
+        BlockWrite write_before{&out, b > 0 ? buffers[(b - 1) % 2].get() : nullptr};
+        BlockAside aside;
+        if (out.file && b > 0) aside = BlockAside{write_block, &write_before};
         const size_t first = static_cast<size_t>(b) * BLOCK_SAMPLES;
         start_peak_block(b);
-        rfi_factor =
-            convert_block(in_phase + first, quadrature + first, format.levels, format.order, re, im, bytes, team.get());
-        if (writing) {
-            const std::lock_guard<std::mutex> hold(hand_over.lock);
-            hand_over.converted = b + 1;
-            hand_over.changed.notify_all();
-        } else if (out.file) {
-            write_block(&out, bytes);
-        }
+        rfi_factor = convert_block(in_phase + first, quadrature + first, format.levels, format.order, re, im,
+                                   buffers[b % 2].get(), team.get(), aside);
         print_progress(b, count);
     }
-    team.reset();   // its thread spins while it waits: gone, it leaves the processor to the writer
-    writing.reset();
+    team.reset();
+    if (out.file && blocks > 0) {
+        BlockWrite write_last{&out, buffers[(blocks - 1) % 2].get()};
+        write_block(&write_last);
+    }
     print_rfi_report(rfi_factor);
 
     // A full disk must not pass for a finished sound file, nor cost the old one.

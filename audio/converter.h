@@ -24,9 +24,11 @@ uint8_t quantise_sample(double real_part);
 // Per-block work: from a block's BLOCK_SAMPLES samples (their levels and the
 // order as in transform_block), with re/im as working arrays of
 // WORKING_POINTS doubles, to its SPECTRUM_SIZE output bytes, with the team's
-// help where there is one (null: none). Returns the RFI factor so far.
+// help where there is one (null: none), running aside once on the calling
+// thread as transform_block does. Returns the RFI factor so far.
 using BlockConverter = int32_t (*)(const int8_t* in_phase, const int8_t* quadrature, const double* levels,
-                                   SoundOrder order, double* re, double* im, uint8_t* out, BlockTeam* team);
+                                   SoundOrder order, double* re, double* im, uint8_t* out, BlockTeam* team,
+                                   BlockAside aside);
 
 // Where and how a conversion writes its sound file.
 struct SoundFormat {

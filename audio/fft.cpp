@@ -58,13 +58,14 @@ bool scaled_values_fit(double lowest, double highest, int zero) {
 }
 
 int32_t transform_block(const int8_t* in_phase, const int8_t* quadrature, const double* levels, SoundOrder order,
-                        double* re, double* im, BlockBytes* bytes, BlockTeam* team) {
-    return run_block(best_kernels(), in_phase, quadrature, levels, order, re, im, bytes, team);
+                        double* re, double* im, BlockBytes* bytes, BlockTeam* team, BlockAside aside) {
+    return run_block(best_kernels(), in_phase, quadrature, levels, order, re, im, bytes, team, aside);
 }
 
 int32_t transform_block_using(FftIsa isa, const int8_t* in_phase, const int8_t* quadrature, const double* levels,
-                              SoundOrder order, double* re, double* im, BlockBytes* bytes, BlockTeam* team) {
-    return run_block(kernels_of(isa), in_phase, quadrature, levels, order, re, im, bytes, team);
+                              SoundOrder order, double* re, double* im, BlockBytes* bytes, BlockTeam* team,
+                              BlockAside aside) {
+    return run_block(kernels_of(isa), in_phase, quadrature, levels, order, re, im, bytes, team, aside);
 }
 
 }  // namespace okrelt

@@ -98,8 +98,9 @@ const FftKernels* avx2_kernels();
 const FftKernels* avx512_kernels();
 
 // The fused block on the kernels given, with the team's second thread where
-// there is one: the RFI factor so far, as transform_block returns it.
+// there is one, and the caller's aside: the RFI factor so far, as
+// transform_block returns it.
 int32_t run_block(const FftKernels* kernels, const int8_t* in_phase, const int8_t* quadrature, const double* levels,
-                  SoundOrder order, double* re, double* im, BlockBytes* bytes, BlockTeam* team);
+                  SoundOrder order, double* re, double* im, BlockBytes* bytes, BlockTeam* team, BlockAside aside);
 
 }  // namespace okrelt

@@ -116,7 +116,7 @@ const std::vector<ReferenceBlock>& reference_blocks() {
                 const int32_t factor =
                     okrelt_test::reference_convert_block(samples.in_phase.data(), samples.quadrature.data(),
                                                          samples.levels, order, re.get(), im.get(), bytes.data(),
-                                                         nullptr);
+                                                         nullptr, {});
                 made.push_back({samples, order, factor, okrelt::peak_magnitude(), okrelt::peak_place(),
                                 std::vector<double>(re.get(), re.get() + okrelt::SPECTRUM_SIZE)});
             }

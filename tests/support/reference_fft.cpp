@@ -71,8 +71,10 @@ int reference_fft(int16_t direction, int m, double* re, double* im) {
 }
 
 int32_t reference_convert_block(const int8_t* in_phase, const int8_t* quadrature, const double* levels,
-                                okrelt::SoundOrder order, double* re, double* im, uint8_t* out, okrelt::BlockTeam*) {
+                                okrelt::SoundOrder order, double* re, double* im, uint8_t* out, okrelt::BlockTeam*,
+                                okrelt::BlockAside aside) {
     using namespace okrelt;
+    if (aside.run != nullptr) aside.run(aside.context);
     for (int32_t j = 0; j < BLOCK_SAMPLES; ++j) {
         re[j] = levels == nullptr ? in_phase[j] : levels[in_phase[j] & LEVEL_INDEX_MASK];
         im[j] = levels == nullptr ? quadrature[j] : levels[quadrature[j] & LEVEL_INDEX_MASK];
