@@ -11,6 +11,7 @@
 
 #include "tests/support/test_support.h"
 #include "workunit/reader.h"
+#include "workunit/reader_internal.h"
 #include "workunit/writer.h"
 
 namespace {
@@ -241,6 +242,31 @@ TEST(Data, NulEndsTheTextOfAPiece) {
     ASSERT_EQ(partial.status, 0);
     EXPECT_EQ(partial.in_phase, std::vector<int8_t>(3, 1));
     EXPECT_EQ(read_bytes(header + std::string("\0___\n", 5)).streams.count, 0);
+}
+
+// Pieces as both formats read them: a carriage return that meets the limit
+// still folds with the newline after it (or leaves the next character to the
+// next piece), and a NUL inside a piece does not shorten it.
+TEST(Pieces, TheLimitNulsAndTheEndOfTheFile) {
+    const std::string text("abc\r\nab\rX\nde\0f\ngh\r", 18);
+    okrelt::FileHandle file(std::tmpfile());
+    ASSERT_TRUE(file);
+    ASSERT_EQ(std::fwrite(text.data(), 1, text.size(), file.get()), text.size());
+    std::rewind(file.get());
+    struct Piece {
+        int limit;
+        int status;
+        std::string text;
+    };
+    for (const Piece& want : {Piece{5, okrelt::PIECE_READ, "abc\n"}, Piece{4, okrelt::PIECE_READ, "ab\r"},
+                              Piece{4, okrelt::PIECE_READ, "X\n"}, Piece{100, okrelt::PIECE_READ, std::string("de\0f\n", 5)},
+                              Piece{3, okrelt::PIECE_READ, "gh"}, Piece{3, okrelt::PIECE_AT_END, "\r"}}) {
+        char buffer[100];
+        int length = -1;
+        EXPECT_EQ(okrelt::read_piece(file.get(), buffer, want.limit, &length), want.status) << want.text;
+        EXPECT_EQ(std::string(buffer, static_cast<size_t>(length)), want.text);
+        EXPECT_EQ(buffer[length], '\0') << want.text;
+    }
 }
 
 TEST(Data, StopsAtTheDeclaredCountInsideACharacter) {
