@@ -23,6 +23,12 @@ namespace {
 
 constexpr double PERCENT = 100.0;
 
+// Blocks whose bytes go to the kernel for writing out at a time. Each hand-
+// over costs a block allocation in ext4 and a trip into the disk driver (an
+// exit to the host on a virtual disk): a run handing over every fourth
+// block took 0.96 of the time of one handing over every block, pair by pair.
+constexpr int32_t WRITEBACK_BLOCKS = 4;
+
 using DoubleArray = std::unique_ptr<double[], FreeDeleter>;
 using ByteArray = std::unique_ptr<uint8_t[], FreeDeleter>;
 
@@ -144,14 +150,14 @@ void print_progress(int32_t block, int32_t count) {
 struct BlockWrite {
     OutputFile* out;
     const uint8_t* bytes;
+    bool hand_over;   // the kernel is to start writing out what the file holds (see start_writeback)
 };
 
-// Appends a block's bytes to the sound file and has the kernel start writing
-// them out (see start_writeback).
+// Appends a block's bytes to the sound file.
 void write_block(void* context) {
     const BlockWrite* write = static_cast<const BlockWrite*>(context);
     append_output(write->out, write->bytes, SPECTRUM_SIZE);
-    start_writeback(write->out);
+    if (write->hand_over) start_writeback(write->out);
 }
 
 }  // namespace
@@ -222,7 +228,7 @@ int convert_to_wav_with(BlockConverter convert_block, const int8_t* in_phase, co
     BlockTeamPtr team = format.team ? start_block_team() : nullptr;
     int32_t rfi_factor = 0;
     for (int32_t b = 0; b < blocks; ++b) {
-        BlockWrite write_before{&out, b > 0 ? buffers[(b - 1) % 2].get() : nullptr};
+        BlockWrite write_before{&out, b > 0 ? buffers[(b - 1) % 2].get() : nullptr, b % WRITEBACK_BLOCKS == 0};
         BlockAside aside;
         if (out.file && b > 0) aside = BlockAside{write_block, &write_before};
         const size_t first = static_cast<size_t>(b) * BLOCK_SAMPLES;
@@ -233,7 +239,7 @@ int convert_to_wav_with(BlockConverter convert_block, const int8_t* in_phase, co
     }
     team.reset();
     if (out.file && blocks > 0) {
-        BlockWrite write_last{&out, buffers[(blocks - 1) % 2].get()};
+        BlockWrite write_last{&out, buffers[(blocks - 1) % 2].get(), true};
         write_block(&write_last);
     }
     print_rfi_report(rfi_factor);
