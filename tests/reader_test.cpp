@@ -253,6 +253,7 @@ TEST(Pieces, TheLimitNulsAndTheEndOfTheFile) {
     ASSERT_TRUE(file);
     ASSERT_EQ(std::fwrite(text.data(), 1, text.size(), file.get()), text.size());
     std::rewind(file.get());
+    okrelt::PieceSource source(file.get());
     struct Piece {
         int limit;
         int status;
@@ -263,10 +264,26 @@ TEST(Pieces, TheLimitNulsAndTheEndOfTheFile) {
                               Piece{3, okrelt::PIECE_READ, "gh"}, Piece{3, okrelt::PIECE_AT_END, "\r"}}) {
         char buffer[100];
         int length = -1;
-        EXPECT_EQ(okrelt::read_piece(file.get(), buffer, want.limit, &length), want.status) << want.text;
+        EXPECT_EQ(okrelt::read_piece(&source, buffer, want.limit, &length), want.status) << want.text;
         EXPECT_EQ(std::string(buffer, static_cast<size_t>(length)), want.text);
         EXPECT_EQ(buffer[length], '\0') << want.text;
     }
+
+    // A carriage return that ends one read from the file folds with the
+    // newline that starts the next.
+    const std::string line(okrelt::PIECE_SOURCE_BYTES - 1, '_');
+    okrelt::FileHandle split(std::tmpfile());
+    ASSERT_TRUE(split);
+    std::fputs((line + "\r\nx\r\n").c_str(), split.get());
+    std::rewind(split.get());
+    okrelt::PieceSource from_split(split.get());
+    std::string pieces;
+    std::vector<char> buffer(okrelt::PIECE_SOURCE_BYTES);
+    int length = 0;
+    while (okrelt::read_piece(&from_split, buffer.data(), 4097, &length) == okrelt::PIECE_READ) {
+        pieces.append(buffer.data(), static_cast<size_t>(length));
+    }
+    EXPECT_EQ(pieces, line + "\nx\n");
 }
 
 TEST(Data, StopsAtTheDeclaredCountInsideACharacter) {

@@ -125,12 +125,12 @@ bool line_starts_with_tag(const char* line, const char* tag) {
 
 // Reads whole lines into header until the data tag's line, which goes to
 // tag_line. *line_number counts the lines read. 0, or 1 after a message.
-int read_header(std::FILE* file, const char* path, std::string* header, std::string* tag_line, long* line_number) {
+int read_header(PieceSource* source, const char* path, std::string* header, std::string* tag_line, long* line_number) {
     char piece[DATA_PIECE_LIMIT];
     std::string line;
     for (;;) {
         int length = 0;
-        const int status = read_piece(file, piece, DATA_PIECE_LIMIT, &length);
+        const int status = read_piece(source, piece, DATA_PIECE_LIMIT, &length);
         if (status == PIECE_ERROR) {
             report_read_error(path);
             return 1;
@@ -413,13 +413,13 @@ int check_characters(const char* text, int length, long line_number) {
 
 // Reads the data lines up to </data> or the end of the file, until the
 // declared count is reached. 0, or 1 after a message.
-int read_data(std::FILE* file, const char* path, long line_number, SampleSink* sink) {
+int read_data(PieceSource* source, const char* path, long line_number, SampleSink* sink) {
     char piece[DATA_PIECE_LIMIT];
     long line_length = 0;   // characters of the current line so far
     int status = PIECE_READ;
     while (status == PIECE_READ && !sink_full(*sink)) {
         int length = 0;
-        status = read_piece(file, piece, DATA_PIECE_LIMIT, &length);
+        status = read_piece(source, piece, DATA_PIECE_LIMIT, &length);
         if (status == PIECE_ERROR) {
             report_read_error(path);
             return 1;
@@ -471,7 +471,8 @@ int read_later_work_unit(std::FILE* file, const char* path, SampleStreams* strea
     std::string header;
     std::string tag_line;
     long line_number = 0;
-    if (read_header(file, path, &header, &tag_line, &line_number) != 0) return 1;
+    PieceSource source(file);
+    if (read_header(&source, path, &header, &tag_line, &line_number) != 0) return 1;
     int32_t declared_count = 0;
     if (parse_header(header, tag_line, path, info, &declared_count) != 0) return 1;
     header.clear();
@@ -483,7 +484,7 @@ int read_later_work_unit(std::FILE* file, const char* path, SampleStreams* strea
     streams->levels = info->bits_per_sample == 4 ? FOUR_BIT_LEVELS : nullptr;
     SampleSink sink{streams, info->bits_per_sample == 4 ? &four_bit_table : &two_bit_table,
                     8 / info->bits_per_sample, declared_count};
-    if (read_data(file, path, line_number, &sink) != 0) return 1;
+    if (read_data(&source, path, line_number, &sink) != 0) return 1;
 
     const int64_t available = sink.raw_bytes * sink.samples_per_byte;
     if (available < int64_t{declared_count} - SHORT_DATA_ALLOWANCE) {

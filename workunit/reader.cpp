@@ -1,6 +1,7 @@
 // The classic format's reader, and the piece reading both formats use.
 #include "workunit/reader.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdint>
 #include <cstdlib>
@@ -30,22 +31,21 @@ constexpr int32_t LARGEST_COUNT = INT32_MAX;
 constexpr int64_t LARGEST_MAGNITUDE = int64_t{INT32_MAX} + 1;  // -2147483648 still fits
 constexpr int DECIMAL_BASE = 10;
 
-constexpr char PIECE_FILL = '\x01';   // any character but NUL: see read_piece
-
-inline char* read_line(char* buffer, int limit, std::FILE* file) {
-#if defined(_WIN32)
-    return std::fgets(buffer, limit, file);
-#else
-    return fgets_unlocked(buffer, limit, file);
-#endif
+// Reads the next stretch of the file into the source's text, which must all
+// have been taken. False at the end of the file or on an error.
+bool refill(PieceSource* source) {
+    source->at = 0;
+    source->end = std::fread(source->text, 1, sizeof source->text, source->file);
+    return source->end != 0;
 }
 
-inline int next_char(std::FILE* file) {
-#if defined(_WIN32)
-    return _getc_nolock(file);
-#else
-    return getc_unlocked(file);
-#endif
+// The first newline or carriage return among the size characters at text,
+// or null.
+const char* line_end_within(const char* text, size_t size) {
+    const void* newline = std::memchr(text, '\n', size);
+    const size_t before = newline != nullptr ? static_cast<size_t>(static_cast<const char*>(newline) - text) : size;
+    const void* carriage_return = std::memchr(text, '\r', before);
+    return static_cast<const char*>(carriage_return != nullptr ? carriage_return : newline);
 }
 
 // Reads the decimal number after "nsamples": "=", white space, an optional
@@ -108,13 +108,13 @@ void note_header_field(const char* piece, WorkUnitInfo* info) {
 }
 
 // Scans header pieces until the end marker. 0 with *declared_count set.
-int scan_header(std::FILE* file, const char* path, int32_t* declared_count, WorkUnitInfo* info) {
+int scan_header(PieceSource* source, const char* path, int32_t* declared_count, WorkUnitInfo* info) {
     const size_t key_length = std::strlen(NSAMPLES_KEY);
     const size_t mark_length = std::strlen(END_OF_HEADER_MARK);
     *declared_count = 0;
     for (;;) {
         int length = 0;
-        const int status = read_piece(file, line_buffer, HEADER_READ_LIMIT, &length);
+        const int status = read_piece(source, line_buffer, HEADER_READ_LIMIT, &length);
         if (status == PIECE_ERROR) {
             report_read_error(path);
             return 1;
@@ -215,42 +215,41 @@ void decode_piece(const char* text, int length, int32_t declared_count, SampleSt
 
 }  // namespace
 
-int read_piece(std::FILE* file, char* buffer, int limit, int* length) {
-    // fgets copies a line out of the stream's buffer in bulk, where a loop
-    // of getc took a quarter of reading a unit. It writes the characters
-    // it reads and a NUL after them, no more: with the rest of the buffer
-    // set to anything but NUL beforehand, the last NUL marks the end even
-    // of a piece that holds NULs of its own.
+int read_piece(PieceSource* source, char* buffer, int limit, int* length) {
     int n = 0;
     int status = PIECE_READ;
-    if (limit > 1) {
-        std::memset(buffer, PIECE_FILL, static_cast<size_t>(limit));
-        if (read_line(buffer, limit, file) == nullptr) {
-            buffer[0] = '\0';
-        } else {
-            n = limit - 1;
-            while (buffer[n] != '\0') --n;
+    while (n < limit - 1) {
+        if (source->at == source->end && !refill(source)) {
+            status = std::ferror(source->file) ? PIECE_ERROR : PIECE_AT_END;
+            break;
         }
-        const bool line_ended = n > 0 && buffer[n - 1] == '\n';
-        if (line_ended && n > 1 && buffer[n - 2] == '\r') {
-            buffer[n - 2] = '\n';
-            buffer[--n] = '\0';
-        } else if (!line_ended && n < limit - 1) {
-            status = std::ferror(file) ? PIECE_ERROR : PIECE_AT_END;
-        } else if (!line_ended && buffer[n - 1] == '\r') {
-            // The limit came between a carriage return and what follows it.
-            const int following = next_char(file);
-            if (following == '\n') {
-                buffer[n - 1] = '\n';
-            } else if (following != EOF) {
-                std::ungetc(following, file);
-            } else if (std::ferror(file)) {
-                status = PIECE_ERROR;
-            }
+        const char* from = source->text + source->at;
+        const size_t room = std::min(source->end - source->at, static_cast<size_t>(limit - 1 - n));
+        const char* stop = line_end_within(from, room);
+        const size_t taken = stop != nullptr ? static_cast<size_t>(stop - from) : room;
+        std::memcpy(buffer + n, from, taken);
+        n += static_cast<int>(taken);
+        source->at += taken;
+        if (stop == nullptr) continue;
+        ++source->at;
+        if (*stop == '\n') {
+            buffer[n++] = '\n';
+            break;
         }
-    } else {
-        buffer[0] = '\0';
+        // A carriage return, folded into a newline right after it, which
+        // may start the next stretch of the file.
+        if (source->at == source->end && !refill(source) && std::ferror(source->file)) {
+            status = PIECE_ERROR;
+            break;
+        }
+        if (source->at < source->end && source->text[source->at] == '\n') {
+            ++source->at;
+            buffer[n++] = '\n';
+            break;
+        }
+        buffer[n++] = '\r';
     }
+    buffer[n] = '\0';
     *length = n;
     return status;
 }
@@ -288,20 +287,21 @@ int read_work_unit(std::FILE* file, SampleStreams* streams) {
 }
 
 int read_classic_work_unit(std::FILE* file, const char* path, SampleStreams* streams, WorkUnitInfo* info) {
+    PieceSource source(file);
     int32_t declared_count = 0;
-    if (scan_header(file, path, &declared_count, info) != 0) return 1;
+    if (scan_header(&source, path, &declared_count, info) != 0) return 1;
 
     if (resize_streams(streams, declared_count) != 0) return 1;
     streams->count = 0;
     streams->levels = nullptr;   // every stored byte is its sample's value, whatever a unit before was
 
     int length = 0;
-    int status = read_piece(file, line_buffer, DATA_READ_LIMIT, &length);
+    int status = read_piece(&source, line_buffer, DATA_READ_LIMIT, &length);
     // The text of the read that meets the end of the file is never decoded.
     while (status == PIECE_READ) {
         const int text_length = static_cast<int>(strnlen(line_buffer, static_cast<size_t>(length)));
         decode_piece(line_buffer, text_length, declared_count, streams);
-        status = read_piece(file, line_buffer, DATA_READ_LIMIT, &length);
+        status = read_piece(&source, line_buffer, DATA_READ_LIMIT, &length);
         if (streams->count == declared_count) break;
     }
     if (status == PIECE_ERROR) {

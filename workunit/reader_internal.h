@@ -13,11 +13,25 @@ namespace okrelt {
 // Results of one piece read.
 enum PieceStatus { PIECE_READ = 0, PIECE_AT_END = 1, PIECE_ERROR = 2 };
 
+constexpr size_t PIECE_SOURCE_BYTES = 16384;   // read from the file at a time
+
+// A stream read piece by piece through a buffer of its own, so that a piece
+// is found with memchr and copied whole rather than taken a character at a
+// time (which was a quarter of reading a unit). Reads ahead: once pieces are
+// read from a stream, everything after them is read through its source.
+struct PieceSource {
+    explicit PieceSource(std::FILE* stream) : file(stream) {}
+    std::FILE* file;
+    size_t at = 0;    // the next character in text
+    size_t end = 0;   // characters in text
+    char text[PIECE_SOURCE_BYTES];
+};
+
 // Reads up to limit - 1 characters into buffer, stopping after a newline;
 // a carriage return directly before a newline is folded into it. The buffer is
 // NUL-terminated and *length holds the characters delivered. PIECE_AT_END
 // means the end of the file came before a newline or the limit.
-[[nodiscard]] int read_piece(std::FILE* file, char* buffer, int limit, int* length);
+[[nodiscard]] int read_piece(PieceSource* source, char* buffer, int limit, int* length);
 
 // White space as the later format's header and a link's line may hold it.
 inline bool is_blank(int c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\v' || c == '\f'; }
