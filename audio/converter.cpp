@@ -29,7 +29,6 @@ constexpr double PERCENT = 100.0;
 constexpr int32_t WRITEBACK_BLOCKS = 4;
 
 using DoubleArray = std::unique_ptr<double[], FreeDeleter>;
-using ByteArray = std::unique_ptr<uint8_t[], FreeDeleter>;
 
 // im starts a kibibyte and a cache line after re's last point. Were the two
 // exactly a mebibyte apart, as they would be back to back, re[k] and im[k]
@@ -38,11 +37,15 @@ using ByteArray = std::unique_ptr<uint8_t[], FreeDeleter>;
 constexpr size_t IM_OFFSET_DOUBLES = (1024 + 64) / sizeof(double);
 constexpr size_t WORKING_DOUBLES = 2 * size_t{WORKING_POINTS} + IM_OFFSET_DOUBLES;
 constexpr size_t WORKING_BYTES = WORKING_DOUBLES * sizeof(double);
+constexpr int32_t SOUND_BUFFERS = 2;   // block b's bytes go into buffer b % 2 (see convert_to_wav_with)
+constexpr size_t REGION_BYTES = WORKING_BYTES + size_t{SOUND_BUFFERS} * SPECTRUM_SIZE;
 constexpr size_t RESERVED_BYTES = 2 * HUGE_PAGE_BYTES;   // aligned_alloc takes whole alignments
 
-// Both working arrays in one region, re then im, its pages provided in one
-// call rather than faulted in one by one; nothing in it needs clearing, as
-// every block writes each point before reading it. The region starts
+// Both working arrays in one region, re then im, and after them the buffers
+// of the blocks' sound bytes, its pages provided in one call rather than
+// faulted in one by one, on the thread that sets the region up; nothing in
+// it needs clearing, as every block writes each point and byte before
+// reading it. The region starts
 // on a huge page's boundary, so that a system that hands out huge pages
 // freely backs re and nearly all of im with one; it is not asked for one
 // (madvise): where the kernel must then compact memory to find a huge page,
@@ -50,11 +53,9 @@ constexpr size_t RESERVED_BYTES = 2 * HUGE_PAGE_BYTES;   // aligned_alloc takes 
 // 1 ms saved otherwise. The rest of the reservation is never touched and so
 // never backed.
 DoubleArray allocate_working_arrays() {
-    static_assert(WORKING_BYTES <= RESERVED_BYTES, "the arrays fit the reservation");
+    static_assert(REGION_BYTES <= RESERVED_BYTES, "the arrays and buffers fit the reservation");
     void* memory = std::aligned_alloc(HUGE_PAGE_BYTES, RESERVED_BYTES);
-    if (memory != nullptr) {
-        prefault_pages(memory, WORKING_BYTES);
-    }
+    if (memory != nullptr) prefault_pages(memory, REGION_BYTES);
     return DoubleArray(static_cast<double*>(memory));
 }
 
@@ -207,19 +208,18 @@ int convert_to_wav_with(BlockConverter convert_block, const int8_t* in_phase, co
     }
     const HeldArrays held;
     double* const working = held.get();
+    if (working == nullptr) {
+        tell(MESSAGE_PROBLEM, "Memory allocation for fft's failed.");
+        return 1;
+    }
+    double* re = working;
+    double* im = working + WORKING_POINTS + IM_OFFSET_DOUBLES;
     // Block b's bytes go into buffer b % 2 and are written out while block
     // b + 1 is transformed: by this thread once a team's second thread has
     // made a start on it. Another thread writing the file would take a
     // processor from the team and hold up both of its threads.
-    ByteArray buffers[2];
-    for (ByteArray& buffer : buffers) buffer.reset(static_cast<uint8_t*>(std::malloc(SPECTRUM_SIZE)));
-    if (working == nullptr || !buffers[0] || !buffers[1]) {
-        tell(MESSAGE_PROBLEM, "Memory allocation for fft's failed.");
-        return 1;
-    }
-    for (ByteArray& buffer : buffers) prefault_pages(buffer.get(), SPECTRUM_SIZE);
-    double* re = working;
-    double* im = working + WORKING_POINTS + IM_OFFSET_DOUBLES;
+    uint8_t* const first_buffer = reinterpret_cast<uint8_t*>(working) + WORKING_BYTES;
+    uint8_t* const buffers[SOUND_BUFFERS] = {first_buffer, first_buffer + SPECTRUM_SIZE};
     // Two output bytes per sample; count < 2^31, so this fits 32 bits.
     if (out.file) write_wav_header(out.file.get(), 2u * static_cast<uint32_t>(count), format.rate);
 
@@ -227,18 +227,18 @@ int convert_to_wav_with(BlockConverter convert_block, const int8_t* in_phase, co
     BlockTeamPtr team = format.team ? start_block_team() : nullptr;
     int32_t rfi_factor = 0;
     for (int32_t b = 0; b < blocks; ++b) {
-        BlockWrite write_before{&out, b > 0 ? buffers[(b - 1) % 2].get() : nullptr, b % WRITEBACK_BLOCKS == 0};
+        BlockWrite write_before{&out, b > 0 ? buffers[(b - 1) % SOUND_BUFFERS] : nullptr, b % WRITEBACK_BLOCKS == 0};
         BlockAside aside;
         if (out.file && b > 0) aside = BlockAside{write_block, &write_before};
         const size_t first = static_cast<size_t>(b) * BLOCK_SAMPLES;
         start_peak_block(b);
         rfi_factor = convert_block(in_phase + first, quadrature + first, format.levels, format.order, re, im,
-                                   buffers[b % 2].get(), team.get(), aside);
+                                   buffers[b % SOUND_BUFFERS], team.get(), aside);
         print_progress(b, count);
     }
     team.reset();
     if (out.file && blocks > 0) {
-        BlockWrite write_last{&out, buffers[(blocks - 1) % 2].get(), true};
+        BlockWrite write_last{&out, buffers[(blocks - 1) % SOUND_BUFFERS], true};
         write_block(&write_last);
     }
     print_rfi_report(rfi_factor);
