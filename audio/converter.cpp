@@ -45,13 +45,12 @@ constexpr size_t RESERVED_BYTES = 2 * HUGE_PAGE_BYTES;   // aligned_alloc takes 
 // of the blocks' sound bytes, its pages provided in one call rather than
 // faulted in one by one, on the thread that sets the region up; nothing in
 // it needs clearing, as every block writes each point and byte before
-// reading it. The region starts
-// on a huge page's boundary, so that a system that hands out huge pages
-// freely backs re and nearly all of im with one; it is not asked for one
-// (madvise): where the kernel must then compact memory to find a huge page,
-// touching the region took 6 to 10 ms, in most runs of a busy spell, against
-// 1 ms saved otherwise. The rest of the reservation is never touched and so
-// never backed.
+// reading it. The region starts on a huge page's boundary, so that a system
+// that hands out huge pages freely backs re and nearly all of im with one;
+// it is not asked for one (madvise): where the kernel must then compact
+// memory to find a huge page, touching the region took 6 to 10 ms, in most
+// runs of a busy spell, against 1 ms saved otherwise. The rest of the
+// reservation is never touched and so never backed.
 DoubleArray allocate_working_arrays() {
     static_assert(REGION_BYTES <= RESERVED_BYTES, "the arrays and buffers fit the reservation");
     void* memory = std::aligned_alloc(HUGE_PAGE_BYTES, RESERVED_BYTES);
