@@ -1,5 +1,6 @@
 #include "audio/converter.h"
 
+#include <condition_variable>
 #include <cstdio>
 #include <cstdlib>
 #include <memory>
@@ -51,12 +52,13 @@ constexpr size_t RESERVED_BYTES = 2 * HUGE_PAGE_BYTES;   // aligned_alloc takes 
 // memory to find a huge page, touching the region took 6 to 10 ms, in most
 // runs of a busy spell, against 1 ms saved otherwise. The rest of the
 // reservation is never touched and so never backed.
-DoubleArray allocate_working_arrays() {
+DoubleArray reserve_working_region() {
     static_assert(REGION_BYTES <= RESERVED_BYTES, "the arrays and buffers fit the reservation");
-    void* memory = std::aligned_alloc(HUGE_PAGE_BYTES, RESERVED_BYTES);
-    if (memory != nullptr) prefault_pages(memory, REGION_BYTES);
-    return DoubleArray(static_cast<double*>(memory));
+    return DoubleArray(static_cast<double*>(std::aligned_alloc(HUGE_PAGE_BYTES, RESERVED_BYTES)));
 }
+
+// Has the kernel provide the region's pages in one call.
+void provide_region_pages(double* region) { prefault_pages(region, REGION_BYTES); }
 
 // The working arrays not in use, kept for the next conversion: a process
 // sets up one set for each thread converting at a time, not one per unit.
@@ -64,7 +66,10 @@ DoubleArray allocate_working_arrays() {
 // earlier unit left in a set never shows.
 struct ArrayPool {
     std::mutex lock;
+    std::condition_variable pooled;   // a set went into the pool
     std::vector<DoubleArray> sets;
+    int32_t made = 0;                 // sets reserved in this process
+    bool preparing = false;           // prepare_conversion_memory is reserving the first set
 };
 
 ArrayPool& array_pool() {
@@ -74,8 +79,11 @@ ArrayPool& array_pool() {
 
 // Puts a set into the pool for the next conversion to take.
 void pool_arrays(DoubleArray arrays) {
-    const std::lock_guard<std::mutex> hold(array_pool().lock);
-    array_pool().sets.push_back(std::move(arrays));
+    {
+        const std::lock_guard<std::mutex> hold(array_pool().lock);
+        array_pool().sets.push_back(std::move(arrays));
+    }
+    array_pool().pooled.notify_all();
 }
 
 // A set of working arrays for one conversion, from the pool or new, given
@@ -83,14 +91,18 @@ void pool_arrays(DoubleArray arrays) {
 class HeldArrays {
 public:
     HeldArrays() {
-        {
-            const std::lock_guard<std::mutex> hold(array_pool().lock);
-            if (!array_pool().sets.empty()) {
-                arrays_ = std::move(array_pool().sets.back());
-                array_pool().sets.pop_back();
-            }
+        ArrayPool& pool = array_pool();
+        std::unique_lock<std::mutex> hold(pool.lock);
+        pool.pooled.wait(hold, [&] { return !pool.sets.empty() || !pool.preparing; });
+        if (!pool.sets.empty()) {
+            arrays_ = std::move(pool.sets.back());
+            pool.sets.pop_back();
+            return;
         }
-        if (!arrays_) arrays_ = allocate_working_arrays();
+        ++pool.made;
+        hold.unlock();
+        arrays_ = reserve_working_region();
+        if (arrays_) provide_region_pages(arrays_.get());
     }
     ~HeldArrays() {
         if (arrays_) pool_arrays(std::move(arrays_));
@@ -167,8 +179,29 @@ bool conversion_memory_ready() {
 }
 
 void prepare_conversion_memory() {
-    DoubleArray arrays = allocate_working_arrays();
-    if (arrays) pool_arrays(std::move(arrays));
+    ArrayPool& pool = array_pool();
+    {
+        const std::lock_guard<std::mutex> hold(pool.lock);
+        if (pool.made > 0) return;
+        pool.made = 1;
+        pool.preparing = true;
+    }
+    DoubleArray arrays = reserve_working_region();
+    double* const region = arrays.get();
+    {
+        const std::lock_guard<std::mutex> hold(pool.lock);
+        pool.preparing = false;
+        if (arrays) {
+            pool.sets.push_back(std::move(arrays));
+        } else {
+            pool.made = 0;
+        }
+    }
+    pool.pooled.notify_all();
+    // Pooled before its pages are provided: a conversion that takes it
+    // meanwhile faults in the pages it reaches first, and this goes on
+    // with the rest rather than keep it waiting.
+    if (region != nullptr) provide_region_pages(region);
 }
 
 uint8_t quantise_sample(double real_part) {
