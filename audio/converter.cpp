@@ -68,7 +68,7 @@ struct ArrayPool {
     std::mutex lock;
     std::condition_variable pooled;   // a set went into the pool
     std::vector<DoubleArray> sets;
-    int32_t made = 0;                 // sets reserved in this process
+    bool reserved = false;            // a set was reserved in this process
     bool preparing = false;           // prepare_conversion_memory is reserving the first set
 };
 
@@ -99,7 +99,7 @@ public:
             pool.sets.pop_back();
             return;
         }
-        ++pool.made;
+        pool.reserved = true;
         hold.unlock();
         arrays_ = reserve_working_region();
         if (arrays_) provide_region_pages(arrays_.get());
@@ -182,8 +182,8 @@ void prepare_conversion_memory() {
     ArrayPool& pool = array_pool();
     {
         const std::lock_guard<std::mutex> hold(pool.lock);
-        if (pool.made > 0) return;
-        pool.made = 1;
+        if (pool.reserved) return;
+        pool.reserved = true;
         pool.preparing = true;
     }
     DoubleArray arrays = reserve_working_region();
@@ -194,7 +194,7 @@ void prepare_conversion_memory() {
         if (arrays) {
             pool.sets.push_back(std::move(arrays));
         } else {
-            pool.made = 0;
+            pool.reserved = false;
         }
     }
     pool.pooled.notify_all();
