@@ -146,14 +146,16 @@ void paint_cells(cairo_surface_t* picture, const Spectrogram& spectrogram, doubl
     const float scale = static_cast<float>((COLOUR_MAP_SIZE - 1) * DB_PER_OCTAVE / span_db);
     const float offset =
         spectrogram.floor_level * scale + static_cast<float>(low_db * (COLOUR_MAP_SIZE - 1) / span_db) - 0.5f;
-    std::vector<int> cell_of_x(PLOT_WIDTH);
-    for (int x = 0; x < PLOT_WIDTH; ++x) cell_of_x[x] = static_cast<int>(static_cast<long>(x) * spectrogram.columns / PLOT_WIDTH);
+    std::vector<size_t> cell_of_x(PLOT_WIDTH);
+    for (size_t x = 0; x < cell_of_x.size(); ++x) {
+        cell_of_x[x] = static_cast<size_t>(static_cast<long>(x) * spectrogram.columns / PLOT_WIDTH);
+    }
     for (int y = 0; y < PLOT_HEIGHT; ++y) {
         const long row = static_cast<long>(y) * spectrogram.rows / PLOT_HEIGHT;
         const float* cells = &spectrogram.level[static_cast<size_t>(row) * static_cast<size_t>(spectrogram.columns)];
         auto* line = reinterpret_cast<uint32_t*>(data + static_cast<long>(PLOT_TOP + y) * stride) + PLOT_LEFT;
         for (int x = 0; x < PLOT_WIDTH; ++x) {
-            const float index = cells[cell_of_x[x]] * scale - offset;
+            const float index = cells[cell_of_x[static_cast<size_t>(x)]] * scale - offset;
             line[x] = colours[std::clamp(static_cast<int>(index), 0, COLOUR_MAP_SIZE - 1)];
         }
     }

@@ -73,8 +73,8 @@ struct CandidateScratch {
     std::vector<int32_t> order;
     std::vector<int32_t> bin_at = prefaulted_vector<int32_t>(BLOCK_SAMPLES);
     CandidateScratch() {
-        for (int32_t position = 0; position < BLOCK_SAMPLES; ++position) {
-            bin_at[position] = static_cast<int32_t>(reversed_bits(position, BLOCK_LOG2));
+        for (size_t position = 0; position < bin_at.size(); ++position) {
+            bin_at[position] = static_cast<int32_t>(reversed_bits(static_cast<long>(position), BLOCK_LOG2));
         }
     }
 };
@@ -90,14 +90,16 @@ void add_block_candidates(const std::vector<double>& re, const std::vector<doubl
     // The shortlist: the strongest positions, kept in a heap whose top is
     // the weakest of them, so that most positions cost one comparison.
     const size_t wanted_positions = std::min(square.size(), static_cast<size_t>(wanted) * CANDIDATES_PER_PEAK);
-    const auto weaker_on_top = [&square](int32_t a, int32_t b) { return square[a] > square[b]; };
+    const auto weaker_on_top = [&square](int32_t a, int32_t b) {
+        return square[static_cast<size_t>(a)] > square[static_cast<size_t>(b)];
+    };
     order.clear();
     for (size_t k = 0; k < square.size(); ++k) {
         const int32_t position = static_cast<int32_t>(k);
         if (order.size() < wanted_positions) {
             order.push_back(position);
             std::push_heap(order.begin(), order.end(), weaker_on_top);
-        } else if (square[k] > square[order.front()]) {
+        } else if (square[k] > square[static_cast<size_t>(order.front())]) {
             std::pop_heap(order.begin(), order.end(), weaker_on_top);
             order.back() = position;
             std::push_heap(order.begin(), order.end(), weaker_on_top);
@@ -106,7 +108,7 @@ void add_block_candidates(const std::vector<double>& re, const std::vector<doubl
     std::sort(order.begin(), order.end(), weaker_on_top);
     std::vector<int32_t> taken;
     for (size_t i = 0; i < order.size() && taken.size() < static_cast<size_t>(wanted); ++i) {
-        const int32_t position = order[i];
+        const size_t position = static_cast<size_t>(order[i]);
         const int32_t bin = scratch->bin_at[position];
         if (std::any_of(taken.begin(), taken.end(), [bin](int32_t other) { return near_bins(bin, other); })) continue;
         taken.push_back(bin);
@@ -216,12 +218,15 @@ Spectrogram make_spectrogram(const SampleStreams& streams, int fft_size, int ave
     spectrogram.row_power.assign(static_cast<size_t>(spectrogram.rows), 0.0);
     const int m = log2_of(fft_size);
     std::vector<double> window(static_cast<size_t>(fft_size));
-    for (int j = 0; j < fft_size; ++j) window[j] = 0.5 - 0.5 * std::cos(TWO_PI * j / fft_size);
+    for (size_t j = 0; j < window.size(); ++j) {
+        window[j] = 0.5 - 0.5 * std::cos(TWO_PI * static_cast<int>(j) / fft_size);
+    }
     // Where the bin at each position of a transform left in bit-reversed
     // order goes: negative frequencies (the upper half of the bins) first.
     std::vector<int> index_of(static_cast<size_t>(fft_size));
-    for (long position = 0; position < fft_size; ++position) {
-        index_of[position] = static_cast<int>((reversed_bits(position, m) + fft_size / 2) % fft_size);
+    for (size_t position = 0; position < index_of.size(); ++position) {
+        const long bin = reversed_bits(static_cast<long>(position), m);
+        index_of[position] = static_cast<int>((bin + fft_size / 2) % fft_size);
     }
     std::vector<double> re(static_cast<size_t>(fft_size));
     std::vector<double> im(static_cast<size_t>(fft_size));
@@ -229,12 +234,15 @@ Spectrogram make_spectrogram(const SampleStreams& streams, int fft_size, int ave
     int row_transforms = 0;
     for (int transform = 0; transform < spectrogram.transforms; ++transform) {
         const long first = static_cast<long>(transform) * fft_size;
-        for (int j = 0; j < fft_size; ++j) {
-            re[j] = window[j] * value_of(streams, streams.in_phase.get(), first + j);
-            im[j] = window[j] * value_of(streams, streams.quadrature.get(), first + j);
+        for (size_t j = 0; j < re.size(); ++j) {
+            const long k = first + static_cast<long>(j);
+            re[j] = window[j] * value_of(streams, streams.in_phase.get(), k);
+            im[j] = window[j] * value_of(streams, streams.quadrature.get(), k);
         }
         (void)fft_forward_bit_reversed(m, re.data(), im.data());
-        for (int k = 0; k < fft_size; ++k) row_sum[index_of[k]] += re[k] * re[k] + im[k] * im[k];
+        for (size_t k = 0; k < re.size(); ++k) {
+            row_sum[static_cast<size_t>(index_of[k])] += re[k] * re[k] + im[k] * im[k];
+        }
         ++row_transforms;
         const long row = static_cast<long>(transform / average) * spectrogram.rows / averaged_rows;
         const bool last = transform + 1 == spectrogram.transforms ||
@@ -244,14 +252,14 @@ Spectrogram make_spectrogram(const SampleStreams& streams, int fft_size, int ave
         float* cells = &spectrogram.level[static_cast<size_t>(row) * static_cast<size_t>(spectrogram.columns)];
         std::fill(cells, cells + spectrogram.columns, 0.0f);
         double total = 0.0;
-        for (int bin = 0; bin < fft_size; ++bin) {
+        for (size_t bin = 0; bin < row_sum.size(); ++bin) {
             const double mean = row_sum[bin] / row_transforms;
             float& cell = cells[static_cast<long>(bin) * spectrogram.columns / fft_size];
             cell = std::max(cell, static_cast<float>(mean));
             total += mean;
             spectrogram.mean_power[bin] += row_sum[bin];
         }
-        spectrogram.row_power[row] = total;
+        spectrogram.row_power[static_cast<size_t>(row)] = total;
         std::fill(row_sum.begin(), row_sum.end(), 0.0);
         row_transforms = 0;
     }
@@ -341,9 +349,10 @@ std::vector<BlockPeak> find_block_peaks(const SampleStreams& streams, int wanted
     reset_peak();
     for (int32_t block = 0; block < streams.count / BLOCK_SAMPLES; ++block) {
         const long first = static_cast<long>(block) * BLOCK_SAMPLES;
-        for (long j = 0; j < BLOCK_SAMPLES; ++j) {
-            re[j] = value_of(streams, streams.in_phase.get(), first + j);
-            im[j] = value_of(streams, streams.quadrature.get(), first + j);
+        for (size_t j = 0; j < re.size(); ++j) {
+            const long k = first + static_cast<long>(j);
+            re[j] = value_of(streams, streams.in_phase.get(), k);
+            im[j] = value_of(streams, streams.quadrature.get(), k);
         }
         // The same forward transform as the converter's, so the same bins and
         // the same running peak, which notes the block and bin it rises at.
