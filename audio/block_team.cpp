@@ -1,9 +1,16 @@
 // The fused block's tasks and the team that shares them: claims and
 // completions are atomic counters; a waiting thread spins briefly, then
-// yields its processor between tries, so that a thread it waits for can run.
+// sleeps until the thread it waits for signals.
+#if defined(__linux__)
+#include <linux/futex.h>
+#include <sys/syscall.h>
+#include <unistd.h>
+#else
 #include <sched.h>
+#endif
 
 #include <atomic>
+#include <climits>
 #include <cstdint>
 #include <memory>
 
@@ -16,18 +23,53 @@ namespace okrelt {
 
 namespace {
 
-constexpr int SPINS_BEFORE_YIELDING = 2000;   // tens of microseconds of pauses, about a task's length
+constexpr int SPINS_BEFORE_SLEEPING = 2000;   // tens of microseconds of pauses, about a task's length
 
-template <class Ready>
-void wait_until(Ready ready) {
-    for (int spins = 0; !ready(); ++spins) {
-        if (spins < SPINS_BEFORE_YIELDING) {
-#if defined(__x86_64__) || defined(__i386__)
-            __builtin_ia32_pause();
+static_assert(sizeof(std::atomic<uint32_t>) == sizeof(uint32_t) && std::atomic<uint32_t>::is_always_lock_free,
+              "the kernel's futex calls see the event count as a plain word");
+
+// Sleeps while the word's event count is still `seen`.
+void sleep_on(WakeWord* word, uint32_t seen) {
+#if defined(__linux__)
+    (void)syscall(SYS_futex, reinterpret_cast<uint32_t*>(&word->events), FUTEX_WAIT_PRIVATE, seen, nullptr,
+                  nullptr, 0);
+#else
+    (void)word;
+    (void)seen;
+    sched_yield();
 #endif
-        } else {
-            sched_yield();
-        }
+}
+
+// Counts an event and wakes the threads sleeping on the word, if any.
+void signal_event(WakeWord* word) {
+    word->events.fetch_add(1, std::memory_order_seq_cst);
+    if (word->sleepers.load(std::memory_order_seq_cst) == 0) return;
+#if defined(__linux__)
+    (void)syscall(SYS_futex, reinterpret_cast<uint32_t*>(&word->events), FUTEX_WAKE_PRIVATE, INT_MAX, nullptr,
+                  nullptr, 0);
+#endif
+}
+
+// Returns once ready() holds, which only a signal on the word can bring
+// about. A waiter that has spun about a task's length sleeps: yielding its
+// processor between tries instead kept it busy, and where the host of a
+// virtual machine ran the team's two processors on fewer cores, the waiting
+// thread took the time of the thread it waited for (a run took twice as long
+// in such spells). Having counted itself among the sleepers, it looks again
+// before sleeping, so that no signal is missed.
+template <class Ready>
+void wait_until(WakeWord* word, Ready ready) {
+    for (int spins = 0; spins < SPINS_BEFORE_SLEEPING; ++spins) {
+        if (ready()) return;
+#if defined(__x86_64__) || defined(__i386__)
+        __builtin_ia32_pause();
+#endif
+    }
+    while (!ready()) {
+        const uint32_t seen = word->events.load(std::memory_order_seq_cst);
+        word->sleepers.fetch_add(1, std::memory_order_seq_cst);
+        if (!ready() && word->events.load(std::memory_order_seq_cst) == seen) sleep_on(word, seen);
+        word->sleepers.fetch_sub(1, std::memory_order_seq_cst);
     }
 }
 
@@ -50,6 +92,7 @@ public:
         job_ = job;
         ++offered_;
         state_.store(team_state(offered_, OFFERED), std::memory_order_release);
+        signal_event(&wake_);
     }
 
     // Returns once the second thread is done with the block offered last.
@@ -58,14 +101,14 @@ public:
         if (state_.compare_exchange_strong(expected, team_state(offered_, WITHDRAWN), std::memory_order_acq_rel)) {
             return;
         }
-        wait_until([&] { return left_.load(std::memory_order_acquire) == offered_; });
+        wait_until(&wake_, [&] { return left_.load(std::memory_order_acquire) == offered_; });
     }
 
     void serve() {
         uint64_t seen = 0;
         for (;;) {
             uint64_t state = 0;
-            wait_until([&] {
+            wait_until(&wake_, [&] {
                 state = state_.load(std::memory_order_acquire);
                 return (state & STATUS_MASK) == STOPPING ||
                        ((state & STATUS_MASK) == OFFERED && state >> STATUS_BITS != seen);
@@ -75,11 +118,15 @@ public:
             if (state_.compare_exchange_strong(state, team_state(seen, JOINED), std::memory_order_acq_rel)) {
                 kernels_->work_on_block(job_);
                 left_.store(seen, std::memory_order_release);
+                signal_event(&wake_);
             }
         }
     }
 
-    void stop() { state_.store(team_state(offered_, STOPPING), std::memory_order_release); }
+    void stop() {
+        state_.store(team_state(offered_, STOPPING), std::memory_order_release);
+        signal_event(&wake_);
+    }
 
     std::unique_ptr<Background> thread;
 
@@ -89,6 +136,7 @@ private:
     uint64_t offered_ = 0;
     std::atomic<uint64_t> state_{team_state(0, WITHDRAWN)};
     std::atomic<uint64_t> left_{0};
+    WakeWord wake_;   // signalled on every change of state_ and left_
 };
 
 void BlockTeamEnd::operator()(BlockTeam* team) const {
@@ -113,14 +161,15 @@ int claim_task(BlockJob* job, BlockPhase phase) {
 void finish_task(BlockJob* job, BlockPhase phase, int task) {
     if (phase == PHASE_PARTS) job->part_finished[task].store(true, std::memory_order_release);
     job->finished[phase].fetch_add(1, std::memory_order_release);
+    signal_event(&job->wake);
 }
 
 void wait_for_phase(BlockJob* job, BlockPhase phase) {
-    wait_until([&] { return job->finished[phase].load(std::memory_order_acquire) == PHASE_TASKS[phase]; });
+    wait_until(&job->wake, [&] { return job->finished[phase].load(std::memory_order_acquire) == PHASE_TASKS[phase]; });
 }
 
 void wait_for_part_task(BlockJob* job, int task) {
-    wait_until([&] { return job->part_finished[task].load(std::memory_order_acquire); });
+    wait_until(&job->wake, [&] { return job->part_finished[task].load(std::memory_order_acquire); });
 }
 
 int32_t run_block(const FftKernels* kernels, const int8_t* in_phase, const int8_t* quadrature, const double* levels,

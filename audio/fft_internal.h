@@ -53,6 +53,13 @@ constexpr int PART_TASKS = 16;         // task t: part PART_TASKS - 1 - t, the l
 constexpr int ROW_TASKS = 16;          // columns of the inverse stages joining the rows
 constexpr int PHASE_TASKS[BLOCK_PHASES] = {FIRST_STAGE_TASKS, PART_TASKS, ROW_TASKS};
 
+// Where the threads waiting on a job or a team sleep once spinning has not
+// been enough (see block_team.cpp): events counts the signals given.
+struct WakeWord {
+    std::atomic<uint32_t> events{0};
+    std::atomic<int> sleepers{0};
+};
+
 struct BlockJob {
     const int8_t* in_phase = nullptr;
     const int8_t* quadrature = nullptr;
@@ -67,6 +74,7 @@ struct BlockJob {
     std::atomic<int> claimed[BLOCK_PHASES] = {};
     std::atomic<int> finished[BLOCK_PHASES] = {};
     std::atomic<bool> part_finished[PART_TASKS] = {};
+    WakeWord wake;   // signalled as each task finishes
 };
 
 // The next unclaimed task of the phase, now claimed; -1 when none is left.

@@ -4,13 +4,17 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <chrono>
 #include <cmath>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <future>
 #include <map>
 #include <memory>
 #include <random>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "audio/block_transform.h"
@@ -193,6 +197,36 @@ TEST_P(EveryPath, FusedBlockMatchesTheStepsOneByOne) {
             EXPECT_EQ(bytes.fits, fits) << kind;
             EXPECT_EQ(fits ? wrong_bytes : 0u, 0u) << kind;
         }
+    }
+}
+
+// A caller held up elsewhere (its aside sleeping) leaves its team's thread to
+// do each block alone and then sleep until the next is offered: every block
+// still comes out right, and the team still stops. A lost wake-up would hang,
+// so a watchdog fails the test instead.
+TEST(FftExact, ATeamWhoseCallerIsHeldUpSleepsAndWakesForEachBlock) {
+    const ReferenceBlock& want = reference_blocks().front();
+    std::future<void> finished = std::async(std::launch::async, [&want] {
+        const okrelt::BlockAside held_up{[](void*) { std::this_thread::sleep_for(std::chrono::milliseconds(5)); },
+                                         nullptr};
+        const okrelt::BlockTeamPtr team = okrelt::start_block_team();
+        for (int block = 0; block < 4; ++block) {
+            okrelt::reset_peak();
+            Doubles re = aligned_doubles();
+            Doubles im = aligned_doubles();
+            (void)okrelt::transform_block(want.samples.in_phase.data(), want.samples.quadrature.data(),
+                                          want.samples.levels, want.order, re.get(), im.get(), nullptr, team.get(),
+                                          held_up);
+            size_t differing = 0;
+            for (size_t l = 0; l < okrelt::SPECTRUM_SIZE; ++l) {
+                differing += re[okrelt::working_place(static_cast<int32_t>(l))] != want.re[l];
+            }
+            EXPECT_EQ(differing, 0u) << "block " << block;
+        }
+    });
+    if (finished.wait_for(std::chrono::seconds(30)) == std::future_status::timeout) {
+        std::fprintf(stderr, "a team's thread was never woken\n");
+        std::_Exit(EXIT_FAILURE);
     }
 }
 
