@@ -76,7 +76,7 @@ struct BlockAside {
 
 // Starts a team's second thread; null where no thread can be started. Worth
 // it only where a processor would otherwise stand idle: the second thread
-// waits for blocks by spinning, yielding between tries.
+// waits for blocks by spinning briefly, then sleeping until one is offered.
 BlockTeamPtr start_block_team();
 
 // Transforms one block of samples with re/im as working arrays of
