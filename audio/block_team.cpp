@@ -165,7 +165,8 @@ void finish_task(BlockJob* job, BlockPhase phase, int task) {
 }
 
 void wait_for_phase(BlockJob* job, BlockPhase phase) {
-    wait_until(&job->wake, [&] { return job->finished[phase].load(std::memory_order_acquire) == PHASE_TASKS[phase]; });
+    wait_until(&job->wake,
+               [&] { return job->finished[phase].load(std::memory_order_acquire) == PHASE_TASKS[phase]; });
 }
 
 void wait_for_part_task(BlockJob* job, int task) {

@@ -210,6 +210,7 @@ TEST(FftExact, ATeamWhoseCallerIsHeldUpSleepsAndWakesForEachBlock) {
         const okrelt::BlockAside held_up{[](void*) { std::this_thread::sleep_for(std::chrono::milliseconds(5)); },
                                          nullptr};
         const okrelt::BlockTeamPtr team = okrelt::start_block_team();
+        EXPECT_TRUE(team);
         for (int block = 0; block < 4; ++block) {
             okrelt::reset_peak();
             Doubles re = aligned_doubles();
