@@ -151,7 +151,7 @@ int convert_unit(const char* unit_path, const SoundFormat& sound, const ExportRe
     if (exports.sigmf || exports.iq_wav) {
         writing = std::make_unique<Background>([&] { write_recording_samples(streams, *info, &recording); });
     }
-    const int status = convert_to_sound_file(streams.in_phase.get(), streams.quadrature.get(), streams.count, format);
+    const int status = convert_to_sound_file(streams.in_phase, streams.quadrature, streams.count, format);
     writing.reset();
     const RecordingFindings findings{static_cast<int32_t>(peak_magnitude()), peak_place()};
     if (status != 0 || finish_recording(&recording, streams.count, *info, exports.unit_name, findings) != 0) {

@@ -29,8 +29,6 @@ constexpr double PERCENT = 100.0;
 // block took 0.96 of the time of one handing over every block, pair by pair.
 constexpr int32_t WRITEBACK_BLOCKS = 4;
 
-using DoubleArray = std::unique_ptr<double[], FreeDeleter>;
-
 // im starts a kibibyte and a cache line after re's last point. Were the two
 // exactly a mebibyte apart, as they would be back to back, re[k] and im[k]
 // would share every cache set and alias in the load-store unit: the
@@ -40,22 +38,13 @@ constexpr size_t WORKING_DOUBLES = 2 * size_t{WORKING_POINTS} + IM_OFFSET_DOUBLE
 constexpr size_t WORKING_BYTES = WORKING_DOUBLES * sizeof(double);
 constexpr int32_t SOUND_BUFFERS = 2;   // block b's bytes go into buffer b % 2 (see convert_to_wav_with)
 constexpr size_t REGION_BYTES = WORKING_BYTES + size_t{SOUND_BUFFERS} * SPECTRUM_SIZE;
-constexpr size_t RESERVED_BYTES = 2 * HUGE_PAGE_BYTES;   // aligned_alloc takes whole alignments
 
 // Both working arrays in one region, re then im, and after them the buffers
 // of the blocks' sound bytes, its pages provided in one call rather than
 // faulted in one by one, on the thread that sets the region up; nothing in
 // it needs clearing, as every block writes each point and byte before
-// reading it. The region starts on a huge page's boundary, so that a system
-// that hands out huge pages freely backs re and nearly all of im with one;
-// it is not asked for one (madvise): where the kernel must then compact
-// memory to find a huge page, touching the region took 6 to 10 ms, in most
-// runs of a busy spell, against 1 ms saved otherwise. The rest of the
-// reservation is never touched and so never backed.
-DoubleArray reserve_working_region() {
-    static_assert(REGION_BYTES <= RESERVED_BYTES, "the arrays and buffers fit the reservation");
-    return DoubleArray(static_cast<double*>(std::aligned_alloc(HUGE_PAGE_BYTES, RESERVED_BYTES)));
-}
+// reading it. A huge page holds re and nearly all of im.
+MappedMemory reserve_working_region() { return map_big_array(REGION_BYTES); }
 
 // Has the kernel provide the region's pages in one call.
 void provide_region_pages(double* region) { prefault_pages(region, REGION_BYTES); }
@@ -67,7 +56,7 @@ void provide_region_pages(double* region) { prefault_pages(region, REGION_BYTES)
 struct ArrayPool {
     std::mutex lock;
     std::condition_variable pooled;   // a set went into the pool
-    std::vector<DoubleArray> sets;
+    std::vector<MappedMemory> sets;
     bool reserved = false;            // a set was reserved in this process
     bool preparing = false;           // prepare_conversion_memory is reserving the first set
 };
@@ -78,7 +67,7 @@ ArrayPool& array_pool() {
 }
 
 // Puts a set into the pool for the next conversion to take.
-void pool_arrays(DoubleArray arrays) {
+void pool_arrays(MappedMemory arrays) {
     {
         const std::lock_guard<std::mutex> hold(array_pool().lock);
         array_pool().sets.push_back(std::move(arrays));
@@ -102,17 +91,17 @@ public:
         pool.reserved = true;
         hold.unlock();
         arrays_ = reserve_working_region();
-        if (arrays_) provide_region_pages(arrays_.get());
+        if (arrays_) provide_region_pages(get());
     }
     ~HeldArrays() {
         if (arrays_) pool_arrays(std::move(arrays_));
     }
     HeldArrays(const HeldArrays&) = delete;
     HeldArrays& operator=(const HeldArrays&) = delete;
-    double* get() const { return arrays_.get(); }
+    double* get() const { return static_cast<double*>(arrays_.get()); }
 
 private:
-    DoubleArray arrays_;
+    MappedMemory arrays_;
 };
 
 // Quantises a block's real parts in order. Values that fit 8 bits need no
@@ -186,8 +175,8 @@ void prepare_conversion_memory() {
         pool.reserved = true;
         pool.preparing = true;
     }
-    DoubleArray arrays = reserve_working_region();
-    double* const region = arrays.get();
+    MappedMemory arrays = reserve_working_region();
+    double* const region = static_cast<double*>(arrays.get());
     {
         const std::lock_guard<std::mutex> hold(pool.lock);
         pool.preparing = false;

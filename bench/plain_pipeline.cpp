@@ -15,6 +15,6 @@ int main() {
     SoundFormat format;
     format.rate = info.sound_rate;
     format.levels = streams.levels;
-    return convert_to_wav_with(okrelt_test::reference_convert_block, streams.in_phase.get(),
-                               streams.quadrature.get(), streams.count, format);
+    return convert_to_wav_with(okrelt_test::reference_convert_block, streams.in_phase,
+                               streams.quadrature, streams.count, format);
 }

@@ -25,7 +25,7 @@ bool valid_sample(int8_t sample, const okrelt::SampleStreams& streams, const okr
 
 void check_streams(const okrelt::SampleStreams& streams, const okrelt::WorkUnitInfo& info) {
     if (streams.count < 0 || streams.count > streams.capacity) __builtin_trap();
-    const int8_t* arrays[] = {streams.in_phase.get(), streams.quadrature.get()};
+    const int8_t* arrays[] = {streams.in_phase, streams.quadrature};
     for (const int8_t* samples : arrays) {
         for (int32_t k = 0; k < streams.count; ++k) {
             if (!valid_sample(samples[k], streams, info)) __builtin_trap();
@@ -60,7 +60,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     okrelt::SoundFormat format;
     format.rate = info.sound_rate;
     format.levels = streams.levels;
-    (void)okrelt::convert_to_sound_file(streams.in_phase.get(), streams.quadrature.get(),
+    (void)okrelt::convert_to_sound_file(streams.in_phase, streams.quadrature,
                                         blocks * okrelt::BLOCK_SAMPLES, format);
     return 0;
 }

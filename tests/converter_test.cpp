@@ -191,9 +191,9 @@ TEST(Conversion, AFailedConversionKeepsTheOlderSoundFileAndLeavesNothingElse) {
     const std::vector<std::string> before = okrelt_test::folder_entries(dir.path());
 
     // A sanitizer runtime wants to come first; the preloaded library only
-    // replaces aligned_alloc, which the sanitizers leave alone.
+    // refuses the program's own big mappings, which the sanitizers leave alone.
     const RunResult memory = okrelt_test::run_okrelt(
-        dir.path(), {std::string("LD_PRELOAD=") + OKRELT_NO_ALIGNED_ALLOC, "ASAN_OPTIONS=verify_asan_link_order=0"});
+        dir.path(), {std::string("LD_PRELOAD=") + OKRELT_NO_BIG_MAPPINGS, "ASAN_OPTIONS=verify_asan_link_order=0"});
     EXPECT_EQ(memory.exit_status, 1);
     EXPECT_EQ(memory.out, head_of_run(131072) + "Memory allocation for fft's failed.Conversion failed.\n");
     EXPECT_EQ(okrelt_test::read_file(dir.file("work_unit.wav")), older);

@@ -35,8 +35,8 @@ TEST(FastPath, ExampleSoundFileAndTextEqualTheReference) {
     ASSERT_NE(getcwd(previous, sizeof previous), nullptr);
     ASSERT_EQ(chdir(dir.path().c_str()), 0);
     testing::internal::CaptureStdout();
-    const int status = okrelt::convert_to_wav_with(okrelt_test::reference_convert_block, streams.in_phase.get(),
-                                                   streams.quadrature.get(), streams.count);
+    const int status = okrelt::convert_to_wav_with(okrelt_test::reference_convert_block, streams.in_phase,
+                                                   streams.quadrature, streams.count);
     const std::string reference_text = testing::internal::GetCapturedStdout();
     ASSERT_EQ(chdir(previous), 0);
     ASSERT_EQ(status, 0);

@@ -39,8 +39,8 @@ Loaded load(const std::string& path) {
     loaded.status = okrelt::load_work_unit(path.c_str(), &streams, &loaded.info);
     loaded.out = testing::internal::GetCapturedStdout();
     if (loaded.status == 0) {
-        loaded.in_phase.assign(streams.in_phase.get(), streams.in_phase.get() + streams.count);
-        loaded.quadrature.assign(streams.quadrature.get(), streams.quadrature.get() + streams.count);
+        loaded.in_phase.assign(streams.in_phase, streams.in_phase + streams.count);
+        loaded.quadrature.assign(streams.quadrature, streams.quadrature + streams.count);
         loaded.levels = streams.levels;
     }
     return loaded;

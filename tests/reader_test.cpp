@@ -2,8 +2,7 @@
 // variants, line ends, read limits, NUL characters and the declared-count stop.
 #include <gtest/gtest.h>
 
-#include <malloc.h>
-
+#include <cstdint>
 #include <cstdio>
 #include <random>
 #include <string>
@@ -41,8 +40,8 @@ ReadOutcome read_bytes(const std::string& bytes) {
     outcome.status = okrelt::read_work_unit(file.get(), &outcome.streams);
     outcome.out = testing::internal::GetCapturedStdout();
     if (outcome.status == 0) {
-        const int8_t* i = outcome.streams.in_phase.get();
-        const int8_t* q = outcome.streams.quadrature.get();
+        const int8_t* i = outcome.streams.in_phase;
+        const int8_t* q = outcome.streams.quadrature;
         outcome.in_phase.assign(i, i + outcome.streams.count);
         outcome.quadrature.assign(q, q + outcome.streams.count);
     }
@@ -294,16 +293,20 @@ TEST(Data, StopsAtTheDeclaredCountInsideACharacter) {
     EXPECT_EQ(outcome.quadrature, (std::vector<int8_t>{-1, -1, -1, 1}));
 }
 
+// Both streams lie in one mapping that starts on a huge page's boundary,
+// each followed by its spare bytes, all zero.
 TEST(Data, EachStreamHasItsSpareBytesAndNothingIsWrittenThere) {
-    // malloc_usable_size is never less than what was asked for; with a count
-    // of 24, glibc's rounding leaves no slack that could stand in for missing
-    // spare bytes (and a sanitizer's allocator reports the size exactly).
-    const int32_t count = 24;
-    const ReadOutcome outcome = read_bytes(with_header("nsamples=24\n", std::string(20, '_') + "\n"));
+    const int32_t count = 60;
+    const ReadOutcome outcome = read_bytes(with_header("nsamples=60\n", std::string(24, '_') + "\n"));
     ASSERT_EQ(outcome.status, 0);
     ASSERT_EQ(outcome.streams.count, count);
-    for (const int8_t* stream : {outcome.streams.in_phase.get(), outcome.streams.quadrature.get()}) {
-        ASSERT_GE(malloc_usable_size(const_cast<int8_t*>(stream)), size_t{count} + okrelt::SPARE_SAMPLES);
+    const int8_t* const base = static_cast<const int8_t*>(outcome.streams.storage.get());
+    const size_t mapped = outcome.streams.storage.get_deleter().bytes;
+    EXPECT_EQ(reinterpret_cast<uintptr_t>(base) % okrelt::HUGE_PAGE_BYTES, 0u);
+    EXPECT_GE(outcome.streams.quadrature - outcome.streams.in_phase, count + okrelt::SPARE_SAMPLES);
+    for (const int8_t* stream : {outcome.streams.in_phase, outcome.streams.quadrature}) {
+        ASSERT_GE(stream, base);
+        ASSERT_LE(static_cast<size_t>(stream - base) + count + okrelt::SPARE_SAMPLES, mapped);
         for (int32_t k = count; k < count + okrelt::SPARE_SAMPLES; ++k) EXPECT_EQ(stream[k], 0) << k;
     }
 }

@@ -304,8 +304,8 @@ TEST(Waterfall, ASecondUnitGetsItsOwnTable) {
         const okrelt::SampleVectors samples = streams == &strong ? okrelt_test::constant_samples(131072, 1, 1)
                                                                  : okrelt::make_example_samples(131072, 7);
         ASSERT_EQ(okrelt::resize_streams(streams, 131072), 0);
-        std::copy(samples.in_phase.begin(), samples.in_phase.end(), streams->in_phase.get());
-        std::copy(samples.quadrature.begin(), samples.quadrature.end(), streams->quadrature.get());
+        std::copy(samples.in_phase.begin(), samples.in_phase.end(), streams->in_phase);
+        std::copy(samples.quadrature.begin(), samples.quadrature.end(), streams->quadrature);
         streams->count = 131072;
     }
     const std::vector<okrelt::BlockPeak> first = okrelt::find_block_peaks(strong, 3);

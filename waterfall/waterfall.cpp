@@ -236,8 +236,8 @@ Spectrogram make_spectrogram(const SampleStreams& streams, int fft_size, int ave
         const long first = static_cast<long>(transform) * fft_size;
         for (size_t j = 0; j < re.size(); ++j) {
             const long k = first + static_cast<long>(j);
-            re[j] = window[j] * value_of(streams, streams.in_phase.get(), k);
-            im[j] = window[j] * value_of(streams, streams.quadrature.get(), k);
+            re[j] = window[j] * value_of(streams, streams.in_phase, k);
+            im[j] = window[j] * value_of(streams, streams.quadrature, k);
         }
         (void)fft_forward_bit_reversed(m, re.data(), im.data());
         for (size_t k = 0; k < re.size(); ++k) {
@@ -351,8 +351,8 @@ std::vector<BlockPeak> find_block_peaks(const SampleStreams& streams, int wanted
         const long first = static_cast<long>(block) * BLOCK_SAMPLES;
         for (size_t j = 0; j < re.size(); ++j) {
             const long k = first + static_cast<long>(j);
-            re[j] = value_of(streams, streams.in_phase.get(), k);
-            im[j] = value_of(streams, streams.quadrature.get(), k);
+            re[j] = value_of(streams, streams.in_phase, k);
+            im[j] = value_of(streams, streams.quadrature, k);
         }
         // The same forward transform as the converter's, so the same bins and
         // the same running peak, which notes the block and bin it rises at.

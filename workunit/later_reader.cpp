@@ -331,8 +331,8 @@ int put_sample_byte(SampleSink* sink, int byte, bool silent) {
     if (silent && sink->first_silent < 0) sink->first_silent = streams->count;
     if (!silent) {
         const ByteSamples& samples = sink->table->bytes[byte];
-        std::memcpy(streams->in_phase.get() + streams->count, samples.in_phase, static_cast<size_t>(take));
-        std::memcpy(streams->quadrature.get() + streams->count, samples.quadrature, static_cast<size_t>(take));
+        std::memcpy(streams->in_phase + streams->count, samples.in_phase, static_cast<size_t>(take));
+        std::memcpy(streams->quadrature + streams->count, samples.quadrature, static_cast<size_t>(take));
         sink->real_samples += take;
     }
     streams->count += take;
@@ -356,8 +356,8 @@ int put_raw_bytes(SampleSink* sink, const uint8_t* raw, int n) {
         const int64_t doubled = std::max<int64_t>(needed, 2 * int64_t{streams->capacity});
         if (resize_streams(streams, static_cast<int32_t>(std::min<int64_t>(doubled, sink->declared_count))) != 0) return 1;
     }
-    int8_t* in_phase = streams->in_phase.get();
-    int8_t* quadrature = streams->quadrature.get();
+    int8_t* in_phase = streams->in_phase;
+    int8_t* quadrature = streams->quadrature;
     int32_t count = streams->count;
     for (; i < 2 * whole; i += 2) {
         for (const uint8_t byte : {raw[i + 1], raw[i]}) {

@@ -7,6 +7,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <string>
+#include <utility>
 
 #include "common/memory.h"
 #include "common/messages.h"
@@ -182,8 +183,8 @@ inline int code_of(char character) {
 // Decodes every character of the piece but its last, stopping the moment
 // count reaches declared_count, even inside a character.
 void decode_piece(const char* text, int length, int32_t declared_count, SampleStreams* streams) {
-    int8_t* in_phase = streams->in_phase.get();
-    int8_t* quadrature = streams->quadrature.get();
+    int8_t* in_phase = streams->in_phase;
+    int8_t* quadrature = streams->quadrature;
     const int chars = length - 1;
     int p = 0;
     // Whole characters while they stay below the declared count, so that the
@@ -257,21 +258,27 @@ int read_piece(PieceSource* source, char* buffer, int limit, int* length) {
 int resize_streams(SampleStreams* streams, int32_t capacity) {
     // Computed in size_t: the largest count plus the spare bytes overflows int.
     const size_t bytes = static_cast<size_t>(capacity) + SPARE_SAMPLES;
-    const size_t kept = streams->in_phase ? static_cast<size_t>(streams->capacity) + SPARE_SAMPLES : 0;
-    for (SampleArray* stream : {&streams->in_phase, &streams->quadrature}) {
-        void* memory = kept == 0 ? std::calloc(bytes, 1) : std::realloc(stream->get(), bytes);
-        if (memory == nullptr) {
-            tell(MESSAGE_PROBLEM, "Memory allocation failed.\n");
-            return 1;
-        }
-        (void)stream->release();
-        stream->reset(static_cast<int8_t*>(memory));
-        if (bytes > kept && kept != 0) std::memset(stream->get() + kept, 0, bytes - kept);
-        // The streams are filled front to back; a hostile count's untouched
-        // zero pages beyond a usual unit's size stay unallocated.
-        const size_t filled_soon = bytes < PREFAULT_LIMIT ? bytes : PREFAULT_LIMIT;
-        if (filled_soon > kept) prefault_pages(stream->get() + kept, filled_soon - kept);
+    const size_t stride = (bytes + CACHE_LINE_BYTES - 1) / CACHE_LINE_BYTES * CACHE_LINE_BYTES;
+    MappedMemory storage = map_big_array(2 * stride);
+    if (!storage) {
+        tell(MESSAGE_PROBLEM, "Memory allocation failed.\n");
+        return 1;
     }
+    int8_t* const in_phase = static_cast<int8_t*>(storage.get());
+    int8_t* const quadrature = in_phase + stride;
+    // The streams are filled front to back; a hostile count's untouched
+    // zero pages beyond a usual unit's size stay unallocated.
+    const size_t filled_soon = bytes < PREFAULT_LIMIT ? bytes : PREFAULT_LIMIT;
+    prefault_pages(in_phase, filled_soon);
+    prefault_pages(quadrature, filled_soon);
+    if (streams->in_phase != nullptr) {
+        const size_t kept = std::min(bytes, static_cast<size_t>(streams->capacity) + SPARE_SAMPLES);
+        std::memcpy(in_phase, streams->in_phase, kept);
+        std::memcpy(quadrature, streams->quadrature, kept);
+    }
+    streams->storage = std::move(storage);
+    streams->in_phase = in_phase;
+    streams->quadrature = quadrature;
     streams->capacity = capacity;
     return 0;
 }

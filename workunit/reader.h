@@ -11,6 +11,7 @@
 #include <memory>
 #include <string>
 
+#include "common/memory.h"
 #include "common/sample_levels.h"
 #include "common/stdio_file.h"
 
@@ -28,14 +29,15 @@ constexpr uint32_t MAX_SOUND_RATE = 384000;
 // says: codes -2, -1, 1, 2 and 0 for silence.
 extern const double FOUR_BIT_LEVELS[LEVEL_TABLE_SIZE];
 
-using SampleArray = std::unique_ptr<int8_t[], FreeDeleter>;
-
 // The decoded work unit: sample k is in_phase[k] + i * quadrature[k], each
 // stored byte being the value itself (+1, -1, 0 for silence) or, with levels,
-// a code that stands for levels[code & LEVEL_INDEX_MASK].
+// a code that stands for levels[code & LEVEL_INDEX_MASK]. Both arrays lie in
+// one mapping, quadrature a cache line after in_phase's spare bytes, so that
+// a usual unit's two fill one huge page.
 struct SampleStreams {
-    SampleArray in_phase;
-    SampleArray quadrature;
+    MappedMemory storage;
+    int8_t* in_phase = nullptr;
+    int8_t* quadrature = nullptr;
     int32_t count = 0;                 // samples decoded
     int32_t capacity = 0;              // samples each array can hold beyond the spare bytes
     const double* levels = nullptr;
