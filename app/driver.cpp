@@ -122,11 +122,6 @@ int convert_unit(const char* unit_path, const SoundFormat& sound, const ExportRe
                  int32_t* count) {
     // The factor is each unit's own, however many a run converts.
     reset_peak();
-    // The working arrays' pages cost about half as long as reading the unit:
-    // on another processor, they are set up meanwhile, and the conversion
-    // does not wait for the last of them.
-    std::unique_ptr<Background> preparing;
-    if (!conversion_memory_ready()) preparing = std::make_unique<Background>([] { prepare_conversion_memory(); });
     SampleStreams streams;
     if (load_work_unit(unit_path, &streams, info) != 0) return EXIT_FAILED;
     tell(MESSAGE_NOTE, "Samples decoded: %d\n", streams.count);

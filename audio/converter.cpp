@@ -1,6 +1,5 @@
 #include "audio/converter.h"
 
-#include <condition_variable>
 #include <cstdio>
 #include <cstdlib>
 #include <memory>
@@ -40,14 +39,15 @@ constexpr int32_t SOUND_BUFFERS = 2;   // block b's bytes go into buffer b % 2 (
 constexpr size_t REGION_BYTES = WORKING_BYTES + size_t{SOUND_BUFFERS} * SPECTRUM_SIZE;
 
 // Both working arrays in one region, re then im, and after them the buffers
-// of the blocks' sound bytes, its pages provided in one call rather than
-// faulted in one by one, on the thread that sets the region up; nothing in
-// it needs clearing, as every block writes each point and byte before
-// reading it. A huge page holds re and nearly all of im.
-MappedMemory reserve_working_region() { return map_big_array(REGION_BYTES); }
-
-// Has the kernel provide the region's pages in one call.
-void provide_region_pages(double* region) { prefault_pages(region, REGION_BYTES); }
+// of the blocks' sound bytes: a huge page holds re and nearly all of im, and
+// the pages are provided in one call rather than faulted in one by one.
+// Nothing in it needs clearing, as every block writes each point and byte
+// before reading it. Null where memory is short.
+MappedMemory set_up_working_region() {
+    MappedMemory region = map_big_array(REGION_BYTES);
+    if (region) prefault_pages(region.get(), REGION_BYTES);
+    return region;
+}
 
 // The working arrays not in use, kept for the next conversion: a process
 // sets up one set for each thread converting at a time, not one per unit.
@@ -55,10 +55,7 @@ void provide_region_pages(double* region) { prefault_pages(region, REGION_BYTES)
 // earlier unit left in a set never shows.
 struct ArrayPool {
     std::mutex lock;
-    std::condition_variable pooled;   // a set went into the pool
     std::vector<MappedMemory> sets;
-    bool reserved = false;            // a set was reserved in this process
-    bool preparing = false;           // prepare_conversion_memory is reserving the first set
 };
 
 ArrayPool& array_pool() {
@@ -68,11 +65,8 @@ ArrayPool& array_pool() {
 
 // Puts a set into the pool for the next conversion to take.
 void pool_arrays(MappedMemory arrays) {
-    {
-        const std::lock_guard<std::mutex> hold(array_pool().lock);
-        array_pool().sets.push_back(std::move(arrays));
-    }
-    array_pool().pooled.notify_all();
+    const std::lock_guard<std::mutex> hold(array_pool().lock);
+    array_pool().sets.push_back(std::move(arrays));
 }
 
 // A set of working arrays for one conversion, from the pool or new, given
@@ -81,17 +75,15 @@ class HeldArrays {
 public:
     HeldArrays() {
         ArrayPool& pool = array_pool();
-        std::unique_lock<std::mutex> hold(pool.lock);
-        pool.pooled.wait(hold, [&] { return !pool.sets.empty() || !pool.preparing; });
-        if (!pool.sets.empty()) {
-            arrays_ = std::move(pool.sets.back());
-            pool.sets.pop_back();
-            return;
+        {
+            const std::lock_guard<std::mutex> hold(pool.lock);
+            if (!pool.sets.empty()) {
+                arrays_ = std::move(pool.sets.back());
+                pool.sets.pop_back();
+                return;
+            }
         }
-        pool.reserved = true;
-        hold.unlock();
-        arrays_ = reserve_working_region();
-        if (arrays_) provide_region_pages(get());
+        arrays_ = set_up_working_region();
     }
     ~HeldArrays() {
         if (arrays_) pool_arrays(std::move(arrays_));
@@ -161,37 +153,6 @@ void write_block(void* context) {
 }
 
 }  // namespace
-
-bool conversion_memory_ready() {
-    const std::lock_guard<std::mutex> hold(array_pool().lock);
-    return !array_pool().sets.empty();
-}
-
-void prepare_conversion_memory() {
-    ArrayPool& pool = array_pool();
-    {
-        const std::lock_guard<std::mutex> hold(pool.lock);
-        if (pool.reserved) return;
-        pool.reserved = true;
-        pool.preparing = true;
-    }
-    MappedMemory arrays = reserve_working_region();
-    double* const region = static_cast<double*>(arrays.get());
-    {
-        const std::lock_guard<std::mutex> hold(pool.lock);
-        pool.preparing = false;
-        if (arrays) {
-            pool.sets.push_back(std::move(arrays));
-        } else {
-            pool.reserved = false;
-        }
-    }
-    pool.pooled.notify_all();
-    // Pooled before its pages are provided: a conversion that takes it
-    // meanwhile faults in the pages it reaches first, and this goes on
-    // with the rest rather than keep it waiting.
-    if (region != nullptr) provide_region_pages(region);
-}
 
 uint8_t quantise_sample(double real_part) {
     int v = static_cast<int>(OUTPUT_GAIN * real_part) + OUTPUT_ZERO_LEVEL;

@@ -41,17 +41,6 @@ struct SoundFormat {
                                         // for a conversion alone with a processor to spare
 };
 
-// Whether a set of the converter's working arrays is set up and waiting.
-bool conversion_memory_ready();
-
-// Sets up the process's first set of the converter's working arrays for the
-// next conversion on any thread to take, so that a caller may have it done
-// beside reading the unit: the set is pooled at once and its pages provided
-// after, a conversion that took it meanwhile faulting in those it reaches
-// first. Does nothing once a set exists. Prints nothing; where memory is
-// short, the conversion finds out.
-void prepare_conversion_memory();
-
 // Converts count samples (a multiple of BLOCK_SAMPLES) into "work_unit.wav"
 // in the current directory, printing progress, overflows and the RFI report.
 // The file is replaced only once complete: on failure no partial file is
