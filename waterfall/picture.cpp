@@ -538,15 +538,12 @@ Canvas prepare_canvas() {
     Canvas canvas;
     canvas.stride = cairo_format_stride_for_width(CAIRO_FORMAT_RGB24, PICTURE_WIDTH);
     const size_t bytes = static_cast<size_t>(canvas.stride) * PICTURE_HEIGHT;
-    // The pages in one call instead of thirteen hundred faults, on huge pages
-    // where the system gives them freely (not asked for: see the converter's
-    // working arrays).
-    const size_t whole_pages = (bytes + HUGE_PAGE_BYTES - 1) / HUGE_PAGE_BYTES * HUGE_PAGE_BYTES;
-    canvas.pixels.reset(static_cast<unsigned char*>(std::aligned_alloc(HUGE_PAGE_BYTES, whole_pages)));
+    // The pages in one call instead of thirteen hundred faults, mostly huge.
+    canvas.pixels = map_big_array(bytes);
     if (!canvas.pixels) return canvas;
     prefault_pages(canvas.pixels.get(), bytes);
     // White around the plot; the cells cover the plot itself.
-    unsigned char* pixels = canvas.pixels.get();
+    unsigned char* pixels = static_cast<unsigned char*>(canvas.pixels.get());
     const size_t stride = static_cast<size_t>(canvas.stride);
     std::memset(pixels, WHITE_BYTE, stride * PLOT_TOP);
     std::memset(pixels + stride * (PLOT_TOP + PLOT_HEIGHT), WHITE_BYTE, bytes - stride * (PLOT_TOP + PLOT_HEIGHT));
@@ -574,8 +571,9 @@ Canvas prepare_canvas() {
 void draw_spectrogram(Canvas* canvas, const Spectrogram& spectrogram, const WorkUnitInfo& info,
                       const ColourRange& asked) {
     if (!canvas->pixels || canvas->status != CAIRO_STATUS_SUCCESS) return;
-    Surface picture(cairo_image_surface_create_for_data(canvas->pixels.get(), CAIRO_FORMAT_RGB24, PICTURE_WIDTH,
-                                                        PICTURE_HEIGHT, canvas->stride));
+    unsigned char* const pixels = static_cast<unsigned char*>(canvas->pixels.get());
+    Surface picture(
+        cairo_image_surface_create_for_data(pixels, CAIRO_FORMAT_RGB24, PICTURE_WIDTH, PICTURE_HEIGHT, canvas->stride));
     Context cr(cairo_create(picture.get()));
     const ColourRange range = range_of(spectrogram, asked);
     paint_cells(picture.get(), spectrogram, range.low_db, range.high_db);
@@ -601,8 +599,9 @@ int finish_waterfall(Canvas* canvas, const Spectrogram& spectrogram, const std::
         std::fprintf(stderr, "okrelt-waterfall: cannot draw: %s\n", cairo_status_to_string(canvas->status));
         return 1;
     }
-    Surface picture(cairo_image_surface_create_for_data(canvas->pixels.get(), CAIRO_FORMAT_RGB24, PICTURE_WIDTH,
-                                                        PICTURE_HEIGHT, canvas->stride));
+    unsigned char* const pixels = static_cast<unsigned char*>(canvas->pixels.get());
+    Surface picture(
+        cairo_image_surface_create_for_data(pixels, CAIRO_FORMAT_RGB24, PICTURE_WIDTH, PICTURE_HEIGHT, canvas->stride));
     Context cr(cairo_create(picture.get()));
     if (!peaks.empty()) draw_ring(cr.get(), axes_of(spectrogram, info), peaks.front());
     cairo_surface_flush(picture.get());

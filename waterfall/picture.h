@@ -15,7 +15,7 @@
 #include <memory>
 #include <vector>
 
-#include "common/stdio_file.h"
+#include "common/memory.h"
 #include "waterfall/waterfall.h"
 #include "workunit/reader.h"
 
@@ -42,9 +42,9 @@ struct ColourRange {
 
 // The picture's pixels (cairo's RGB24 layout), white around the plot.
 struct Canvas {
-    std::unique_ptr<unsigned char[], FreeDeleter> pixels;   // null if memory ran out
-    int stride = 0;                                         // bytes per row
-    cairo_status_t status = CAIRO_STATUS_SUCCESS;           // of the drawing so far
+    MappedMemory pixels;                            // null if memory ran out
+    int stride = 0;                                 // bytes per row
+    cairo_status_t status = CAIRO_STATUS_SUCCESS;   // of the drawing so far
 };
 
 // Makes the blank picture and has cairo load its fonts: both take a good
