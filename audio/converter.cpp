@@ -1,7 +1,6 @@
 #include "audio/converter.h"
 
 #include <cstdio>
-#include <cstdlib>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -13,7 +12,6 @@
 #include "common/memory.h"
 #include "common/messages.h"
 #include "common/output_file.h"
-#include "common/stdio_file.h"
 #include "report/rfi.h"
 
 namespace okrelt {
