@@ -319,4 +319,33 @@ TEST(Data, EveryByteDecodesByItsLowSixBits) {
     EXPECT_EQ(outcome.quadrature, (std::vector<int8_t>{-1, -1, -1, 1, 1, -1, -1, -1, -1}));
 }
 
+// Sixteen characters at a time decode as the format defines them one by
+// one: every byte value in every lane, and nothing written beyond.
+TEST(Data, WideDecodingMatchesTheDefinitionForEveryByteInEveryLane) {
+    constexpr int ROUNDS = okrelt::WIDE_DECODE_CHARS;
+    std::string text;
+    for (int k = 0; k < 256 * ROUNDS + 5; ++k) text += static_cast<char>((k + k / 256) % 256);
+    const int chars = static_cast<int>(text.size());
+    const int8_t untouched = 0x55;
+    std::vector<int8_t> in_phase(3 * text.size(), untouched);
+    std::vector<int8_t> quadrature(3 * text.size(), untouched);
+    const int done = okrelt::decode_chars_wide(text.data(), chars, in_phase.data(), quadrature.data());
+#if defined(__x86_64__)
+    if (__builtin_cpu_supports("ssse3")) {
+        EXPECT_EQ(done, 256 * ROUNDS);
+    }
+#endif
+    ASSERT_EQ(done % okrelt::WIDE_DECODE_CHARS, 0);
+    for (int p = 0; p < chars; ++p) {
+        const int code = (static_cast<unsigned char>(text[static_cast<size_t>(p)]) - 32) & 63;
+        for (int pair = 0; pair < 3; ++pair) {
+            const size_t at = static_cast<size_t>(3 * p + pair);
+            const int8_t want_i = p < done ? ((code >> (2 * pair)) & 1 ? 1 : -1) : untouched;
+            const int8_t want_q = p < done ? ((code >> (2 * pair + 1)) & 1 ? 1 : -1) : untouched;
+            ASSERT_EQ(in_phase[at], want_i) << p << " " << pair;
+            ASSERT_EQ(quadrature[at], want_q) << p << " " << pair;
+        }
+    }
+}
+
 }  // namespace

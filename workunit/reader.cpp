@@ -186,13 +186,15 @@ void decode_piece(const char* text, int length, int32_t declared_count, SampleSt
     int8_t* in_phase = streams->in_phase;
     int8_t* quadrature = streams->quadrature;
     const int chars = length - 1;
-    int p = 0;
     // Whole characters while they stay below the declared count, so that the
     // sample that reaches it is always met in the checked loop below (and the
-    // zero copied after a whole character stays inside the stream).
+    // zero copied after a whole character stays inside the stream): as many
+    // as the processor can 16 at a time, the rest one by one.
     const int64_t room = (int64_t{declared_count} - streams->count - 1) / SAMPLES_PER_CHAR;
     const int whole = chars < room ? chars : static_cast<int>(room);
     int32_t count = streams->count;
+    int p = decode_chars_wide(text, whole, in_phase + count, quadrature + count);
+    count += SAMPLES_PER_CHAR * p;
     for (; p < whole; ++p) {
         const CodeSamples& samples = code_table.codes[code_of(text[p])];
         std::memcpy(in_phase + count, samples.in_phase, CODE_SAMPLES_COPIED);

@@ -45,6 +45,15 @@ inline std::string trimmed(const std::string& text, size_t from, size_t to) {
     return text.substr(from, to - from);
 }
 
+// Classic data characters that decode_chars_wide takes at a time.
+constexpr int WIDE_DECODE_CHARS = 16;
+
+// Decodes the longest run of whole WIDE_DECODE_CHARS characters within the
+// first `chars` of text into SAMPLES_PER_CHAR samples a stream each (see
+// format.h), where the processor has SSSE3; returns how many characters it
+// decoded, 0 elsewhere. Writes no byte beyond those samples.
+int decode_chars_wide(const char* text, int chars, int8_t* in_phase, int8_t* quadrature);
+
 // Prints "Error reading <path>: <reason>" on standard error.
 void report_read_error(const char* path);
 
