@@ -348,4 +348,53 @@ TEST(Data, WideDecodingMatchesTheDefinitionForEveryByteInEveryLane) {
     }
 }
 
+// The later format's data many at a time, against its definition: every
+// data character and every raw byte in every lane, nothing written beyond,
+// and the run holding a character outside " " to "_" not taken.
+TEST(Data, WideLaterDecodingMatchesTheDefinition) {
+#if defined(__x86_64__)
+    const bool wide = __builtin_cpu_supports("ssse3");
+#else
+    const bool wide = false;
+#endif
+    std::string text;
+    for (int k = 0; k < 64 * 16 + 4; ++k) text += static_cast<char>(' ' + (k + k / 64) % 64);
+    const int chars = static_cast<int>(text.size());
+    EXPECT_EQ(okrelt::data_chars_wide(text.data(), chars), wide ? 64 * 16 : 0);
+    for (const char outside : {'\x1f', '`', '\0', '\xff'}) {
+        std::string spoilt = text;
+        spoilt[37] = outside;
+        EXPECT_EQ(okrelt::data_chars_wide(spoilt.data(), chars), wide ? 32 : 0) << int{outside};
+    }
+
+    const uint8_t untouched = 0x55;
+    std::vector<uint8_t> raw(text.size(), untouched);
+    const int grouped = okrelt::decode_groups_wide(text.data(), chars, raw.data());
+    EXPECT_EQ(grouped, wide ? 64 * 16 : 0);
+    for (size_t g = 0; g < text.size() / 4; ++g) {
+        const auto v = [&text, g](int c) { return static_cast<uint32_t>(text[4 * g + static_cast<size_t>(c)] - ' '); };
+        const uint32_t bits = v(0) | v(1) << 6 | v(2) << 12 | v(3) << 18;
+        for (size_t b = 0; b < 3; ++b) {
+            const uint8_t want = 4 * g < static_cast<size_t>(grouped) ? static_cast<uint8_t>(bits >> (8 * b)) : untouched;
+            ASSERT_EQ(raw[3 * g + b], want) << g << " " << b;
+        }
+    }
+
+    std::vector<uint8_t> bytes;
+    for (int k = 0; k < 256 * 16 + 2; ++k) bytes.push_back(static_cast<uint8_t>(k + k / 256));
+    const int pairs = static_cast<int>(bytes.size() / 2);
+    std::vector<int8_t> in_phase(4 * bytes.size(), static_cast<int8_t>(untouched));
+    std::vector<int8_t> quadrature(4 * bytes.size(), static_cast<int8_t>(untouched));
+    const int done = okrelt::two_bit_pairs_wide(bytes.data(), pairs, in_phase.data(), quadrature.data());
+    EXPECT_EQ(done, wide ? 256 * 8 : 0);
+    for (size_t k = 0; k < in_phase.size(); ++k) {
+        // Sample byte k / 4 is raw byte (k / 4) ^ 1; sample k % 4 of it has
+        // its real part in the upper bit of its pair.
+        const int sample = bytes[(k / 4) ^ 1] >> (2 * (k % 4));
+        const bool taken = k / 8 < static_cast<size_t>(done);
+        ASSERT_EQ(in_phase[k], taken ? (sample & 2 ? 1 : -1) : static_cast<int8_t>(untouched)) << k;
+        ASSERT_EQ(quadrature[k], taken ? (sample & 1 ? 1 : -1) : static_cast<int8_t>(untouched)) << k;
+    }
+}
+
 }  // namespace

@@ -359,6 +359,10 @@ int put_raw_bytes(SampleSink* sink, const uint8_t* raw, int n) {
     int8_t* in_phase = streams->in_phase;
     int8_t* quadrature = streams->quadrature;
     int32_t count = streams->count;
+    if (sink->table == &two_bit_table) {
+        i = 2 * two_bit_pairs_wide(raw, static_cast<int>(whole), in_phase + count, quadrature + count);
+        count += i * per_byte;
+    }
     for (; i < 2 * whole; i += 2) {
         for (const uint8_t byte : {raw[i + 1], raw[i]}) {
             std::memcpy(in_phase + count, sink->table->bytes[byte].in_phase, MAX_SAMPLES_PER_BYTE);
@@ -386,7 +390,10 @@ int decode_groups(const char* text, int length, SampleSink* sink) {
         raw[n++] = static_cast<uint8_t>(sink->pending);
         sink->pending = -1;
     }
-    for (int p = 0; p + CHARS_PER_GROUP <= length; p += CHARS_PER_GROUP) {
+    int p = decode_groups_wide(text, length, raw + n);
+    n += p / CHARS_PER_GROUP * BYTES_PER_GROUP;
+    sink->raw_bytes += p / CHARS_PER_GROUP * BYTES_PER_GROUP;
+    for (; p + CHARS_PER_GROUP <= length; p += CHARS_PER_GROUP) {
         int v[CHARS_PER_GROUP];
         for (int c = 0; c < CHARS_PER_GROUP; ++c) v[c] = static_cast<unsigned char>(text[p + c]) - LOWEST_DATA_CHAR;
         raw[n++] = static_cast<uint8_t>(v[0] | v[1] << BITS_PER_CHAR);
@@ -397,18 +404,23 @@ int decode_groups(const char* text, int length, SampleSink* sink) {
     return put_raw_bytes(sink, raw, n);
 }
 
+bool is_data_character(int c) { return c >= LOWEST_DATA_CHAR && c <= HIGHEST_DATA_CHAR; }
+
+// The first of length characters that is not " " to "_", or length.
+int first_non_data_character(const char* text, int length) {
+    int p = data_chars_wide(text, length);
+    while (p < length && is_data_character(static_cast<unsigned char>(text[p]))) ++p;
+    return p;
+}
+
 // Checks that every character of a data piece is " " to "_". 0, or 1 after
 // a message.
 int check_characters(const char* text, int length, long line_number) {
-    for (int p = 0; p < length; ++p) {
-        const int c = static_cast<unsigned char>(text[p]);
-        if (c < LOWEST_DATA_CHAR || c > HIGHEST_DATA_CHAR) {
-            tell(MESSAGE_PROBLEM, "Corrupt work unit: data on line %ld holds character %d, outside \" \" to \"_\".\n",
-                        line_number, c);
-            return 1;
-        }
-    }
-    return 0;
+    const int p = first_non_data_character(text, length);
+    if (p == length) return 0;
+    tell(MESSAGE_PROBLEM, "Corrupt work unit: data on line %ld holds character %d, outside \" \" to \"_\".\n",
+         line_number, static_cast<unsigned char>(text[p]));
+    return 1;
 }
 
 // Reads the data lines up to </data> or the end of the file, until the
@@ -427,8 +439,10 @@ int read_data(PieceSource* source, const char* path, long line_number, SampleSin
         const bool line_ended = length > 0 && piece[length - 1] == '\n';
         const int text_length = line_ended ? length - 1 : length;
         // </data> ends the data, on a line of its own or right after the
-        // last data characters (it holds letters, which data never does).
-        const char* end_tag = std::strstr(piece, DATA_END_TAG);
+        // last data characters (it holds letters, which data never does, so
+        // a piece of data characters alone needs no search).
+        const bool only_data = first_non_data_character(piece, text_length) == text_length;
+        const char* end_tag = only_data ? nullptr : std::strstr(piece, DATA_END_TAG);
         if (end_tag != nullptr) {
             const int before = static_cast<int>(end_tag - piece);
             const bool only_blanks = std::all_of(static_cast<const char*>(piece), end_tag, [](char c) { return c == ' ' || c == '\t'; });
@@ -442,7 +456,7 @@ int read_data(PieceSource* source, const char* path, long line_number, SampleSin
             if (decode_groups(piece, data_length, sink) != 0) return 1;
             break;
         }
-        if (check_characters(piece, text_length, line_number + 1) != 0) return 1;
+        if (!only_data && check_characters(piece, text_length, line_number + 1) != 0) return 1;
         line_length += text_length;
         if ((line_ended || status == PIECE_AT_END) && line_length % CHARS_PER_GROUP != 0) {
             tell(MESSAGE_PROBLEM, "Corrupt work unit: data on line %ld has %ld characters, not a multiple of 4.\n",

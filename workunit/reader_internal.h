@@ -45,14 +45,29 @@ inline std::string trimmed(const std::string& text, size_t from, size_t to) {
     return text.substr(from, to - from);
 }
 
-// Classic data characters that decode_chars_wide takes at a time.
+// Data decoded many at a time, where the processor has SSSE3 (elsewhere
+// each function does nothing and returns 0): characters and raw bytes go
+// in runs of WIDE_DECODE_CHARS, pairs of raw bytes in runs of
+// WIDE_DECODE_PAIRS. Each returns how many it took, the rest being left to
+// the caller, and writes nothing beyond what those make.
 constexpr int WIDE_DECODE_CHARS = 16;
+constexpr int WIDE_DECODE_PAIRS = 8;
 
-// Decodes the longest run of whole WIDE_DECODE_CHARS characters within the
-// first `chars` of text into SAMPLES_PER_CHAR samples a stream each (see
-// format.h), where the processor has SSSE3; returns how many characters it
-// decoded, 0 elsewhere. Writes no byte beyond those samples.
+// Classic: SAMPLES_PER_CHAR samples a stream for each of up to `chars`
+// characters (see format.h).
 int decode_chars_wide(const char* text, int chars, int8_t* in_phase, int8_t* quadrature);
+
+// Later: how many of the first `chars` characters, in whole runs, are all
+// data characters (" " to "_"); the run holding another is not counted.
+int data_chars_wide(const char* text, int chars);
+
+// Later: BYTES_PER_GROUP raw bytes for each group of CHARS_PER_GROUP of up
+// to `chars` data characters, which must all be " " to "_".
+int decode_groups_wide(const char* text, int chars, uint8_t* raw);
+
+// Later, 2 bits a sample: for each of up to `pairs` pairs of raw bytes, the
+// odd byte's four samples a stream, then the even one's.
+int two_bit_pairs_wide(const uint8_t* raw, int pairs, int8_t* in_phase, int8_t* quadrature);
 
 // Prints "Error reading <path>: <reason>" on standard error.
 void report_read_error(const char* path);
