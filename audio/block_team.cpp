@@ -155,6 +155,8 @@ void BlockTeamEnd::operator()(BlockTeam* team) const {
     delete team;
 }
 
+void release_block_team(BlockTeam* team) { team->stop(); }
+
 BlockTeamPtr start_block_team() {
     BlockTeamPtr team(new BlockTeam);
     BlockTeam* serving = team.get();

@@ -79,6 +79,11 @@ struct BlockAside {
 // waits for blocks by spinning briefly, then sleeping until one is offered.
 BlockTeamPtr start_block_team();
 
+// Tells a team's second thread to leave, without waiting for it, so that
+// the caller's last work overlaps its going. The team takes no further
+// block; ending it then only waits for the thread.
+void release_block_team(BlockTeam* team);
+
 // Transforms one block of samples with re/im as working arrays of
 // WORKING_POINTS doubles each (64-byte aligned). levels is null when every
 // stored byte is its sample's value, else a table of LEVEL_TABLE_SIZE values

