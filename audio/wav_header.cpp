@@ -19,28 +19,48 @@ constexpr int RIFF_HEAD_BYTES = 8;
 constexpr int FMT_CHUNK_HEAD_AND_BODY = 8 + FMT_CHUNK_BYTES;
 constexpr int DATA_HEAD_BYTES = 8;
 static_assert(RIFF_HEAD_BYTES + CHUNK_ID_BYTES + FMT_CHUNK_HEAD_AND_BODY + DATA_HEAD_BYTES == WAV_HEADER_BYTES,
-              "the four writes make the whole header");
+              "the four parts make the whole header");
 
-unsigned char* put_id(unsigned char* out, const char* id) {
+uint8_t* put_id(uint8_t* out, const char* id) {
     std::memcpy(out, id, CHUNK_ID_BYTES);
     return out + CHUNK_ID_BYTES;
 }
 
-unsigned char* put_u16_le(unsigned char* out, uint16_t value) {
-    out[0] = static_cast<unsigned char>(value & 0xffu);
-    out[1] = static_cast<unsigned char>(value >> 8);
+uint8_t* put_u16_le(uint8_t* out, uint16_t value) {
+    out[0] = static_cast<uint8_t>(value & 0xffu);
+    out[1] = static_cast<uint8_t>(value >> 8);
     return out + 2;
 }
 
-unsigned char* put_u32_le(unsigned char* out, uint32_t value) {
-    out[0] = static_cast<unsigned char>(value & 0xffu);
-    out[1] = static_cast<unsigned char>((value >> 8) & 0xffu);
-    out[2] = static_cast<unsigned char>((value >> 16) & 0xffu);
-    out[3] = static_cast<unsigned char>(value >> 24);
+uint8_t* put_u32_le(uint8_t* out, uint32_t value) {
+    out[0] = static_cast<uint8_t>(value & 0xffu);
+    out[1] = static_cast<uint8_t>((value >> 8) & 0xffu);
+    out[2] = static_cast<uint8_t>((value >> 16) & 0xffu);
+    out[3] = static_cast<uint8_t>(value >> 24);
     return out + 4;
 }
 
 }  // namespace
+
+void make_wav_header(uint8_t header[WAV_HEADER_BYTES], uint32_t data_bytes, uint32_t rate) {
+    make_pcm_wav_header(header, data_bytes, rate, MONO, SOUND_BITS);
+}
+
+void make_pcm_wav_header(uint8_t header[WAV_HEADER_BYTES], uint32_t data_bytes, uint32_t rate, uint16_t channels,
+                         uint16_t bits_per_sample) {
+    const auto block_align = static_cast<uint16_t>(channels * bits_per_sample / BITS_PER_BYTE);
+    uint8_t* out = put_u32_le(put_id(header, "RIFF"), data_bytes + RIFF_OVERHEAD);
+    out = put_id(out, "WAVE");
+    out = put_id(out, "fmt ");
+    out = put_u32_le(out, FMT_CHUNK_BYTES);
+    out = put_u16_le(out, FORMAT_PCM);
+    out = put_u16_le(out, channels);
+    out = put_u32_le(out, rate);
+    out = put_u32_le(out, rate * block_align);   // bytes per second
+    out = put_u16_le(out, block_align);          // bytes per frame: one sample of every channel
+    out = put_u16_le(out, bits_per_sample);
+    put_u32_le(put_id(out, "data"), data_bytes);
+}
 
 void write_wav_header(std::FILE* file, uint32_t data_bytes, uint32_t rate) {
     write_pcm_wav_header(file, data_bytes, rate, MONO, SOUND_BITS);
@@ -48,29 +68,9 @@ void write_wav_header(std::FILE* file, uint32_t data_bytes, uint32_t rate) {
 
 void write_pcm_wav_header(std::FILE* file, uint32_t data_bytes, uint32_t rate, uint16_t channels,
                           uint16_t bits_per_sample) {
-    const auto block_align = static_cast<uint16_t>(channels * bits_per_sample / BITS_PER_BYTE);
-    unsigned char riff[RIFF_HEAD_BYTES];
-    put_u32_le(put_id(riff, "RIFF"), data_bytes + RIFF_OVERHEAD);
-    std::fwrite(riff, 1, sizeof riff, file);
-
-    unsigned char wave[CHUNK_ID_BYTES];
-    put_id(wave, "WAVE");
-    std::fwrite(wave, 1, sizeof wave, file);
-
-    unsigned char fmt[FMT_CHUNK_HEAD_AND_BODY];
-    unsigned char* out = put_id(fmt, "fmt ");
-    out = put_u32_le(out, FMT_CHUNK_BYTES);
-    out = put_u16_le(out, FORMAT_PCM);
-    out = put_u16_le(out, channels);
-    out = put_u32_le(out, rate);
-    out = put_u32_le(out, rate * block_align);   // bytes per second
-    out = put_u16_le(out, block_align);          // bytes per frame: one sample of every channel
-    put_u16_le(out, bits_per_sample);
-    std::fwrite(fmt, 1, sizeof fmt, file);
-
-    unsigned char data[DATA_HEAD_BYTES];
-    put_u32_le(put_id(data, "data"), data_bytes);
-    std::fwrite(data, 1, sizeof data, file);
+    uint8_t header[WAV_HEADER_BYTES];
+    make_pcm_wav_header(header, data_bytes, rate, channels, bits_per_sample);
+    std::fwrite(header, 1, sizeof header, file);
 }
 
 }  // namespace okrelt
