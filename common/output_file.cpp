@@ -2,6 +2,7 @@
 
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <sys/uio.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -83,6 +84,36 @@ int open_output(const std::string& path, OutputFile* output) {
 void append_output(OutputFile* output, const void* bytes, size_t size) {
     errno = 0;
     if (std::fwrite(bytes, 1, size, output->file.get()) != size) keep_write_error(output);
+}
+
+void append_output_pair(OutputFile* output, const void* first, size_t first_size, const void* second,
+                        size_t second_size) {
+    iovec pieces[] = {{const_cast<void*>(first), first_size}, {const_cast<void*>(second), second_size}};
+    iovec* left = pieces;
+    int count = sizeof pieces / sizeof pieces[0];
+    size_t remaining = first_size + second_size;
+    const int descriptor = fileno(output->file.get());
+    while (remaining > 0) {
+        errno = 0;
+        const ssize_t written = writev(descriptor, left, count);
+        if (written < 0 && errno == EINTR) continue;
+        if (written <= 0) {
+            keep_write_error(output);
+            return;
+        }
+        // A short write: the rest of the pieces goes in the next.
+        remaining -= static_cast<size_t>(written);
+        size_t taken = static_cast<size_t>(written);
+        while (count > 0 && taken >= left->iov_len) {
+            taken -= left->iov_len;
+            ++left;
+            --count;
+        }
+        if (count > 0) {
+            left->iov_base = static_cast<char*>(left->iov_base) + taken;
+            left->iov_len -= taken;
+        }
+    }
 }
 
 void start_writeback(OutputFile* output) {

@@ -41,6 +41,14 @@ const char* describe_output_error(int error);
 // commits it.
 void append_output(OutputFile* output, const void* bytes, size_t size);
 
+// Appends two runs of bytes in one gathered write straight to the file,
+// keeping the first error as append_output does: for a file that only this
+// function writes (its stream buffers nothing). A write that starts on a
+// multiple of its length in the file lets the kernel keep it in one large
+// piece of memory.
+void append_output_pair(OutputFile* output, const void* first, size_t first_size, const void* second,
+                        size_t second_size);
+
 // Hands what the temporary file holds so far to the kernel and has it start
 // writing that to the disk, without waiting. Only a hint, for speed: ext4
 // allocates and submits a file's unwritten data when it replaces another by
