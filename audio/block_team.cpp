@@ -180,8 +180,7 @@ int claim_task(BlockJob* job, BlockPhase phase) {
     return task < PHASE_TASKS[phase] ? task : -1;
 }
 
-void finish_task(BlockJob* job, BlockPhase phase, int task) {
-    if (phase == PHASE_PARTS) job->part_finished[task].store(true, std::memory_order_release);
+void finish_task(BlockJob* job, BlockPhase phase) {
     job->finished[phase].fetch_add(1, std::memory_order_release);
     signal_event(&job->wake);
 }
@@ -191,8 +190,13 @@ void wait_for_phase(BlockJob* job, BlockPhase phase) {
                [&] { return job->finished[phase].load(std::memory_order_acquire) == PHASE_TASKS[phase]; });
 }
 
-void wait_for_part_task(BlockJob* job, int task) {
-    wait_until(&job->wake, [&] { return job->part_finished[task].load(std::memory_order_acquire); });
+void finish_part_expansion(BlockJob* job, int task) {
+    job->part_expanded[task].store(true, std::memory_order_release);
+    signal_event(&job->wake);
+}
+
+void wait_for_part_expansion(BlockJob* job, int task) {
+    wait_until(&job->wake, [&] { return job->part_expanded[task].load(std::memory_order_acquire); });
 }
 
 int32_t run_block(const FftKernels* kernels, const int8_t* in_phase, const int8_t* quadrature, const double* levels,

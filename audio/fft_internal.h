@@ -73,7 +73,7 @@ struct BlockJob {
     BinsPeak peaks[PART_TASKS];    // each part task's bins' peak
     std::atomic<int> claimed[BLOCK_PHASES] = {};
     std::atomic<int> finished[BLOCK_PHASES] = {};
-    std::atomic<bool> part_finished[PART_TASKS] = {};
+    std::atomic<bool> part_expanded[PART_TASKS] = {};   // the part's bins are read: its points may go
     WakeWord wake;   // signalled as each task finishes
 };
 
@@ -81,13 +81,17 @@ struct BlockJob {
 int claim_task(BlockJob* job, BlockPhase phase);
 
 // Marks a claimed task finished, publishing what it wrote.
-void finish_task(BlockJob* job, BlockPhase phase, int task);
+void finish_task(BlockJob* job, BlockPhase phase);
 
 // Returns once every task of the phase is finished.
 void wait_for_phase(BlockJob* job, BlockPhase phase);
 
-// Returns once part task `task` is finished.
-void wait_for_part_task(BlockJob* job, int task);
+// Marks part task `task`'s bins as read, publishing that to a part whose
+// row overwrites them.
+void finish_part_expansion(BlockJob* job, int task);
+
+// Returns once part task `task`'s bins are read.
+void wait_for_part_expansion(BlockJob* job, int task);
 
 // What one instruction-set file provides.
 struct FftKernels {
