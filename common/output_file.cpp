@@ -81,11 +81,6 @@ int open_output(const std::string& path, OutputFile* output) {
     return 0;
 }
 
-void append_output(OutputFile* output, const void* bytes, size_t size) {
-    errno = 0;
-    if (std::fwrite(bytes, 1, size, output->file.get()) != size) keep_write_error(output);
-}
-
 void append_output_pair(OutputFile* output, const void* first, size_t first_size, const void* second,
                         size_t second_size) {
     iovec pieces[] = {{const_cast<void*>(first), first_size}, {const_cast<void*>(second), second_size}};

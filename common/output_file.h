@@ -16,7 +16,7 @@ struct OutputFile {
     FileHandle file;          // the temporary file, open for writing bytes
     std::string path;         // the target
     std::string temporary;    // beside it, until committed
-    int write_error = 0;      // the first error append_output or start_writeback met, for commit_output
+    int write_error = 0;      // the first error append_output_pair or start_writeback met, for commit_output
     OutputFile() = default;
     ~OutputFile();
     OutputFile(const OutputFile&) = delete;
@@ -36,16 +36,12 @@ constexpr int NOT_A_REGULAR_FILE = -1;   // open_output's error for a device, a 
 // The text for an error of open_output or commit_output.
 const char* describe_output_error(int error);
 
-// Appends size bytes to the temporary file, keeping the first error for
-// commit_output: for a file written on another thread than the one that
-// commits it.
-void append_output(OutputFile* output, const void* bytes, size_t size);
-
-// Appends two runs of bytes in one gathered write straight to the file,
-// keeping the first error as append_output does: for a file that only this
-// function writes (its stream buffers nothing). A write that starts on a
-// multiple of its length in the file lets the kernel keep it in one large
-// piece of memory.
+// Appends two runs of bytes to the temporary file in one gathered write
+// straight to it, keeping the first error for commit_output (so that the
+// file may be written on another thread than the one that commits it): for
+// a file that only this function writes, its stream buffering nothing. A
+// write that starts on a multiple of its length in the file lets the kernel
+// keep it in one large piece of memory.
 void append_output_pair(OutputFile* output, const void* first, size_t first_size, const void* second,
                         size_t second_size);
 
