@@ -22,6 +22,7 @@
 #include "common/background.h"
 #include "common/command_line.h"
 #include "common/messages.h"
+#include "common/output_file.h"
 #include "common/stdio_file.h"
 #include "common/version.h"
 #include "export/recording.h"
@@ -361,6 +362,8 @@ int run_units(const UnitOptions& options) {
     if (plan_sound_files(options, &plan) != EXIT_OK) return EXIT_FAILED;
     if (!options.quiet) print_banner();
     const size_t thread_count = batch_threads(plan.units.size());
+    // Declared before the converting threads, so that it ends after them.
+    const ReleaseThreadPtr releasing = plan.units.size() > 1 ? start_release_thread() : nullptr;
     BatchWork work{&options, &plan, std::vector<std::unique_ptr<UnitOutcome>>(plan.units.size()), thread_count == 1,
                    0, {}, {}};
     std::vector<std::unique_ptr<Background>> threads;

@@ -6,6 +6,7 @@
 #pragma once
 
 #include <cstdio>
+#include <memory>
 #include <string>
 
 #include "common/stdio_file.h"
@@ -54,6 +55,22 @@ void start_writeback(OutputFile* output);
 // Flushes, checks and closes the temporary file and renames it onto the
 // target. 0, or the error number, the temporary file then being removed.
 [[nodiscard]] int commit_output(OutputFile* output);
+
+// Replacing a file drops its storage, and where the file system tells the
+// disk of every block it frees (ext4 mounted with discard) the rename waits
+// for the disk: 1.5 ms a unit in a batch. While a release thread runs,
+// commit_output keeps the file it replaces open through the rename and hands
+// it to that thread, whose closing then waits instead.
+class ReleaseThread;
+struct ReleaseThreadEnd {
+    void operator()(ReleaseThread* thread) const;   // closes every file handed over, then joins the thread
+};
+using ReleaseThreadPtr = std::unique_ptr<ReleaseThread, ReleaseThreadEnd>;
+
+// Starts the release thread, for a process with more to do after a commit;
+// null where one runs already or no thread can be started (each rename then
+// drops its file as before). Ended only once no thread commits any more.
+ReleaseThreadPtr start_release_thread();
 
 // Removes the temporary files of outputs not yet committed, without
 // allocating: for a process that must end at once (out of memory).
