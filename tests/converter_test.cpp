@@ -221,7 +221,7 @@ TEST(Conversion, AFailedConversionKeepsTheOlderSoundFileAndLeavesNothingElse) {
 
 size_t open_descriptors() { return okrelt_test::folder_entries("/proc/self/fd").size(); }
 
-// Files replaced while a release thread runs (more than it holds at once)
+// Files replaced while a release thread runs (more than it may hold at once)
 // are replaced as usual, and every one of them is closed by the thread's end.
 TEST(OutputFiles, AReleaseThreadClosesEveryFileReplacedMeanwhile) {
     TempDir dir;
