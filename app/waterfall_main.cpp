@@ -11,6 +11,7 @@
 
 #include "common/background.h"
 #include "common/command_line.h"
+#include "common/file_names.h"
 #include "common/messages.h"
 #include "common/numbers.h"
 #include "common/version.h"

@@ -148,7 +148,8 @@ static_assert(SPECTRUM_SIZE > WAV_HEADER_BYTES, "a block's bytes reach past the 
 constexpr size_t CARRIED_BYTES = WAV_HEADER_BYTES;
 
 struct SoundOutput {
-    OutputFile file;
+    OutputFile* file;                 // the caller's, or own
+    OutputFile own;
     uint8_t carried[CARRIED_BYTES];   // the bytes that start the next run
 };
 
@@ -164,9 +165,9 @@ struct BlockWrite {
 void write_block(void* context) {
     const BlockWrite* write = static_cast<const BlockWrite*>(context);
     SoundOutput* out = write->out;
-    append_output_pair(&out->file, out->carried, CARRIED_BYTES, write->bytes, SPECTRUM_SIZE - CARRIED_BYTES);
+    append_output_pair(out->file, out->carried, CARRIED_BYTES, write->bytes, SPECTRUM_SIZE - CARRIED_BYTES);
     std::memcpy(out->carried, write->bytes + SPECTRUM_SIZE - CARRIED_BYTES, CARRIED_BYTES);
-    if (write->hand_over) start_writeback(&out->file);
+    if (write->hand_over) start_writeback(out->file);
 }
 
 }  // namespace
@@ -200,7 +201,8 @@ int convert_to_wav_with(BlockConverter convert_block, const int8_t* in_phase, co
         return 1;
     }
     SoundOutput out;
-    const int open_error = format.path == nullptr ? 0 : open_output(format.path, &out.file);
+    out.file = format.finished != nullptr ? format.finished : &out.own;
+    const int open_error = format.path == nullptr ? 0 : open_output(format.path, out.file);
     if (open_error != 0) {
         tell(MESSAGE_ERROR, "Error opening %s: %s\n", format.label, describe_output_error(open_error));
         return 1;
@@ -229,7 +231,7 @@ int convert_to_wav_with(BlockConverter convert_block, const int8_t* in_phase, co
     for (int32_t b = 0; b < blocks; ++b) {
         BlockWrite write_before{&out, b > 0 ? buffers[(b - 1) % SOUND_BUFFERS] : nullptr, b % WRITEBACK_BLOCKS == 0};
         BlockAside aside;
-        if (out.file.file && b > 0) aside = BlockAside{write_block, &write_before};
+        if (out.file->file && b > 0) aside = BlockAside{write_block, &write_before};
         const size_t first = static_cast<size_t>(b) * BLOCK_SAMPLES;
         start_peak_block(b);
         rfi_factor = convert_block(in_phase + first, quadrature + first, format.levels, format.order, re, im,
@@ -239,19 +241,20 @@ int convert_to_wav_with(BlockConverter convert_block, const int8_t* in_phase, co
     // The second thread goes while the last block is written: waited for
     // first, it held up the write by 0.08 ms of a 12 ms run.
     if (team) release_block_team(team.get());
-    if (out.file.file) {
+    if (out.file->file) {
         if (blocks > 0) {
             BlockWrite write_last{&out, buffers[(blocks - 1) % SOUND_BUFFERS], false};
             write_block(&write_last);
         }
-        append_output_pair(&out.file, out.carried, CARRIED_BYTES, nullptr, 0);
-        start_writeback(&out.file);
+        append_output_pair(out.file, out.carried, CARRIED_BYTES, nullptr, 0);
+        start_writeback(out.file);
     }
     team.reset();
     print_rfi_report(rfi_factor);
 
     // A full disk must not pass for a finished sound file, nor cost the old one.
-    const int write_error = out.file.file ? commit_output(&out.file) : 0;
+    int write_error = 0;
+    if (out.file->file) write_error = format.finished != nullptr ? finish_output(out.file) : commit_output(out.file);
     if (write_error != 0) {
         tell(MESSAGE_ERROR, "Error writing %s: %s\n", format.label, describe_output_error(write_error));
         return 1;

@@ -8,6 +8,7 @@
 #include "audio/block_transform.h"
 #include "audio/wav_header.h"
 #include "common/block_sizes.h"
+#include "common/output_file.h"
 
 namespace okrelt {
 
@@ -39,6 +40,8 @@ struct SoundFormat {
     SoundOrder order = SOUND_BIN_ORDER; // where the spectrum is heard
     bool team = false;                  // a second thread shares each block, where one can be started:
                                         // for a conversion alone with a processor to spare
+    OutputFile* finished = nullptr;     // where given, the sound file is left there finished but not
+                                        // published, for the caller to publish with its other outputs
 };
 
 // Converts count samples (a multiple of BLOCK_SAMPLES) into "work_unit.wav"

@@ -82,16 +82,5 @@ int usage_error(const char* program, const char* what, const char* value) {
     return EXIT_USAGE;
 }
 
-std::string output_name(const std::string& unit_path, const char* suffix) {
-    std::string name = unit_path.substr(unit_path.find_last_of('/') + 1);
-    for (const char* ending : {".sah", ".wu"}) {
-        const size_t length = std::strlen(ending);
-        if (name.size() > length && name.compare(name.size() - length, length, ending) == 0) {
-            name.resize(name.size() - length);
-            break;
-        }
-    }
-    return name + suffix;
-}
 
 }  // namespace okrelt

@@ -1,6 +1,6 @@
 // What the programs' command lines share: one parser (short and long names,
 // bundled short options such as -qo DIR, --name=value, -- ending the options),
-// the usage-error convention, and the names of files made from a work unit's.
+// and the usage-error convention.
 #pragma once
 
 #include <string>
@@ -41,9 +41,5 @@ struct ParsedCommandLine {
 // standard error; returns EXIT_USAGE.
 int usage_error(const char* program, const char* what, const char* value = nullptr);
 
-// The file name made from a work unit's path: its last component with ".sah"
-// or ".wu" replaced by suffix, or suffix appended (BOINC names such as
-// "01ja08aa.12345.6789.10.20.123" hold dots of their own).
-std::string output_name(const std::string& unit_path, const char* suffix);
 
 }  // namespace okrelt

@@ -35,12 +35,12 @@ void keep_last_problem(void* context, MessageKind kind, const char* text) {
 }
 
 MessageSink console_sink{write_to_console, nullptr};
-const char* program_out_of_memory = "okrelt";
+const char* current_program = "okrelt";
 
 // Nothing here may allocate: the heap is exhausted.
 void out_of_memory() {
     std::fflush(stdout);
-    std::fputs(program_out_of_memory, stderr);
+    std::fputs(current_program, stderr);
     std::fputs(": out of memory\n", stderr);
     remove_unfinished_outputs();
     _exit(1);
@@ -90,8 +90,12 @@ void tell_system_error(const char* text) { tell_system_error(text, errno); }
 
 void tell_system_error(const char* text, int error) { tell(MESSAGE_ERROR, "%s: %s\n", text, std::strerror(error)); }
 
-void exit_on_out_of_memory(const char* program) {
-    program_out_of_memory = program;
+void set_program_name(const char* name) { current_program = name; }
+
+const char* program_name() { return current_program; }
+
+void exit_on_out_of_memory(const char* name) {
+    current_program = name;
     std::set_new_handler(out_of_memory);
 }
 

@@ -58,6 +58,13 @@ void tell_system_error(const char* text);
 // The same with an error number given.
 void tell_system_error(const char* text, int error);
 
+// Names the program in the messages that start with its name; set once, at
+// the start of main, before any thread starts.
+void set_program_name(const char* name);
+
+// The name set_program_name gave ("okrelt" before).
+const char* program_name();
+
 // Makes every failed allocation of operator new end the process with one
 // line, "<program>: out of memory", on standard error and exit status 1,
 // after removing the temporary files of unfinished outputs.

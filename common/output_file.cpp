@@ -1,17 +1,21 @@
 #include "common/output_file.h"
 
 #include <fcntl.h>
+#include <signal.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <sys/uio.h>
+#include <time.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
+#include <climits>
 #include <condition_variable>
+#include <cstdint>
 #include <cstdio>
-#include <cstdlib>
 #include <cstring>
-#include <memory>
 #include <mutex>
 #include <utility>
 #include <vector>
@@ -22,36 +26,113 @@ namespace okrelt {
 
 namespace {
 
-constexpr mode_t NEW_FILE_MODE = 0666;   // before the umask, as fopen makes files
-constexpr size_t MAX_UNFINISHED = 64;    // outputs open at once, at most, in all threads
+constexpr mode_t NEW_FILE_MODE = 0666;   // less the umask, as fopen makes files
+constexpr size_t SUFFIX_LENGTH = 7;      // ".XXXXXX" after the temporary's base
+constexpr int NAME_TRIES = 100;          // temporary names tried before giving up
 
-// The temporary files not yet committed, for remove_unfinished_outputs.
-// Atomic slots: threads open and commit outputs side by side, and the
-// out-of-memory handler reads them without taking a lock.
-std::atomic<const std::string*> unfinished[MAX_UNFINISHED] = {};
+// The registry of temporary files not yet published. Each slot holds its
+// name in place, so that a signal handler can read it while its owner's
+// strings come and go; a slot is claimed and released with atomics only.
+enum class SlotState : int { FREE, CLAIMED, LISTED };
+struct UnfinishedSlot {
+    std::atomic<SlotState> state{SlotState::FREE};
+    char temporary[PATH_MAX];
+};
+UnfinishedSlot unfinished[MAX_UNFINISHED];
 
-void track(const std::string* temporary, bool open) {
-    for (std::atomic<const std::string*>& slot : unfinished) {
-        const std::string* expected = open ? nullptr : temporary;
-        if (slot.compare_exchange_strong(expected, open ? temporary : nullptr)) return;
+// Lists temporary; the slot's index, or -1 where every slot is taken.
+int list_unfinished(const std::string& temporary) {
+    if (temporary.size() >= PATH_MAX) return -1;
+    for (size_t i = 0; i < MAX_UNFINISHED; ++i) {
+        SlotState expected = SlotState::FREE;
+        if (unfinished[i].state.compare_exchange_strong(expected, SlotState::CLAIMED)) {
+            std::memcpy(unfinished[i].temporary, temporary.c_str(), temporary.size() + 1);
+            unfinished[i].state.store(SlotState::LISTED);
+            return static_cast<int>(i);
+        }
+    }
+    return -1;
+}
+
+void unlist_unfinished(const std::string& temporary) {
+    for (UnfinishedSlot& slot : unfinished) {
+        if (slot.state.load() == SlotState::LISTED && temporary == slot.temporary) {
+            slot.state.store(SlotState::FREE);
+            return;
+        }
     }
 }
 
+// Removes the temporary file and forgets it.
 void discard(OutputFile* output) {
     output->file.reset();
     if (!output->temporary.empty()) {
-        std::remove(output->temporary.c_str());
-        track(&output->temporary, false);
+        unlink(output->temporary.c_str());
+        unlist_unfinished(output->temporary);
         output->temporary.clear();
+    }
+    output->finished = false;
+}
+
+void keep_write_error(OutputFile* output, int error) {
+    if (output->write_error == 0) output->write_error = error != 0 ? error : EIO;
+}
+
+// A fresh six-character tail for a temporary name: the process, a count and
+// the clock mixed, so that names differ between threads and processes.
+void fill_random_tail(char* tail) {
+    static std::atomic<uint64_t> drawn{0};
+    timespec now{};
+    clock_gettime(CLOCK_MONOTONIC, &now);
+    uint64_t mixed = (static_cast<uint64_t>(getpid()) << 32) ^ drawn.fetch_add(1) ^
+                     (static_cast<uint64_t>(now.tv_nsec) << 12) ^ static_cast<uint64_t>(now.tv_sec);
+    // splitmix64's finaliser
+    mixed = (mixed ^ (mixed >> 30)) * 0xBF58476D1CE4E5B9ULL;
+    mixed = (mixed ^ (mixed >> 27)) * 0x94D049BB133111EBULL;
+    mixed ^= mixed >> 31;
+    static const char LETTERS[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789";
+    for (int i = 0; i < 6; ++i) {
+        tail[i] = LETTERS[mixed % 62];
+        mixed /= 62;
     }
 }
 
-void keep_write_error(OutputFile* output) {
-    if (output->write_error == 0) output->write_error = errno != 0 ? errno : EIO;
+// Where the temporary file of path goes: path's folder, the target's name
+// shortened as needed so that it and ".XXXXXX" fit NAME_MAX.
+std::string temporary_pattern(const std::string& path) {
+    const size_t slash = path.find_last_of('/');
+    const size_t name_start = slash == std::string::npos ? 0 : slash + 1;
+    const size_t name_length = std::min(path.size() - name_start, static_cast<size_t>(NAME_MAX) - SUFFIX_LENGTH);
+    return path.substr(0, name_start + name_length) + ".XXXXXX";
 }
 
-// Replaced files waiting to be closed, at most: each holds its storage and a
-// descriptor until then. Beyond, the committing thread closes its own.
+// The folder that holds path, for locking.
+std::string folder_of(const std::string& path) {
+    const size_t slash = path.find_last_of('/');
+    if (slash == std::string::npos) return ".";
+    return slash == 0 ? "/" : path.substr(0, slash);
+}
+
+// Signals that arrive while outputs are being published wait for the renames.
+std::atomic<int> publishing{0};
+std::atomic<int> pending_signal{0};
+
+void end_by_signal(int signal_number) {
+    remove_unfinished_outputs();
+    signal(signal_number, SIG_DFL);
+    raise(signal_number);
+}
+
+extern "C" void on_interrupt(int signal_number) {
+    if (publishing.load() > 0) {
+        pending_signal.store(signal_number);
+        return;
+    }
+    end_by_signal(signal_number);
+}
+
+// Replaced files waiting to be closed, at most; beyond, the publishing
+// thread closes its own.
 constexpr size_t MAX_HELD_FILES = 16;
 
 }  // namespace
@@ -114,6 +195,49 @@ int hold_replaced_file(const std::string& path) {
 #endif
 }
 
+// Renames one finished output onto its target. 0, or the error number.
+int rename_onto_target(OutputFile* output) {
+    ReleaseThread* const releasing = release_thread.load();
+    const int replaced = releasing != nullptr ? hold_replaced_file(output->path) : -1;
+    const int error = std::rename(output->temporary.c_str(), output->path.c_str()) == 0 ? 0 : errno;
+    if (replaced >= 0) {
+        if (error == 0) {
+            releasing->hand_over(replaced);
+        } else {
+            close(replaced);
+        }
+    }
+    if (error != 0) return error;
+    unlist_unfinished(output->temporary);
+    output->temporary.clear();
+    output->finished = false;
+    return 0;
+}
+
+// Exclusive locks on folders, released when the owner goes.
+class FolderLocks {
+public:
+    explicit FolderLocks(std::vector<std::string> folders) {
+        std::sort(folders.begin(), folders.end());
+        folders.erase(std::unique(folders.begin(), folders.end()), folders.end());
+        for (const std::string& folder : folders) {
+            const int descriptor = open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+            if (descriptor < 0) continue;   // an unreadable folder: published without the lock
+            while (flock(descriptor, LOCK_EX) != 0 && errno == EINTR) {
+            }
+            held_.push_back(descriptor);
+        }
+    }
+    ~FolderLocks() {
+        for (const int descriptor : held_) close(descriptor);   // closing releases the lock
+    }
+    FolderLocks(const FolderLocks&) = delete;
+    FolderLocks& operator=(const FolderLocks&) = delete;
+
+private:
+    std::vector<int> held_;
+};
+
 }  // namespace
 
 ReleaseThreadPtr start_release_thread() {
@@ -142,33 +266,34 @@ OutputFile::~OutputFile() { discard(this); }
 
 int open_output(const std::string& path, OutputFile* output) {
     discard(output);
-    std::string target = path;
     struct stat existing {};
-    if (lstat(path.c_str(), &existing) == 0 && S_ISLNK(existing.st_mode)) {
-        std::unique_ptr<char, FreeDeleter> resolved(realpath(path.c_str(), nullptr));
-        if (!resolved) return errno;
-        target = resolved.get();
-    }
-    if (stat(target.c_str(), &existing) == 0 && !S_ISREG(existing.st_mode)) {
+    if (lstat(path.c_str(), &existing) == 0 && !S_ISREG(existing.st_mode) && !S_ISLNK(existing.st_mode)) {
         return S_ISDIR(existing.st_mode) ? EISDIR : NOT_A_REGULAR_FILE;
     }
-    std::string temporary = target + ".XXXXXX";
-    const int descriptor = mkostemp(temporary.data(), O_CLOEXEC);
-    if (descriptor < 0) return errno;
-    // mkostemp makes the file private; an output is as readable as any new file.
-    const mode_t mask = umask(0);
-    umask(mask);
-    FileHandle file(fchmod(descriptor, NEW_FILE_MODE & ~mask) == 0 ? fdopen(descriptor, "wb") : nullptr);
+    std::string temporary = temporary_pattern(path);
+    int descriptor = -1;
+    for (int attempt = 0; attempt < NAME_TRIES && descriptor < 0; ++attempt) {
+        fill_random_tail(&temporary[temporary.size() - 6]);
+        descriptor = open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, NEW_FILE_MODE);
+        if (descriptor < 0 && errno != EEXIST) return errno;
+    }
+    if (descriptor < 0) return EEXIST;
+    if (list_unfinished(temporary) < 0) {
+        close(descriptor);
+        unlink(temporary.c_str());
+        return TOO_MANY_OUTPUTS;
+    }
+    FileHandle file(fdopen(descriptor, "wb"));
     if (!file) {
         const int error = errno;
         close(descriptor);
-        std::remove(temporary.c_str());
+        unlink(temporary.c_str());
+        unlist_unfinished(temporary);
         return error;
     }
     output->file = std::move(file);
-    output->path = target;
+    output->path = path;
     output->temporary = std::move(temporary);
-    track(&output->temporary, true);
     return 0;
 }
 
@@ -180,11 +305,10 @@ void append_output_pair(OutputFile* output, const void* first, size_t first_size
     size_t remaining = first_size + second_size;
     const int descriptor = fileno(output->file.get());
     while (remaining > 0) {
-        errno = 0;
         const ssize_t written = writev(descriptor, left, count);
         if (written < 0 && errno == EINTR) continue;
         if (written <= 0) {
-            keep_write_error(output);
+            keep_write_error(output, written < 0 ? errno : ENOSPC);
             return;
         }
         // A short write: the rest of the pieces goes in the next.
@@ -205,7 +329,7 @@ void append_output_pair(OutputFile* output, const void* first, size_t first_size
 void start_writeback(OutputFile* output) {
     errno = 0;
     if (std::fflush(output->file.get()) != 0) {
-        keep_write_error(output);
+        keep_write_error(output, errno);
         return;
     }
 #if defined(__linux__)
@@ -213,38 +337,69 @@ void start_writeback(OutputFile* output) {
 #endif
 }
 
-int commit_output(OutputFile* output) {
-    int error = 0;
+int finish_output(OutputFile* output) {
+    if (output->finished) return 0;
+    int error = output->write_error;
     errno = 0;
-    if (std::fflush(output->file.get()) != 0 || std::ferror(output->file.get())) error = errno != 0 ? errno : EIO;
-    if (output->write_error != 0) error = output->write_error;
-    if (std::fclose(output->file.release()) != 0 && error == 0) error = errno != 0 ? errno : EIO;
-    ReleaseThread* const releasing = release_thread.load();
-    const int replaced = error == 0 && releasing != nullptr ? hold_replaced_file(output->path) : -1;
-    if (error == 0 && std::rename(output->temporary.c_str(), output->path.c_str()) != 0) error = errno;
-    if (replaced >= 0) {
-        if (error == 0) {
-            releasing->hand_over(replaced);
-        } else {
-            close(replaced);
-        }
+    if (error == 0 && (std::fflush(output->file.get()) != 0 || std::ferror(output->file.get()))) {
+        error = errno != 0 ? errno : EIO;
     }
+    errno = 0;
+    if (std::fclose(output->file.release()) != 0 && error == 0) error = errno != 0 ? errno : EIO;
     if (error != 0) {
         discard(output);
         return error;
     }
-    track(&output->temporary, false);
-    output->temporary.clear();
+    output->finished = true;
     return 0;
 }
 
+int publish_outputs(OutputFile* const* outputs, size_t count, const OutputFile** failed) {
+    std::vector<std::string> folders;
+    for (size_t i = 0; i < count; ++i) folders.push_back(folder_of(outputs[i]->path));
+    int error = 0;
+    publishing.fetch_add(1);
+    {
+        const FolderLocks locked(std::move(folders));
+        for (size_t i = 0; i < count && error == 0; ++i) {
+            error = outputs[i]->finished ? rename_onto_target(outputs[i]) : EINVAL;
+            if (error != 0 && failed != nullptr) *failed = outputs[i];
+        }
+    }
+    if (publishing.fetch_sub(1) == 1 && pending_signal.load() != 0) end_by_signal(pending_signal.load());
+    return error;
+}
+
+int commit_output(OutputFile* output) {
+    const int error = finish_output(output);
+    if (error != 0) return error;
+    OutputFile* const one[] = {output};
+    return publish_outputs(one, 1);
+}
+
 const char* describe_output_error(int error) {
-    return error == NOT_A_REGULAR_FILE ? "Not a regular file" : std::strerror(error);
+    if (error == NOT_A_REGULAR_FILE) return "Not a regular file";
+    if (error == TOO_MANY_OUTPUTS) return "Too many output files open at once";
+    return std::strerror(error);
 }
 
 void remove_unfinished_outputs() {
-    for (const std::atomic<const std::string*>& slot : unfinished) {
-        if (const std::string* temporary = slot.load()) unlink(temporary->c_str());
+    for (UnfinishedSlot& slot : unfinished) {
+        if (slot.state.load() == SlotState::LISTED) unlink(slot.temporary);
+    }
+}
+
+void clean_up_on_interrupt() {
+    struct sigaction action {};
+    action.sa_handler = on_interrupt;
+    sigemptyset(&action.sa_mask);
+    // The handler's own raise must end the process at once.
+    action.sa_flags = SA_RESETHAND | SA_NODEFER;
+    for (const int signal_number : {SIGINT, SIGTERM, SIGHUP}) {
+        // A signal ignored when the program started (nohup, a background job) stays ignored.
+        struct sigaction before {};
+        if (sigaction(signal_number, nullptr, &before) == 0 && before.sa_handler == SIG_IGN) continue;
+        sigaction(signal_number, &action, nullptr);
     }
 }
 

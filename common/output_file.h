@@ -1,11 +1,18 @@
 // Output files written whole or not at all: the bytes go to a temporary file
-// in the target's folder, which is renamed onto the target only once every
-// byte is written and the file is closed. On any failure, or if the owner
-// goes without committing, the temporary file is removed and an older file
-// of the target's name stays as it was.
+// in the target's folder, which replaces the target by rename only once every
+// byte is written and the file is closed. Finishing (flush, close, check) and
+// publishing (the rename) are separate steps, so that several outputs of one
+// unit are published only once all of them finished, and together. Until
+// then an older file of the target's name stays as it was; an owner that
+// goes without publishing removes its temporary file.
+//
+// Temporary files are made with the mode a new file gets (0666 less the
+// user's umask, applied by the kernel; the process umask is never touched),
+// are named within NAME_MAX whatever the target's name, and are listed in a
+// registry that interrupts and the out-of-memory exit clear.
 #pragma once
 
-#include <cstdio>
+#include <cstddef>
 #include <memory>
 #include <string>
 
@@ -16,8 +23,9 @@ namespace okrelt {
 struct OutputFile {
     FileHandle file;          // the temporary file, open for writing bytes
     std::string path;         // the target
-    std::string temporary;    // beside it, until committed
-    int write_error = 0;      // the first error append_output_pair or start_writeback met, for commit_output
+    std::string temporary;    // beside it, until published
+    int write_error = 0;      // the first error append_output_pair or start_writeback met
+    bool finished = false;    // closed and checked: ready to publish
     OutputFile() = default;
     ~OutputFile();
     OutputFile(const OutputFile&) = delete;
@@ -25,55 +33,68 @@ struct OutputFile {
 };
 
 constexpr int NOT_A_REGULAR_FILE = -1;   // open_output's error for a device, a pipe or a socket
+constexpr int TOO_MANY_OUTPUTS = -2;     // open_output's error when the registry is full
+constexpr size_t MAX_UNFINISHED = 64;    // temporary files open at once, at most, in all threads
 
-// Creates the temporary file for path; a symbolic link is followed, so that
-// the file it names is the one replaced. A target that exists and is not a
+// Creates the temporary file for path. A target that exists and is not a
 // regular file (a folder, a device such as /dev/null) is refused, since the
-// rename would replace it rather than write into it. 0, or the error number
-// or NOT_A_REGULAR_FILE (nothing reported: the caller names the file as its
-// users know it).
+// rename would replace it rather than write into it; a symbolic link at path
+// is replaced, not followed (programs refuse one beforehand: output_plan.h).
+// 0, or the error number, NOT_A_REGULAR_FILE or TOO_MANY_OUTPUTS (nothing
+// reported: the caller names the file as its users know it).
 [[nodiscard]] int open_output(const std::string& path, OutputFile* output);
 
-// The text for an error of open_output or commit_output.
+// The text for an error of open_output, finish_output or publish_outputs.
 const char* describe_output_error(int error);
 
 // Appends two runs of bytes to the temporary file in one gathered write
-// straight to it, keeping the first error for commit_output (so that the
-// file may be written on another thread than the one that commits it): for
-// a file that only this function writes, its stream buffering nothing. A
-// write that starts on a multiple of its length in the file lets the kernel
-// keep it in one large piece of memory.
+// straight to it, keeping the first error for finish_output (so that the
+// file may be written on another thread than the one that finishes it): for
+// a file that only this function writes, its stream buffering nothing.
 void append_output_pair(OutputFile* output, const void* first, size_t first_size, const void* second,
                         size_t second_size);
 
-// Hands what the temporary file holds so far to the kernel and has it start
-// writing that to the disk, without waiting. Only a hint, for speed: ext4
-// allocates and submits a file's unwritten data when it replaces another by
-// rename, so a file written out as it grows commits at once.
+// Asks the kernel to start writing out what the temporary file holds, without
+// waiting: a hint for speed only.
 void start_writeback(OutputFile* output);
 
-// Flushes, checks and closes the temporary file and renames it onto the
-// target. 0, or the error number, the temporary file then being removed.
+// Flushes, checks and closes the temporary file, which stays until published
+// or discarded. 0, or the error number, the temporary file then being removed.
+[[nodiscard]] int finish_output(OutputFile* output);
+
+// Renames finished outputs onto their targets, in the order given, while
+// holding an exclusive lock on each target's folder, so that two processes
+// publishing into one folder never interleave their sets. 0, or the error
+// number of the first rename that failed (*failed then names its output;
+// renames before it stay done, those after it are not made).
+[[nodiscard]] int publish_outputs(OutputFile* const* outputs, size_t count, const OutputFile** failed = nullptr);
+
+// finish_output, then publish_outputs of this one file. 0, or the error number.
 [[nodiscard]] int commit_output(OutputFile* output);
+
+// Removes the temporary files of outputs not yet published, without
+// allocating or locking: for a process that must end at once.
+void remove_unfinished_outputs();
+
+// Makes SIGINT, SIGTERM and SIGHUP remove the temporary files of unfinished
+// outputs and then end the process by the same signal (a shell reports
+// 128 + the signal); a signal during publish_outputs waits for its renames.
+// Standard output is flushed only where the program flushed it before.
+void clean_up_on_interrupt();
 
 // Replacing a file drops its storage, and where the file system tells the
 // disk of every block it frees (ext4 mounted with discard) the rename waits
-// for the disk: 1.5 ms a unit in a batch. While a release thread runs,
-// commit_output keeps the file it replaces open through the rename and hands
-// it to that thread, whose closing then waits instead.
+// for the disk. While a release thread runs, publishing keeps the file it
+// replaces open through the rename and hands it to that thread to close.
 class ReleaseThread;
 struct ReleaseThreadEnd {
     void operator()(ReleaseThread* thread) const;   // closes every file handed over, then joins the thread
 };
 using ReleaseThreadPtr = std::unique_ptr<ReleaseThread, ReleaseThreadEnd>;
 
-// Starts the release thread, for a process with more to do after a commit;
-// null where one runs already or no thread can be started (each rename then
-// drops its file as before). Ended only once no thread commits any more.
+// Starts the release thread, for a process with more to do after a publish;
+// null where one runs already or no thread can be started. Ended only once
+// no thread publishes any more.
 ReleaseThreadPtr start_release_thread();
-
-// Removes the temporary files of outputs not yet committed, without
-// allocating: for a process that must end at once (out of memory).
-void remove_unfinished_outputs();
 
 }  // namespace okrelt

@@ -232,38 +232,39 @@ int finish_recording(Recording* recording, int32_t count, const WorkUnitInfo& in
     if (!recording->sigmf_base.empty()) {
         const std::string data_path = recording->sigmf_base + SIGMF_DATA_SUFFIX;
         const std::string meta_path = recording->sigmf_base + SIGMF_META_SUFFIX;
-        if (recording->data_error != 0) {
-            report_output_error(data_path, recording->data_error);
+        int error = recording->data_error;
+        if (error == 0) error = finish_output(&recording->data);
+        if (error != 0) {
+            report_output_error(data_path, error);
             return 1;
         }
         const std::string text = metadata(info, unit_name, findings, count, recording->sha512).dump(2) + "\n";
-        OutputFile meta;
-        int error = open_output(meta_path, &meta);
-        if (error == 0 && std::fwrite(text.data(), 1, text.size(), meta.file.get()) != text.size()) {
+        error = open_output(meta_path, &recording->meta);
+        errno = 0;
+        if (error == 0 && std::fwrite(text.data(), 1, text.size(), recording->meta.file.get()) != text.size()) {
             error = errno != 0 ? errno : EIO;
         }
-        // The pair lands together: the data only once the metadata is written too.
-        if (error == 0) error = commit_output(&meta);
+        if (error == 0) error = finish_output(&recording->meta);
         if (error != 0) {
             report_output_error(meta_path, error);
-            return 1;
-        }
-        error = commit_output(&recording->data);
-        if (error != 0) {
-            std::remove(meta_path.c_str());
-            report_output_error(data_path, error);
             return 1;
         }
     }
     if (!recording->iq_wav_path.empty()) {
         int error = recording->iq_wav_error;
-        if (error == 0) error = commit_output(&recording->iq_wav);
+        if (error == 0) error = finish_output(&recording->iq_wav);
         if (error != 0) {
             report_output_error(recording->iq_wav_path, error);
             return 1;
         }
     }
     return 0;
+}
+
+void recording_outputs(Recording* recording, std::vector<OutputFile*>* outputs) {
+    // The data before its metadata: whoever reads a new metadata file finds its data there.
+    if (!recording->sigmf_base.empty()) outputs->insert(outputs->end(), {&recording->data, &recording->meta});
+    if (!recording->iq_wav_path.empty()) outputs->push_back(&recording->iq_wav);
 }
 
 }  // namespace okrelt

@@ -7,6 +7,7 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "common/output_file.h"
 #include "report/rfi.h"
@@ -41,7 +42,8 @@ std::string iq_wav_name(const std::string& base, const WorkUnitInfo& info);
 struct Recording {
     std::string sigmf_base;     // FOLDER/NAME of the SigMF pair; empty: none
     std::string iq_wav_path;    // the I/Q WAV; empty: none
-    OutputFile data;            // the SigMF data, then its metadata's companion
+    OutputFile data;            // the SigMF data
+    OutputFile meta;            // its metadata, once written
     OutputFile iq_wav;
     std::string sha512;         // of the data, in hex, once written
     int data_error = 0;         // an error number, as open_output gives them
@@ -56,10 +58,15 @@ void open_recording(Recording* recording);
 // nothing and touches no shared state, so it may run beside the conversion.
 void write_recording_samples(const SampleStreams& streams, const WorkUnitInfo& info, Recording* recording);
 
-// Writes the metadata and puts each export in place, the SigMF pair together,
-// each whole or not at all. unit_name names the unit in the metadata. 0, or 1
-// after a message naming the file.
+// Writes the metadata and finishes every export (flushed, closed, checked)
+// without putting any in place: the caller publishes them with the unit's
+// other outputs. unit_name names the unit in the metadata. 0, or 1 after a
+// message naming the file that failed.
 [[nodiscard]] int finish_recording(Recording* recording, int32_t count, const WorkUnitInfo& info,
                                    const std::string& unit_name, const RecordingFindings& findings);
+
+// The finished exports, in the order they are to be published (each SigMF
+// data file before its metadata), appended to *outputs.
+void recording_outputs(Recording* recording, std::vector<OutputFile*>* outputs);
 
 }  // namespace okrelt

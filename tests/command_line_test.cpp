@@ -150,7 +150,7 @@ TEST(CommandLine, UnitsThatWouldShareASoundFileAreRefusedBeforeAnyConversion) {
     }
     const RunResult same = run(dir, OKRELT_BINARY, {"a.sah", "other/a.wu"});
     EXPECT_EQ(same.exit_status, 1);
-    EXPECT_EQ(same.err, "okrelt: other/a.wu would write the same sound file as a.sah; nothing converted\n");
+    EXPECT_EQ(same.err, "okrelt: a.wav (for other/a.wu) is the same file as a.wav (for a.sah); nothing written\n");
     EXPECT_FALSE(okrelt_test::file_exists(dir.file("a.wav")));
     // b.wav.sah's sound file would be the input b.wav: never overwritten.
     okrelt_test::write_file(dir.file("b.wav"), "an input");
@@ -200,7 +200,7 @@ TEST(CommandLine, EveryUnitGetsItsOwnLineAndReason) {
     EXPECT_EQ(long_names.exit_status, 0);
     EXPECT_EQ(long_names.out, "slot/u.wu: 131072 samples, RFI 92681 WHOA -> out/u.wav\n");
     const RunResult missing_folder = run(dir, OKRELT_BINARY, {"-q", "-o", "nowhere", "slot/u.wu"});
-    EXPECT_EQ(missing_folder.err, "okrelt: nowhere does not exist\n");
+    EXPECT_EQ(missing_folder.err, "okrelt: nowhere: No such file or directory\n");
     // The summary of a full report counts the unit that failed.
     const RunResult full = run(dir, OKRELT_BINARY, {"-o", "out", "slot/u.wu", "missing.wu"});
     EXPECT_EQ(full.exit_status, 1);

@@ -212,7 +212,7 @@ TEST(Conversion, AFailedConversionKeepsTheOlderSoundFileAndLeavesNothingElse) {
     EXPECT_EQ(okrelt_test::folder_entries(dir.path()), before);
 
     ASSERT_EQ(unlink(dir.file("work_unit.wav").c_str()), 0);
-    ASSERT_EQ(symlink("/dev/full", dir.file("work_unit.wav").c_str()), 0);
+    ASSERT_EQ(mkfifo(dir.file("work_unit.wav").c_str(), 0644), 0);
     const RunResult device = okrelt_test::run_okrelt(dir.path());
     EXPECT_EQ(device.exit_status, 1);
     EXPECT_EQ(device.err, "Error opening outfile: Not a regular file\n");

@@ -86,4 +86,9 @@ struct WorkUnitInfo {
 // read_any_work_unit does. 0 on success, 1 on failure.
 [[nodiscard]] int load_work_unit(const char* path, SampleStreams* streams, WorkUnitInfo* info);
 
+// Where path is a BOINC soft-link file, sets *target to the unit it names
+// (relative to the link's folder) and returns true; false otherwise, with
+// nothing printed.
+bool linked_unit_path(const char* path, std::string* target);
+
 }  // namespace okrelt

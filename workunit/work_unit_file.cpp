@@ -171,4 +171,15 @@ int load_work_unit(const char* path, SampleStreams* streams, WorkUnitInfo* info)
     return read_any_work_unit(file.get(), path, streams, info);
 }
 
+bool linked_unit_path(const char* path, std::string* target) {
+    std::string dropped;
+    MessageSink quiet = last_problem_sink(&dropped);
+    const ScopedMessageSink silence(&quiet);
+    FileHandle file;
+    int error_number = 0;
+    FileKind kind = KIND_CLASSIC;
+    if (open_regular(path, &file, &error_number) != 0 || detect_kind(file.get(), path, &kind) != 0) return false;
+    return kind == KIND_SOFT_LINK && read_link_target(file.get(), path, target) == 0;
+}
+
 }  // namespace okrelt

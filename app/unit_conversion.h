@@ -1,0 +1,41 @@
+// One work unit into its files: reading, the count check, the conversion
+// into a sound file and the exports beside it, all published together once
+// every one of them is finished, or none.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "audio/block_transform.h"
+#include "workunit/reader.h"
+
+namespace okrelt {
+
+constexpr int32_t MIN_CONVERT_SAMPLES = 2 * BLOCK_SAMPLES;   // fewer are not worth a sound file
+
+// The files a unit is turned into.
+struct UnitRequest {
+    std::string sound;         // the sound file; empty: none
+    std::string sound_label;   // the sound file as messages name it
+    std::string sigmf_base;    // FOLDER/NAME of a SigMF pair; empty: none
+    std::string iq_wav;        // the I/Q WAV; empty: none
+    std::string unit_name;     // the unit's file name, for the metadata
+    SoundOrder order = SOUND_BIN_ORDER;
+    bool team = false;         // a second thread may share each block
+};
+
+// What converting a unit gave.
+struct UnitResult {
+    WorkUnitInfo info;
+    int32_t count = 0;                  // samples converted
+    int32_t factor = 0;                 // the RFI factor
+    std::vector<std::string> written;   // every file put in place, in the request's order
+};
+
+// Converts the unit at unit_path as request says, with the usual report
+// through the current message sink. 0, or 1 after saying why; no file of
+// the request replaced then.
+[[nodiscard]] int convert_unit(const char* unit_path, const UnitRequest& request, UnitResult* result);
+
+}  // namespace okrelt
