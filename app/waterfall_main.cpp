@@ -14,6 +14,8 @@
 #include "common/file_names.h"
 #include "common/messages.h"
 #include "common/numbers.h"
+#include "common/output_file.h"
+#include "common/output_plan.h"
 #include "common/version.h"
 #include "waterfall/picture.h"
 #include "waterfall/waterfall.h"
@@ -79,9 +81,27 @@ struct WaterfallRequest {
     std::string peaks_csv;
 };
 
+// The files the request reads and writes, checked against each other before
+// anything is written. 0, or 1 after saying why.
+int plan_files(const WaterfallRequest& request) {
+    okrelt::OutputPlan plan;
+    okrelt::plan_input(&plan, request.unit);
+    std::string target;
+    if (okrelt::linked_unit_path(request.unit.c_str(), &target)) okrelt::plan_input(&plan, target);
+    if (okrelt::plan_output(&plan, request.picture, "the picture") != 0) return EXIT_FAILED;
+    if (!request.spectrum_csv.empty() && okrelt::plan_output(&plan, request.spectrum_csv, "--csv") != 0) {
+        return EXIT_FAILED;
+    }
+    if (!request.peaks_csv.empty() && okrelt::plan_output(&plan, request.peaks_csv, "--peaks-csv") != 0) {
+        return EXIT_FAILED;
+    }
+    return EXIT_OK;
+}
+
 // The picture, the peak table and the tables asked for.
 int draw(WaterfallRequest request) {
     if (request.picture.empty()) request.picture = okrelt::output_name(request.unit, PICTURE_ENDING);
+    if (plan_files(request) != EXIT_OK) return EXIT_FAILED;
 
     // The blank picture and its fonts are made while the unit is read, and
     // the block spectra's peaks are searched while the spectrogram is made
@@ -107,16 +127,34 @@ int draw(WaterfallRequest request) {
         preparation.wait();
         okrelt::draw_spectrogram(&canvas, spectrogram, info, request.range);
     }
-    if (okrelt::finish_waterfall(&canvas, spectrogram, peaks, info, request.picture.c_str()) != 0) return EXIT_FAILED;
-    std::printf("Picture: %s\n", request.picture.c_str());
+    // Every file is finished before any is put in place: all of them, or none.
+    okrelt::OutputFile picture;
+    okrelt::OutputFile spectrum_csv;
+    okrelt::OutputFile peaks_csv;
+    std::vector<okrelt::OutputFile*> outputs = {&picture};
+    if (okrelt::finish_waterfall(&canvas, spectrogram, peaks, info, request.picture.c_str(), &picture) != 0) {
+        return EXIT_FAILED;
+    }
     if (!request.spectrum_csv.empty()) {
-        if (okrelt::write_spectrum_csv(request.spectrum_csv.c_str(), spectrogram, info) != 0) return EXIT_FAILED;
-        std::printf("Integrated spectrum: %s\n", request.spectrum_csv.c_str());
+        if (okrelt::write_spectrum_csv(request.spectrum_csv.c_str(), spectrogram, info, &spectrum_csv) != 0) {
+            return EXIT_FAILED;
+        }
+        outputs.push_back(&spectrum_csv);
     }
     if (!request.peaks_csv.empty()) {
-        if (okrelt::write_peaks_csv(request.peaks_csv.c_str(), peaks, info) != 0) return EXIT_FAILED;
-        std::printf("Peak table: %s\n", request.peaks_csv.c_str());
+        if (okrelt::write_peaks_csv(request.peaks_csv.c_str(), peaks, info, &peaks_csv) != 0) return EXIT_FAILED;
+        outputs.push_back(&peaks_csv);
     }
+    const okrelt::OutputFile* failed = nullptr;
+    const int error = okrelt::publish_outputs(outputs.data(), outputs.size(), &failed);
+    if (error != 0) {
+        okrelt::tell(okrelt::MESSAGE_ERROR, "%s: cannot write %s: %s\n", PROGRAM, failed->path.c_str(),
+                     okrelt::describe_output_error(error));
+        return EXIT_FAILED;
+    }
+    std::printf("Picture: %s\n", request.picture.c_str());
+    if (!request.spectrum_csv.empty()) std::printf("Integrated spectrum: %s\n", request.spectrum_csv.c_str());
+    if (!request.peaks_csv.empty()) std::printf("Peak table: %s\n", request.peaks_csv.c_str());
     if (!peaks.empty()) okrelt::print_peak_table(peaks, info);
     return EXIT_OK;
 }
@@ -203,7 +241,9 @@ int run(int argc, char** argv) {
 }  // namespace
 
 int main(int argc, char** argv) {
+    okrelt::set_program_name(PROGRAM);
     okrelt::exit_on_out_of_memory(PROGRAM);
+    okrelt::clean_up_on_interrupt();
     const int status = run(argc, argv);
     return okrelt::check_standard_output(PROGRAM) != 0 ? EXIT_FAILED : status;
 }

@@ -19,6 +19,7 @@
 #include "common/messages.h"
 #include "common/numbers.h"
 #include "common/output_file.h"
+#include "common/output_plan.h"
 #include "common/version.h"
 #include "workunit/writer.h"
 
@@ -158,9 +159,14 @@ int run(int argc, char** argv) {
         }
     }
 
+    okrelt::OutputPlan plan;
+    if (okrelt::plan_output(&plan, path, "the work unit") != 0) return 1;
     okrelt::OutputFile out;
     int error = okrelt::open_output(path, &out);
-    if (error == 0 && okrelt::write_work_unit(out.file.get(), vectors, options) != 0) error = errno != 0 ? errno : EIO;
+    if (error == 0) {
+        errno = 0;
+        if (okrelt::write_work_unit(out.file.get(), vectors, options) != 0) error = errno != 0 ? errno : EIO;
+    }
     if (error == 0) error = okrelt::commit_output(&out);
     if (error != 0) {
         okrelt::tell(okrelt::MESSAGE_ERROR, "%s: %s\n", path.c_str(), okrelt::describe_output_error(error));
@@ -172,7 +178,9 @@ int run(int argc, char** argv) {
 }  // namespace
 
 int main(int argc, char** argv) {
+    okrelt::set_program_name(PROGRAM);
     okrelt::exit_on_out_of_memory(PROGRAM);
+    okrelt::clean_up_on_interrupt();
     const int status = run(argc, argv);
     return okrelt::check_standard_output(PROGRAM) != 0 ? 1 : status;
 }

@@ -504,16 +504,15 @@ int encode_png(cairo_surface_t* surface, std::FILE* file, unsigned char* row) {
     return 0;
 }
 
-// Writes the surface as PNG through a temporary file beside path.
-int write_png(cairo_surface_t* surface, const char* path) {
-    OutputFile out;
-    int error = open_output(path, &out);
+// Writes the surface as PNG into a finished temporary file for path.
+int write_png(cairo_surface_t* surface, const char* path, OutputFile* out) {
+    int error = open_output(path, out);
     if (error == 0) {
         std::vector<unsigned char> row(static_cast<size_t>(3 * cairo_image_surface_get_width(surface)));
         errno = 0;
-        if (encode_png(surface, out.file.get(), row.data()) != 0) error = errno != 0 ? errno : EIO;
+        if (encode_png(surface, out->file.get(), row.data()) != 0) error = errno != 0 ? errno : EIO;
     }
-    if (error == 0) error = commit_output(&out);
+    if (error == 0) error = finish_output(out);
     if (error != 0) {
         report_write_error(path, error);
         return 1;
@@ -589,7 +588,7 @@ void draw_spectrogram(Canvas* canvas, const Spectrogram& spectrogram, const Work
 }
 
 int finish_waterfall(Canvas* canvas, const Spectrogram& spectrogram, const std::vector<BlockPeak>& peaks,
-                     const WorkUnitInfo& info, const char* path) {
+                     const WorkUnitInfo& info, const char* path, OutputFile* out) {
     if (!canvas->pixels) {
         report_write_error(path, ENOMEM);
         return 1;
@@ -611,7 +610,7 @@ int finish_waterfall(Canvas* canvas, const Spectrogram& spectrogram, const std::
         std::fprintf(stderr, "okrelt-waterfall: cannot draw: %s\n", cairo_status_to_string(status));
         return 1;
     }
-    return write_png(picture.get(), path);
+    return write_png(picture.get(), path, out);
 }
 
 }  // namespace okrelt

@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "common/memory.h"
+#include "common/output_file.h"
 #include "waterfall/waterfall.h"
 #include "workunit/reader.h"
 
@@ -59,10 +60,9 @@ void draw_spectrogram(Canvas* canvas, const Spectrogram& spectrogram, const Work
                       const ColourRange& range);
 
 // Rings the RFI factor's peak (the first of peaks) and writes the picture as
-// PNG to path: through a temporary file beside it that is renamed into place,
-// so that a failure leaves no partial picture. 0, or 1 after printing why on
-// standard error.
+// PNG for path into *out, finished but not yet published (output_file.h):
+// a failure leaves no partial picture. 0, or 1 after printing why.
 [[nodiscard]] int finish_waterfall(Canvas* canvas, const Spectrogram& spectrogram, const std::vector<BlockPeak>& peaks,
-                                   const WorkUnitInfo& info, const char* path);
+                                   const WorkUnitInfo& info, const char* path, OutputFile* out);
 
 }  // namespace okrelt

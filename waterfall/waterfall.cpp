@@ -308,27 +308,27 @@ double integrated_bin_hz(long index, long fft_size, double subband_rate) {
     return static_cast<double>(index - fft_size / 2) * subband_rate / static_cast<double>(fft_size);
 }
 
-int write_spectrum_csv(const char* path, const Spectrogram& spectrogram, const WorkUnitInfo& info) {
-    OutputFile out;
-    int error = open_output(path, &out);
+int write_spectrum_csv(const char* path, const Spectrogram& spectrogram, const WorkUnitInfo& info,
+                       OutputFile* out) {
+    int error = open_output(path, out);
     if (error == 0) {
-        std::FILE* file = out.file.get();
+        std::FILE* file = out->file.get();
         std::fprintf(file, "offset_hz,sky_mhz,power_db_above_floor\n");
         const std::vector<double> db = integrated_spectrum_db(spectrogram);
         for (size_t index = 0; index < db.size(); ++index) {
             const double hz = integrated_bin_hz(static_cast<long>(index), spectrogram.fft_size, info.subband_rate);
             std::fprintf(file, "%.6f,%s,%.6f\n", hz, sky_mhz_text(info, hz).c_str(), db[index]);
         }
-        error = commit_output(&out);
+        error = finish_output(out);
     }
     return report_csv_error(path, error);
 }
 
-int write_peaks_csv(const char* path, const std::vector<BlockPeak>& peaks, const WorkUnitInfo& info) {
-    OutputFile out;
-    int error = open_output(path, &out);
+int write_peaks_csv(const char* path, const std::vector<BlockPeak>& peaks, const WorkUnitInfo& info,
+                    OutputFile* out) {
+    int error = open_output(path, out);
     if (error == 0) {
-        std::FILE* file = out.file.get();
+        std::FILE* file = out->file.get();
         std::fprintf(file, "rank,block,time_s,offset_hz,sky_mhz,magnitude,grade\n");
         int rank = 0;
         for (const BlockPeak& peak : peaks) {
@@ -336,7 +336,7 @@ int write_peaks_csv(const char* path, const std::vector<BlockPeak>& peaks, const
             std::fprintf(file, "%d,%d,%.3f,%.3f,%s,%d,%s\n", ++rank, peak.block, row.time, row.offset,
                          sky_mhz_text(info, row.offset).c_str(), row.factor, rfi_grade(row.factor));
         }
-        error = commit_output(&out);
+        error = finish_output(out);
     }
     return report_csv_error(path, error);
 }

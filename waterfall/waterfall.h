@@ -8,6 +8,7 @@
 #include <memory>
 #include <vector>
 
+#include "common/output_file.h"
 #include "workunit/reader.h"
 
 namespace okrelt {
@@ -81,14 +82,16 @@ std::vector<SpectrumFeature> spectrum_features(const std::vector<double>& db, in
 // The frequency from the sub-band's centre of mean_power's entry index.
 double integrated_bin_hz(long index, long fft_size, double subband_rate);
 
-// Writes the integrated spectrum as CSV: offset Hz, sky MHz where the header
-// gives the centre, dB above the floor; a bin a line. Whole or not at all.
-// 0, or 1 after a message.
-[[nodiscard]] int write_spectrum_csv(const char* path, const Spectrogram& spectrogram, const WorkUnitInfo& info);
+// Writes the integrated spectrum as CSV for path into *out, finished but not
+// yet published: offset Hz, sky MHz where the header gives the centre, dB
+// above the floor; a bin a line. 0, or 1 after a message.
+[[nodiscard]] int write_spectrum_csv(const char* path, const Spectrogram& spectrogram, const WorkUnitInfo& info,
+                                     OutputFile* out);
 
-// Writes the peak table's rows as CSV, the same values as printed. Whole or
-// not at all. 0, or 1 after a message.
-[[nodiscard]] int write_peaks_csv(const char* path, const std::vector<BlockPeak>& peaks, const WorkUnitInfo& info);
+// Writes the peak table's rows as CSV for path into *out, finished but not
+// yet published: the same values as printed. 0, or 1 after a message.
+[[nodiscard]] int write_peaks_csv(const char* path, const std::vector<BlockPeak>& peaks, const WorkUnitInfo& info,
+                                  OutputFile* out);
 
 // Up to `wanted` strongest bins of the block spectra, strongest first, at most
 // one per block and PEAK_NEIGHBOURHOOD_BINS. The first is exactly the bin
