@@ -10,7 +10,7 @@
 // IAU 2006/2000A celestial-to-intermediate matrix), projected on the unit vector
 // to the source. Two approximations: UT1 is taken as UTC (|UT1 - UTC| < 0.9 s,
 // up to 3 cm/s at the site's rotation) and the pole does not wander (polar
-// motion 0, below 1 mm/s). Left out as well are the special-relativistic factor
+// motion 0, about 1 mm/s at most). Left out as well are the special-relativistic factor
 // gamma and the gravitational redshift at the site: together a nearly constant
 // +4.6 to +4.7 m/s (1.5e-8 of the frequency, near the rate TDB differs from TCB
 // by) that astropy's radial_velocity_correction(kind='barycentric') includes;
@@ -19,7 +19,7 @@
 // Signs: velocity_m_s is positive when the observer moves toward the source,
 // and then a tone is seen at the telescope above its barycentric frequency:
 // f_topo = f_bary * (1 + v/c), first order in v/c (the second-order term is
-// below 1e-8 of the frequency). Drifts are per second of the time at which
+// about 1e-8 of the frequency). Drifts are per second of the time at which
 // the signal would reach the barycentre: an arrival at the telescope at t
 // reaches the barycentre at t + r.n/c, so those seconds are (1 + v/c) of the
 // telescope's.

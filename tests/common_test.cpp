@@ -15,7 +15,7 @@ const Site ARECIBO{-66.7528, 18.3464, 497.0};
 // barycentric Earth velocity plus its GCRS site velocity projected on the ICRS direction, with UT1 = UTC and no
 // polar motion, and its centred difference over +-10 s. astropy's radial_velocity_correction for the same
 // cases is larger by 4.710, 4.555 and 4.741 m/s (gamma and the site's gravitational redshift), and with its
-// IERS table the velocity moves by -6.7, -8.7 and +4.6 mm/s.
+// IERS table the velocity moves by -6.7, -8.7 and -4.6 mm/s.
 struct AstropyCase {
     double jd_utc;
     double ra_hours;
