@@ -1,0 +1,79 @@
+// The common layer's own arithmetic: the observer's motion relative to the
+// solar-system barycentre against astropy, and frequencies and drifts carried
+// to the barycentre against values worked out by hand.
+#include "common/barycentre.h"
+#include "common/sky.h"
+
+#include <gtest/gtest.h>
+
+namespace okrelt {
+namespace {
+
+const Site ARECIBO{-66.7528, 18.3464, 497.0};
+
+// From tools/barycentric_reference.py (astropy 5.2.1, Debian 12): the "as_okrelt" velocity, astropy's
+// barycentric Earth velocity plus its GCRS site velocity projected on the ICRS direction, with UT1 = UTC and no
+// polar motion, and its centred difference over +-10 s. astropy's radial_velocity_correction for the same
+// cases is larger by 4.710, 4.555 and 4.741 m/s (gamma and the site's gravitational redshift), and with its
+// IERS table the velocity moves by -6.7, -8.7 and -4.6 mm/s.
+struct AstropyCase {
+    double jd_utc;
+    double ra_hours;
+    double dec_deg;
+    double velocity_m_s;
+    double acceleration_m_s2;
+};
+constexpr AstropyCase ASTROPY_CASES[] = {
+    {2453444.75, 5.5, 20.0, -30270.507698, 1.233284031e-02},           // 2005-03-15 06:00 UTC
+    {2455806.0625, 18.0, -10.0, -26681.755535, 2.646858340e-02},       // 2011-09-01 13:30 UTC
+    {2458838.4270833335, 12.0, 35.0, 24940.716600, 2.511379381e-02},   // 2019-12-20 22:15 UTC
+};
+constexpr double VELOCITY_TOLERANCE_M_S = 0.001;
+constexpr double ACCELERATION_TOLERANCE_M_S2 = 1.0e-9;
+
+TEST(ObserverMotion, MatchesAstropy) {
+    for (const AstropyCase& reference : ASTROPY_CASES) {
+        SCOPED_TRACE(reference.jd_utc);
+        LineOfSightMotion motion;
+        ASSERT_EQ(observer_motion(reference.jd_utc, ARECIBO, reference.ra_hours, reference.dec_deg, &motion), 0);
+        EXPECT_NEAR(motion.velocity_m_s, reference.velocity_m_s, VELOCITY_TOLERANCE_M_S);
+        EXPECT_NEAR(motion.acceleration_m_s2, reference.acceleration_m_s2, ACCELERATION_TOLERANCE_M_S2);
+    }
+}
+
+TEST(ObserverMotion, RefusesDatesBeforeUtc) {
+    LineOfSightMotion motion{1.0, 2.0};
+    EXPECT_EQ(observer_motion(UTC_START_JD - 1.0, ARECIBO, 5.5, 20.0, &motion), 1);
+    EXPECT_EQ(observer_motion(-1.0e9, ARECIBO, 5.5, 20.0, &motion), 1);
+    EXPECT_EQ(motion.velocity_m_s, 1.0);
+    EXPECT_EQ(motion.acceleration_m_s2, 2.0);
+}
+
+// v = c/10000 toward the source and a = c * 1e-10 m/s^2: 1 + v/c = 1.0001, a/c = 1e-10 per second.
+constexpr LineOfSightMotion TOWARD{29979.2458, 0.0299792458};
+
+TEST(BarycentricFrequency, DividesByOnePlusBeta) {
+    EXPECT_NEAR(barycentric_frequency(1420.0e6, TOWARD), 1419858014.1985801, 1.0e-6);   // 1420e6 / 1.0001
+}
+
+TEST(BarycentricDrift, TakesAccelerationAndBarycentreSeconds) {
+    // (0.5 / 1.0001 - 1420e6 * 1e-10 / 1.0001^2) / 1.0001 = (0.49995000500 - 0.14197160426) / 1.0001
+    EXPECT_NEAR(barycentric_drift(1420.0e6, 0.5, TOWARD), 0.35794260647942, 1.0e-12);
+}
+
+// A tone steady at the barycentre is seen at f (1 + v/c) drifting by f a/c: carried back, it is steady again.
+TEST(BarycentricDrift, SteadyToneThereIsSteady) {
+    const AstropyCase& when = ASTROPY_CASES[0];
+    LineOfSightMotion motion;
+    ASSERT_EQ(observer_motion(when.jd_utc, ARECIBO, when.ra_hours, when.dec_deg, &motion), 0);
+    const double tone_hz = 1420.0e6;
+    const double c_m_s = SPEED_OF_LIGHT_KM_S * 1000.0;
+    const double seen_hz = tone_hz * (1.0 + motion.velocity_m_s / c_m_s);
+    const double seen_drift_hz_s = tone_hz * motion.acceleration_m_s2 / c_m_s;
+    EXPECT_NEAR(seen_drift_hz_s, 0.0584, 0.0001);   // not nothing: 1420e6 * 0.01233 / c
+    EXPECT_NEAR(barycentric_frequency(seen_hz, motion), tone_hz, 1.0e-6);
+    EXPECT_NEAR(barycentric_drift(seen_hz, seen_drift_hz_s, motion), 0.0, 1.0e-15);
+}
+
+}  // namespace
+}  // namespace okrelt
