@@ -58,7 +58,7 @@ void start_writeback(OutputFile* output);
 
 // Replacing a file drops its storage, and where the file system tells the
 // disk of every block it frees (ext4 mounted with discard) the rename waits
-// for the disk: 1.5 ms a unit in a batch. While a release thread runs,
+// for the disk (docs/performance.md). While a release thread runs,
 // commit_output keeps the file it replaces open through the rename and hands
 // it to that thread, whose closing then waits instead.
 class ReleaseThread;
