@@ -14,12 +14,8 @@
 namespace okrelt {
 
 // x86-64's transparent huge page. The big arrays start on one's boundary and
-// ask the kernel to back them with huge pages (madvise): on this project's
-// virtual machine a small page took about 1.7 microseconds to provide, and
-// 4 MiB took 1.75 ms in small pages against 0.35 ms in huge ones (medians
-// of 300 tries). A kernel short of free huge pages first compacts memory,
-// which took 6 to 10 ms on a busy machine: a rare cost against a saving in
-// every run.
+// ask the kernel to back them with huge pages (madvise); what that saves and
+// costs is in docs/performance.md.
 constexpr size_t HUGE_PAGE_BYTES = size_t{2} << 20;
 constexpr size_t SMALL_PAGE_BYTES = 4096;
 constexpr size_t CACHE_LINE_BYTES = 64;

@@ -17,8 +17,8 @@ constexpr size_t PIECE_SOURCE_BYTES = 16384;   // read from the file at a time
 
 // A stream read piece by piece through a buffer of its own, so that a piece
 // is found with memchr and copied whole rather than taken a character at a
-// time (which was a quarter of reading a unit). Reads ahead: once pieces are
-// read from a stream, everything after them is read through its source.
+// time. Reads ahead: once pieces are read from a stream, everything after
+// them is read through its source.
 struct PieceSource {
     explicit PieceSource(std::FILE* stream) : file(stream) {}
     std::FILE* file;
