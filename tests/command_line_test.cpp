@@ -237,3 +237,59 @@ TEST(CommandLine, MakeWuWritesWhatItIsAskedAndRefusesWhatItCannot) {
 }
 
 }  // namespace
+
+namespace {
+
+// Lists as find and editors write them: LF or CR LF lines with a byte-order
+// mark, NUL-separated with --null; a NUL byte or a lone CR in a line list is
+// refused by line, and a list naming nothing is no error. Odd names come out
+// quoted on the -q lines, plain ones as they are.
+TEST(CommandLine, UnitListsAsToolsWriteThem) {
+    TempDir dir;
+    for (const char* unit : {"a.wu", "b.wu", "sp ace.wu"}) {
+        okrelt_test::write_work_unit_file(dir.file(unit), okrelt::make_example_samples(131072, 4));
+    }
+    const std::string converted = "a.wu: 131072 samples, RFI 1976 Nah -> a.wav\n"
+                                  "'sp ace.wu': 131072 samples, RFI 1976 Nah -> 'sp ace.wav'\n";
+    okrelt_test::write_file(dir.file("crlf"), "\xEF\xBB\xBF" "a.wu\r\nsp ace.wu\r\n");
+    okrelt_test::write_file(dir.file("nul"), std::string("./a.wu\0sp ace.wu\0", 17));
+    const RunResult crlf = run(dir, OKRELT_BINARY, {"-q", "-T", "crlf"});
+    EXPECT_EQ(crlf.exit_status, 0) << crlf.err;
+    EXPECT_EQ(crlf.out, converted);
+    const RunResult nul = run(dir, OKRELT_BINARY, {"-q", "--null", "-T", "nul"});
+    EXPECT_EQ(nul.exit_status, 0) << nul.err;
+    EXPECT_EQ(nul.out, "./a.wu: 131072 samples, RFI 1976 Nah -> a.wav\n"
+                       "'sp ace.wu': 131072 samples, RFI 1976 Nah -> 'sp ace.wav'\n");
+
+    okrelt_test::write_file(dir.file("lone-cr"), "a.wu\nb.wu\rsp ace.wu\n");
+    const RunResult nul_in_lines = run(dir, OKRELT_BINARY, {"-q", "-T", "nul"});
+    EXPECT_EQ(nul_in_lines.exit_status, 1);
+    EXPECT_EQ(nul_in_lines.err.rfind("okrelt: nul, line 1: a NUL byte", 0), 0u) << nul_in_lines.err;
+    const RunResult lone_cr = run(dir, OKRELT_BINARY, {"-q", "-T", "lone-cr"});
+    EXPECT_EQ(lone_cr.exit_status, 1);
+    EXPECT_EQ(lone_cr.err.rfind("okrelt: lone-cr, line 2: a carriage return", 0), 0u) << lone_cr.err;
+    EXPECT_EQ(lone_cr.out, "");
+
+    okrelt_test::write_file(dir.file("empty"), "\n");
+    const RunResult empty = run(dir, OKRELT_BINARY, {"-q", "-T", "empty"});
+    EXPECT_EQ(empty.exit_status, 0);
+    EXPECT_EQ(empty.err, "okrelt: the lists name no work unit; nothing to do\n");
+}
+
+// -- ends the options in every program: a name starting with "-" after it
+// is an operand.
+TEST(CommandLine, DoubleDashEndsTheOptionsEverywhere) {
+    TempDir dir;
+    okrelt_test::write_work_unit_file(dir.file("-a.wu"), okrelt::make_example_samples(131072, 4));
+    const RunResult okrelt = run(dir, OKRELT_BINARY, {"-q", "--", "-a.wu"});
+    EXPECT_EQ(okrelt.exit_status, 0) << okrelt.err;
+    EXPECT_TRUE(okrelt_test::file_exists(dir.file("-a.wav")));
+    const RunResult waterfall = run(dir, OKRELT_WATERFALL_BINARY, {"--", "-a.wu"});
+    EXPECT_EQ(waterfall.exit_status, 0) << waterfall.err;
+    EXPECT_TRUE(okrelt_test::file_exists(dir.file("-a.png")));
+    const RunResult make = run(dir, OKRELT_MAKE_WU_BINARY, {"--samples", "131072", "-o", "-b.wu", "--"});
+    EXPECT_EQ(make.exit_status, 0) << make.err;
+    EXPECT_TRUE(okrelt_test::file_exists(dir.file("-b.wu")));
+}
+
+}  // namespace
