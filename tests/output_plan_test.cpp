@@ -172,3 +172,29 @@ TEST(OutputPlan, TheWaterfallsFilesNeverReplaceItsUnitOrEachOther) {
 #endif
 
 }  // namespace
+
+namespace {
+
+// I/O errors at the last moment: a close that loses data fails the unit
+// and replaces nothing; a read error at the end of a unit is reported as
+// one, not taken for its end.
+TEST(OutputFiles, LateIoErrorsAreReportedNotTakenForSuccess) {
+    TempDir dir;
+    write_unit(dir, "a.wu");
+    okrelt_test::write_file(dir.file("a.wav"), "older");
+    const std::string preload = std::string("LD_PRELOAD=") + OKRELT_FAILING_IO;
+    okrelt_test::RunOptions options;
+    options.args = {"-q", "a.wu"};
+    options.environment = {preload, "OKRELT_FAIL=close", "ASAN_OPTIONS=verify_asan_link_order=0"};
+    const RunResult close = okrelt_test::run_program(dir.path(), options);
+    EXPECT_EQ(close.exit_status, 1);
+    EXPECT_EQ(close.err, "a.wu: Error writing a.wav: Input/output error\n");
+    EXPECT_EQ(okrelt_test::read_file(dir.file("a.wav")), "older");
+    options.environment[1] = "OKRELT_FAIL=read-end";
+    const RunResult read = okrelt_test::run_program(dir.path(), options);
+    EXPECT_EQ(read.exit_status, 1);
+    EXPECT_EQ(read.err, "a.wu: Error reading a.wu: Input/output error\n");
+    EXPECT_EQ(okrelt_test::folder_entries(dir.path()), (std::vector<std::string>{"a.wav", "a.wu"}));
+}
+
+}  // namespace
