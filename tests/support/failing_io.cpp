@@ -1,10 +1,8 @@
 // Preloaded into okrelt by a test: the system's I/O fails where it rarely
 // does. OKRELT_FAIL=close: every fclose closes its file but reports EIO, as
 // a file system that loses data at the last moment does. OKRELT_FAIL=read-end:
-// a read through
-// fread that reaches the end of a file reports EIO there instead.
+// an fread that reaches the end of a file reports EIO there instead.
 #include <dlfcn.h>
-#include <unistd.h>
 
 #include <cerrno>
 #include <cstdio>
