@@ -14,7 +14,7 @@ std::string header_bytes(uint32_t data_bytes) {
     const std::string path = dir.file("header.wav");
     std::FILE* file = std::fopen(path.c_str(), "wb");
     if (file == nullptr) return {};
-    okrelt::write_wav_header(file, data_bytes);
+    if (okrelt::write_wav_header(file, data_bytes) != 0) ADD_FAILURE() << "refused " << data_bytes;
     std::fclose(file);
     return okrelt_test::read_file(path);
 }

@@ -12,6 +12,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
+#include <exception>
 #include <string>
 #include <vector>
 
@@ -160,6 +161,7 @@ int run(int argc, char** argv) {
 
     okrelt::OutputFile out;
     int error = okrelt::open_output(path, &out);
+    errno = 0;   // the writes' reason, if they fail
     if (error == 0 && okrelt::write_work_unit(out.file.get(), vectors, options) != 0) error = errno != 0 ? errno : EIO;
     if (error == 0) error = okrelt::commit_output(&out);
     if (error != 0) {
@@ -173,6 +175,12 @@ int run(int argc, char** argv) {
 
 int main(int argc, char** argv) {
     okrelt::exit_on_out_of_memory(PROGRAM);
-    const int status = run(argc, argv);
+    int status = 1;
+    // Nothing thrown ends the program without a word.
+    try {
+        status = run(argc, argv);
+    } catch (const std::exception& error) {
+        okrelt::tell(okrelt::MESSAGE_ERROR, "%s: %s\n", PROGRAM, error.what());
+    }
     return okrelt::check_standard_output(PROGRAM) != 0 ? 1 : status;
 }
