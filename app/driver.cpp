@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
+#include <exception>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -163,6 +164,18 @@ int convert_unit(const char* unit_path, const SoundFormat& sound, const ExportRe
     return EXIT_OK;
 }
 
+// convert_unit, anything it throws failing this unit alone, with a message:
+// the batch goes on, and the unit's temporary files go with its objects.
+int convert_unit_alone(const char* unit_path, const SoundFormat& sound, const ExportRequest& exports,
+                       WorkUnitInfo* info, int32_t* count) {
+    try {
+        return convert_unit(unit_path, sound, exports, info, count);
+    } catch (const std::exception& error) {
+        tell(MESSAGE_PROBLEM, "Conversion failed: %s\n", error.what());
+    }
+    return EXIT_FAILED;
+}
+
 struct UnitOptions {
     bool quiet = false;
     bool sound = true;
@@ -312,7 +325,7 @@ void convert_planned_unit(const UnitOptions& options, BatchPlan* plan, const Pla
                                 &outcome->written, plan};
     MessageSink kept = options.quiet ? last_problem_sink(&outcome->reason) : keeping_sink(&outcome->report);
     const ScopedMessageSink keeping(&kept);
-    outcome->status = convert_unit(unit.path.c_str(), sound, exports, &outcome->info, &outcome->count);
+    outcome->status = convert_unit_alone(unit.path.c_str(), sound, exports, &outcome->info, &outcome->count);
     outcome->factor = static_cast<int32_t>(peak_magnitude());
 }
 
@@ -494,7 +507,7 @@ int run_program() {
     WorkUnitInfo info;
     SoundFormat sound;
     sound.team = spare_processor();
-    if (convert_unit(WORK_UNIT_FILE_NAME, sound, ExportRequest{}, &info, &count) != EXIT_OK) return EXIT_FAILED;
+    if (convert_unit_alone(WORK_UNIT_FILE_NAME, sound, ExportRequest{}, &info, &count) != EXIT_OK) return EXIT_FAILED;
     std::printf("Press Enter (the biggest key ;-) to quit.\n\n");
     print_web_sites();
     std::fflush(stdout);

@@ -22,6 +22,7 @@
 #include "common/numbers.h"
 #include "common/sky.h"
 #include "common/stdio_file.h"
+#include "common/utf8.h"
 #include "report/rfi.h"
 #include "waterfall/colour_map.h"
 
@@ -118,12 +119,14 @@ double tick_step(double span, int wanted = TICKS_WANTED) {
 int decimals_of(double step) { return std::max(0, static_cast<int>(-std::floor(std::log10(step) + 1e-9))); }
 
 // Text at (x, y); align_x 0 puts its left edge there, 0.5 its centre, 1 its
-// right edge; align_y likewise from its top to its bottom.
+// right edge; align_y likewise from its top to its bottom. Bytes that are no
+// UTF-8 (a Latin-1 name) show as U+FFFD: cairo refuses such text outright.
 void draw_text(cairo_t* cr, double x, double y, const std::string& text, double align_x, double align_y) {
+    const std::string shown = replacing_invalid_utf8(text);
     cairo_text_extents_t extents;
-    cairo_text_extents(cr, text.c_str(), &extents);
+    cairo_text_extents(cr, shown.c_str(), &extents);
     cairo_move_to(cr, x - extents.x_bearing - align_x * extents.width, y - extents.y_bearing - align_y * extents.height);
-    cairo_show_text(cr, text.c_str());
+    cairo_show_text(cr, shown.c_str());
 }
 
 // Entry index of the colour map as a pixel of an RGB24 surface.
