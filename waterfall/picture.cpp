@@ -18,6 +18,7 @@
 
 #include "common/block_sizes.h"
 #include "common/memory.h"
+#include "common/messages.h"
 #include "common/output_file.h"
 #include "common/numbers.h"
 #include "common/sky.h"
@@ -461,12 +462,13 @@ void draw_ring(cairo_t* cr, const Axes& axes, const BlockPeak& peak) {
     cairo_fill(cr);
 }
 
-void report_write_error(const char* path, const char* reason) {
-    std::fflush(stdout);
-    std::fprintf(stderr, "okrelt-waterfall: cannot write %s: %s\n", path, reason);
+void report_write_error(const char* path, int error) {
+    tell(MESSAGE_ERROR, "okrelt-waterfall: cannot write %s: %s\n", path, describe_output_error(error));
 }
 
-void report_write_error(const char* path, int error) { report_write_error(path, describe_output_error(error)); }
+void report_draw_error(cairo_status_t status) {
+    tell(MESSAGE_ERROR, "okrelt-waterfall: cannot draw: %s\n", cairo_status_to_string(status));
+}
 
 // libpng reports errors by jumping back to png_setjmp's caller; warnings are
 // of no use to the user.
@@ -598,8 +600,7 @@ int finish_waterfall(Canvas* canvas, const Spectrogram& spectrogram, const std::
         return 1;
     }
     if (canvas->status != CAIRO_STATUS_SUCCESS) {
-        std::fflush(stdout);
-        std::fprintf(stderr, "okrelt-waterfall: cannot draw: %s\n", cairo_status_to_string(canvas->status));
+        report_draw_error(canvas->status);
         return 1;
     }
     unsigned char* const pixels = static_cast<unsigned char*>(canvas->pixels.get());
@@ -610,8 +611,7 @@ int finish_waterfall(Canvas* canvas, const Spectrogram& spectrogram, const std::
     cairo_surface_flush(picture.get());
     const cairo_status_t status = canvas->status != CAIRO_STATUS_SUCCESS ? canvas->status : cairo_status(cr.get());
     if (status != CAIRO_STATUS_SUCCESS) {
-        std::fflush(stdout);
-        std::fprintf(stderr, "okrelt-waterfall: cannot draw: %s\n", cairo_status_to_string(status));
+        report_draw_error(status);
         return 1;
     }
     return write_png(picture.get(), path);
