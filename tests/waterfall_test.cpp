@@ -401,10 +401,17 @@ std::vector<PeakTableRow> peak_table(const std::string& out) {
 // the offset, and the CSV the same rows in its stated column order.
 TEST(PeakTable, TheRowsAfterTheFirstKeepTheirRules) {
     TempDir dir;
+    // A tone between two bins, alone: its sidelobes, strongest next to it,
+    // fill each block's spectrum, so the neighbourhood rule decides the rows.
+    okrelt::SampleVectors samples;
+    for (int32_t k = 0; k < 2 * okrelt::BLOCK_SAMPLES; ++k) {
+        const double phase = 2.0 * M_PI * std::fmod(1000.5 / okrelt::BLOCK_SAMPLES * k, 1.0);
+        samples.in_phase.push_back(std::cos(phase) >= 0.0 ? 1 : -1);
+        samples.quadrature.push_back(std::sin(phase) >= 0.0 ? 1 : -1);
+    }
     okrelt::WriterOptions options;
     options.later_format = true;   // its centre gives sky frequencies
-    okrelt_test::write_work_unit_file(dir.file("tone.wu"),
-                                      okrelt::make_example_samples(okrelt::EXAMPLE_SAMPLES, okrelt::EXAMPLE_SEED), options);
+    okrelt_test::write_work_unit_file(dir.file("tone.wu"), samples, options);
     const double hz_per_bin = 9765.625 / okrelt::BLOCK_SAMPLES;
     for (const int wanted : {3, 40}) {
         const RunResult run = waterfall(dir, {"tone.wu", "--peaks", std::to_string(wanted), "--peaks-csv", "peaks.csv"});
