@@ -17,7 +17,7 @@ bool plausible_julian_date(double jd) { return jd >= EARLIEST_JULIAN_DATE && jd 
 
 void leave_out_implausible_values(WorkUnitInfo* info) {
     if (info->subband_rate_known && !plausible_subband_rate(info->subband_rate)) {
-        tell(MESSAGE_NOTE, "The header's sub-band rate, %g Hz, lies outside %g to %g Hz: the usual %g Hz is taken.\n",
+        tell(MESSAGE_NOTE, "The header's sub-band rate, %g Hz, lies outside %g to %g Hz: the usual %.10g Hz is taken.\n",
              info->subband_rate, MIN_SOUND_RATE / 2.0, MAX_SOUND_RATE / 2.0, DEFAULT_SUBBAND_RATE);
         info->subband_rate = DEFAULT_SUBBAND_RATE;
         info->subband_rate_known = false;
