@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "common/sky.h"
+#include "common/utf8.h"
 #include "export/recording.h"
 #include "tests/support/test_support.h"
 
@@ -268,6 +269,25 @@ TEST(Export, APeakBelowTheCentreIsAnnotatedBetweenItsBinsEdges) {
     EXPECT_LE(lower, tone);
     EXPECT_GE(upper, tone);
     EXPECT_EQ(peak["core:sample_count"], 65536);
+}
+
+// Each byte that starts no valid UTF-8 sequence becomes U+FFFD; valid text,
+// up to U+10FFFF, stays as it is.
+TEST(Export, BytesThatAreNoUtf8BecomeReplacementCharacters) {
+    const std::string r = okrelt::REPLACEMENT_CHARACTER;
+    const std::pair<std::string, std::string> cases[] = {
+        {"caf\xc3\xa9 \xe2\x82\xac \xf0\x9f\x93\xa1 \xf4\x8f\xbf\xbf", "caf\xc3\xa9 \xe2\x82\xac \xf0\x9f\x93\xa1 \xf4\x8f\xbf\xbf"},
+        {"caf\xe9", "caf" + r},                        // Latin-1
+        {"\xc0\xaf", r + r},                           // an overlong "/"
+        {"\xed\xa0\x80", r + r + r},                   // a surrogate
+        {"\xf4\x90\x80\x80", r + r + r + r},           // above U+10FFFF
+        {"\xe2\x82", r + r},                           // cut short
+        {"\x80x", r + "x"},                            // a stray continuation byte
+    };
+    for (const auto& [text, shown] : cases) {
+        EXPECT_EQ(okrelt::replacing_invalid_utf8(text), shown) << text;
+        EXPECT_EQ(okrelt::valid_utf8(text), text == shown) << text;
+    }
 }
 
 // A Latin-1 file name and <name> ("café.wu", "näme"): every program takes
