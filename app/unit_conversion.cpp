@@ -1,5 +1,6 @@
 #include "app/unit_conversion.h"
 
+#include <exception>
 #include <memory>
 
 #include "audio/converter.h"
@@ -13,7 +14,9 @@ namespace okrelt {
 
 static_assert(DEFAULT_SOUND_RATE == OUTPUT_RATE, "a classic unit plays at the sound file's usual rate");
 
-int convert_unit(const char* unit_path, const UnitRequest& request, UnitResult* result) {
+namespace {
+
+int convert_unit_steps(const char* unit_path, const UnitRequest& request, UnitResult* result) {
     // The factor is each unit's own, however many a run converts.
     reset_peak();
     SampleStreams streams;
@@ -65,6 +68,19 @@ int convert_unit(const char* unit_path, const UnitRequest& request, UnitResult* 
     for (const OutputFile* output : outputs) result->written.push_back(output->path);
     result->count = streams.count;
     return 0;
+}
+
+}  // namespace
+
+int convert_unit(const char* unit_path, const UnitRequest& request, UnitResult* result) {
+    // Anything thrown fails this unit alone, with a message; its temporary
+    // files go with their owners.
+    try {
+        return convert_unit_steps(unit_path, request, result);
+    } catch (const std::exception& error) {
+        tell(MESSAGE_PROBLEM, "Conversion failed: %s\n", error.what());
+    }
+    return 1;
 }
 
 }  // namespace okrelt

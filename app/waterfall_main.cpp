@@ -6,6 +6,7 @@
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
+#include <exception>
 #include <string>
 #include <vector>
 
@@ -39,15 +40,16 @@ void print_usage() {
         "block spectra; the first is the one okrelt reports as the RFI factor.\n"
         "\n"
         "  WORK_UNIT          the work unit (default: work_unit.sah)\n"
-        "  -o PICTURE.png     the picture, a name ending in .png (default: the unit's\n"
-        "                     name with .png for .sah or .wu, in the current folder)\n"
+        "  -o PICTURE.png     the picture, a name ending in .png in any case (default:\n"
+        "                     the unit's name with .png for .sah or .wu, in the current\n"
+        "                     folder)\n"
         "  --fft N            points per transform, a power of two from 64 to 65536\n"
         "                     (default 1024): finer frequency, coarser time\n"
         "  --average N        transforms averaged into one row, 1 to 65536 (default 1;\n"
         "                     rows beyond the picture's height are averaged anyway)\n"
         "  --range LOW:HIGH   the colours' range in dB above the noise floor, each\n"
-        "                     from -200 to 200, LOW below HIGH (default: from the\n"
-        "                     floor to the strongest cell)\n"
+        "                     from -200 to 200, HIGH at least 1 dB above LOW\n"
+        "                     (default: from the floor to the strongest cell)\n"
         "  --peaks K          how many peaks to list, 1 to 1000 (default 10)\n"
         "  --csv FILE         also the integrated spectrum as CSV: offset Hz, sky MHz,\n"
         "                     dB above the floor\n"
@@ -113,7 +115,8 @@ int draw(WaterfallRequest request) {
     okrelt::WorkUnitInfo info;
     if (okrelt::load_work_unit(request.unit.c_str(), &streams, &info) != 0) return EXIT_FAILED;
     if (streams.count < request.fft_size) {
-        std::printf("Too few samples for a picture: %d decoded, %d needed.\n", streams.count, request.fft_size);
+        okrelt::tell(okrelt::MESSAGE_PROBLEM, "Too few samples for a picture: %d decoded, %d needed.\n", streams.count,
+                     request.fft_size);
         return EXIT_FAILED;
     }
     if (info.name.empty()) info.name = request.unit.substr(request.unit.find_last_of('/') + 1);
@@ -155,11 +158,13 @@ int draw(WaterfallRequest request) {
     std::printf("Picture: %s\n", request.picture.c_str());
     if (!request.spectrum_csv.empty()) std::printf("Integrated spectrum: %s\n", request.spectrum_csv.c_str());
     if (!request.peaks_csv.empty()) std::printf("Peak table: %s\n", request.peaks_csv.c_str());
-    if (!peaks.empty()) okrelt::print_peak_table(peaks, info);
+    if (!peaks.empty()) okrelt::print_peak_table(peaks, request.wanted, info);
     return EXIT_OK;
 }
 
-// "LOW:HIGH" in dB, each within WATERFALL_MAX_RANGE_DB either way, LOW below HIGH.
+// "LOW:HIGH" in dB, each within WATERFALL_MAX_RANGE_DB either way, HIGH at
+// least WATERFALL_MIN_RANGE_DB above LOW: a narrower range has no colours
+// between its ends, nor room for the colour bar's labels.
 bool parse_range(const std::string& text, okrelt::ColourRange* range) {
     const size_t colon = text.find(':');
     if (colon == std::string::npos) return false;
@@ -168,15 +173,24 @@ bool parse_range(const std::string& text, okrelt::ColourRange* range) {
     if (!okrelt::parse_real(text.substr(0, colon), &low) || !okrelt::parse_real(text.substr(colon + 1), &high)) {
         return false;
     }
-    if (!(low < high) || std::fabs(low) > okrelt::WATERFALL_MAX_RANGE_DB || std::fabs(high) > okrelt::WATERFALL_MAX_RANGE_DB) {
+    if (!(high - low >= okrelt::WATERFALL_MIN_RANGE_DB) || std::fabs(low) > okrelt::WATERFALL_MAX_RANGE_DB ||
+        std::fabs(high) > okrelt::WATERFALL_MAX_RANGE_DB) {
         return false;
     }
     *range = okrelt::ColourRange{true, low, high};
     return true;
 }
 
-bool ends_with(const std::string& text, const std::string& ending) {
-    return text.size() >= ending.size() && text.compare(text.size() - ending.size(), ending.size(), ending) == 0;
+// True if text ends with ending (lower case), in any case: "x.PNG" is a PNG too.
+bool ends_with_any_case(const std::string& text, const std::string& ending) {
+    if (text.size() < ending.size()) return false;
+    const size_t from = text.size() - ending.size();
+    for (size_t i = 0; i < ending.size(); ++i) {
+        const char c = text[from + i];
+        const char lower = c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
+        if (lower != ending[i]) return false;
+    }
+    return true;
 }
 
 // The run the command line asks for, before standard output is checked.
@@ -195,7 +209,7 @@ int run(int argc, char** argv) {
                 return EXIT_OK;
             case OPTION_PICTURE:
                 // The picture is always PNG: another name would hide what it is.
-                if (!ends_with(use.value[0], PICTURE_ENDING)) {
+                if (!ends_with_any_case(use.value[0], PICTURE_ENDING)) {
                     return okrelt::usage_error(PROGRAM, "the picture's name must end in .png", use.value[0]);
                 }
                 request.picture = use.value[0];
@@ -221,7 +235,8 @@ int run(int argc, char** argv) {
                 break;
             case OPTION_RANGE:
                 if (!parse_range(use.value[0], &request.range)) {
-                    return okrelt::usage_error(PROGRAM, "--range takes LOW:HIGH in dB, from -200 to 200, LOW below HIGH",
+                    return okrelt::usage_error(PROGRAM,
+                                               "--range takes LOW:HIGH in dB, from -200 to 200, HIGH at least 1 dB above LOW",
                                                use.value[0]);
                 }
                 break;
@@ -244,6 +259,15 @@ int main(int argc, char** argv) {
     okrelt::set_program_name(PROGRAM);
     okrelt::exit_on_out_of_memory(PROGRAM);
     okrelt::clean_up_on_interrupt();
-    const int status = run(argc, argv);
+    // Results on standard output, reasons for failing on standard error.
+    okrelt::MessageSink sink = okrelt::problems_on_stderr_sink();
+    const okrelt::ScopedMessageSink reasons(&sink);
+    int status = EXIT_FAILED;
+    // Nothing thrown ends the program without a word.
+    try {
+        status = run(argc, argv);
+    } catch (const std::exception& error) {
+        okrelt::tell(okrelt::MESSAGE_ERROR, "%s: %s\n", PROGRAM, error.what());
+    }
     return okrelt::check_standard_output(PROGRAM) != 0 ? EXIT_FAILED : status;
 }

@@ -221,9 +221,12 @@ int convert_to_wav_with(BlockConverter convert_block, const int8_t* in_phase, co
     // processor from the team and hold up both of its threads.
     uint8_t* const first_buffer = reinterpret_cast<uint8_t*>(working) + WORKING_BYTES;
     uint8_t* const buffers[SOUND_BUFFERS] = {first_buffer, first_buffer + SPECTRUM_SIZE};
-    // Two output bytes per sample; count < 2^31, so this fits 32 bits. The
-    // header starts the first run.
-    make_wav_header(out.carried, 2u * static_cast<uint32_t>(count), format.rate);
+    // Two output bytes per sample. The header starts the first run.
+    const int header_error = make_wav_header(out.carried, 2 * uint64_t{static_cast<uint32_t>(count)}, format.rate);
+    if (header_error != 0) {
+        tell(MESSAGE_ERROR, "Error writing %s: %s\n", format.label, describe_output_error(header_error));
+        return 1;
+    }
 
     const int32_t blocks = count / BLOCK_SAMPLES;
     BlockTeamPtr team = format.team ? start_block_team() : nullptr;

@@ -1,5 +1,6 @@
 #include "audio/wav_header.h"
 
+#include <cerrno>
 #include <cstring>
 
 namespace okrelt {
@@ -42,14 +43,18 @@ uint8_t* put_u32_le(uint8_t* out, uint32_t value) {
 
 }  // namespace
 
-void make_wav_header(uint8_t header[WAV_HEADER_BYTES], uint32_t data_bytes, uint32_t rate) {
-    make_pcm_wav_header(header, data_bytes, rate, MONO, SOUND_BITS);
+int make_wav_header(uint8_t header[WAV_HEADER_BYTES], uint64_t data_bytes, uint32_t rate) {
+    return make_pcm_wav_header(header, data_bytes, rate, MONO, SOUND_BITS);
 }
 
-void make_pcm_wav_header(uint8_t header[WAV_HEADER_BYTES], uint32_t data_bytes, uint32_t rate, uint16_t channels,
-                         uint16_t bits_per_sample) {
+int make_pcm_wav_header(uint8_t header[WAV_HEADER_BYTES], uint64_t data_bytes, uint32_t rate, uint16_t channels,
+                        uint16_t bits_per_sample) {
+    static_assert(WAV_MAX_DATA_BYTES + RIFF_OVERHEAD == UINT32_MAX, "the largest data fills the RIFF size");
+    if (data_bytes > WAV_MAX_DATA_BYTES) return EFBIG;
     const auto block_align = static_cast<uint16_t>(channels * bits_per_sample / BITS_PER_BYTE);
-    uint8_t* out = put_u32_le(put_id(header, "RIFF"), data_bytes + RIFF_OVERHEAD);
+    if (uint64_t{rate} * block_align > UINT32_MAX) return EOVERFLOW;
+    const auto data_size = static_cast<uint32_t>(data_bytes);
+    uint8_t* out = put_u32_le(put_id(header, "RIFF"), data_size + RIFF_OVERHEAD);
     out = put_id(out, "WAVE");
     out = put_id(out, "fmt ");
     out = put_u32_le(out, FMT_CHUNK_BYTES);
@@ -59,18 +64,20 @@ void make_pcm_wav_header(uint8_t header[WAV_HEADER_BYTES], uint32_t data_bytes, 
     out = put_u32_le(out, rate * block_align);   // bytes per second
     out = put_u16_le(out, block_align);          // bytes per frame: one sample of every channel
     out = put_u16_le(out, bits_per_sample);
-    put_u32_le(put_id(out, "data"), data_bytes);
+    put_u32_le(put_id(out, "data"), data_size);
+    return 0;
 }
 
-void write_wav_header(std::FILE* file, uint32_t data_bytes, uint32_t rate) {
-    write_pcm_wav_header(file, data_bytes, rate, MONO, SOUND_BITS);
+int write_wav_header(std::FILE* file, uint64_t data_bytes, uint32_t rate) {
+    return write_pcm_wav_header(file, data_bytes, rate, MONO, SOUND_BITS);
 }
 
-void write_pcm_wav_header(std::FILE* file, uint32_t data_bytes, uint32_t rate, uint16_t channels,
-                          uint16_t bits_per_sample) {
+int write_pcm_wav_header(std::FILE* file, uint64_t data_bytes, uint32_t rate, uint16_t channels,
+                         uint16_t bits_per_sample) {
     uint8_t header[WAV_HEADER_BYTES];
-    make_pcm_wav_header(header, data_bytes, rate, channels, bits_per_sample);
-    std::fwrite(header, 1, sizeof header, file);
+    const int error = make_pcm_wav_header(header, data_bytes, rate, channels, bits_per_sample);
+    if (error == 0) std::fwrite(header, 1, sizeof header, file);
+    return error;
 }
 
 }  // namespace okrelt

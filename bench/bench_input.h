@@ -32,8 +32,7 @@ inline double sample_value(const okrelt::SampleStreams& streams, int8_t stored) 
     if (streams->count < okrelt::BLOCK_SAMPLES || streams->count % okrelt::BLOCK_SAMPLES != 0) return 1;
     out->reset(std::fopen(okrelt::SOUND_FILE_NAME, "wb"));
     if (!*out) return 1;
-    okrelt::write_wav_header(out->get(), 2u * static_cast<uint32_t>(streams->count), info->sound_rate);
-    return 0;
+    return okrelt::write_wav_header(out->get(), 2 * uint64_t{static_cast<uint32_t>(streams->count)}, info->sound_rate);
 }
 
 // Block b's samples as complex values ([0] real, [1] imaginary), such as

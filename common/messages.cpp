@@ -27,6 +27,10 @@ void write_to_console(void* /*context*/, MessageKind kind, const char* text) {
     }
 }
 
+void write_problems_to_stderr(void* context, MessageKind kind, const char* text) {
+    write_to_console(context, kind == MESSAGE_NOTE ? MESSAGE_NOTE : MESSAGE_ERROR, text);
+}
+
 void keep_last_problem(void* context, MessageKind kind, const char* text) {
     if (kind == MESSAGE_NOTE) return;
     auto* kept = static_cast<std::string*>(context);
@@ -48,6 +52,8 @@ void out_of_memory() {
 thread_local MessageSink* current_sink = &console_sink;   // each thread's own
 
 }  // namespace
+
+MessageSink problems_on_stderr_sink() { return MessageSink{write_problems_to_stderr, nullptr}; }
 
 MessageSink last_problem_sink(std::string* text) { return MessageSink{keep_last_problem, text}; }
 

@@ -22,6 +22,10 @@ struct MessageSink {
     void* context;
 };
 
+// The console sink with problems on standard error beside the errors: for
+// a program whose standard output holds its results.
+MessageSink problems_on_stderr_sink();
+
 // A sink that keeps the last problem or error in *text, without its line
 // end, and drops everything else: a batch's one-line reason for a failed unit.
 MessageSink last_problem_sink(std::string* text);

@@ -15,6 +15,10 @@ constexpr int64_t MILLISECONDS_PER_SECOND = 1000;
 constexpr double DEGREES_PER_HOUR = 15.0;
 constexpr double FULL_TURN_DEGREES = 360.0;
 constexpr int CALENDAR_YEAR_ZERO = 1900;   // struct tm counts years from here
+// The years written with four digits, 0000 to 9999: beyond them a date is
+// no RFC 3339 date, and far beyond them its milliseconds pass 64 bits.
+constexpr double FIRST_FOUR_DIGIT_JD = 1721059.5;   // 0000-01-01 00:00 UTC
+constexpr double END_OF_FOUR_DIGIT_JD = 5373484.5;  // 10000-01-01 00:00 UTC
 
 // J2000 equatorial to galactic axes (Hipparcos catalogue, volume 1, 1.5.3).
 constexpr double EQUATORIAL_TO_GALACTIC[3][3] = {
@@ -27,8 +31,10 @@ double radians(double degrees) { return degrees * M_PI / 180.0; }
 double degrees(double radians) { return radians * 180.0 / M_PI; }
 
 // The calendar fields of a Julian date, rounded to the millisecond. False
-// where gmtime cannot hold the date.
+// for a date outside the years 0000 to 9999 (NaN too), or where gmtime
+// cannot hold it.
 bool utc_fields(double jd, std::tm* utc, int* milliseconds) {
+    if (!(jd >= FIRST_FOUR_DIGIT_JD && jd < END_OF_FOUR_DIGIT_JD)) return false;
     const auto since_epoch = static_cast<int64_t>(std::llround((jd - UNIX_EPOCH_JD) * MILLISECONDS_PER_DAY));
     int64_t seconds = since_epoch / MILLISECONDS_PER_SECOND;
     int64_t rest = since_epoch % MILLISECONDS_PER_SECOND;

@@ -13,7 +13,7 @@ constexpr double HYDROGEN_LINE_NEAR_HZ = 10.0e6;     // a sub-band this close ge
 constexpr double SPEED_OF_LIGHT_KM_S = 299792.458;
 
 // "2017-08-11T02:38:27.473Z" for a Julian date: UTC to the millisecond, or
-// "" where the date lies beyond what the calendar functions hold.
+// "" for a date outside the years 0000 to 9999, or not a number.
 std::string rfc3339_of_julian_date(double jd);
 
 // "2017-08-11 02:38:27 UTC": the same to the second, for people.

@@ -18,6 +18,7 @@
 #include "common/output_file.h"
 #include "common/sky.h"
 #include "common/version.h"
+#include "workunit/header_values.h"
 
 namespace okrelt {
 
@@ -102,6 +103,7 @@ int write_data(const SampleStreams& streams, std::FILE* out, std::string* hex) {
         const size_t bytes =
             fill_chunk(streams, bytes_of, first, std::min(CHUNK_SAMPLES, streams.count - first), chunk.data());
         sha512_update(&digest, bytes, chunk.data());
+        errno = 0;   // the write's reason, if it fails
         if (std::fwrite(chunk.data(), 1, bytes, out) != bytes) return errno != 0 ? errno : EIO;
     }
     unsigned char sum[SHA512_DIGEST_SIZE];
@@ -118,12 +120,16 @@ int write_data(const SampleStreams& streams, std::FILE* out, std::string* hex) {
 // Writes the I/Q WAV's header and frames. 0, or the error number.
 int write_iq_frames(const SampleStreams& streams, const WorkUnitInfo& info, std::FILE* out) {
     const auto rate = static_cast<uint32_t>(std::llround(info.subband_rate));
-    write_pcm_wav_header(out, static_cast<uint32_t>(streams.count) * BYTES_PER_IQ_FRAME, rate, IQ_CHANNELS, IQ_BITS);
+    // Sized in 64 bits: a crafted unit's count times 4 passes 32.
+    const uint64_t data_bytes = uint64_t{static_cast<uint32_t>(streams.count)} * BYTES_PER_IQ_FRAME;
+    const int header_error = write_pcm_wav_header(out, data_bytes, rate, IQ_CHANNELS, IQ_BITS);
+    if (header_error != 0) return header_error;
     const SampleBytes<IQ_BITS / 8> bytes_of = i16_bytes(streams.levels);
     std::vector<unsigned char> chunk(static_cast<size_t>(CHUNK_SAMPLES) * BYTES_PER_IQ_FRAME);
     for (int32_t first = 0; first < streams.count; first += CHUNK_SAMPLES) {
         const size_t bytes =
             fill_chunk(streams, bytes_of, first, std::min(CHUNK_SAMPLES, streams.count - first), chunk.data());
+        errno = 0;   // the write's reason, if it fails
         if (std::fwrite(chunk.data(), 1, bytes, out) != bytes) return errno != 0 ? errno : EIO;
     }
     return 0;
@@ -203,7 +209,8 @@ Json metadata(const WorkUnitInfo& info, const std::string& unit_name, const Reco
 }  // namespace
 
 std::string iq_wav_name(const std::string& base, const WorkUnitInfo& info) {
-    if (!info.center_known) return base + "_IQ.wav";
+    // A frequency out of range is no name's: its whole hertz may not fit 64 bits.
+    if (!info.center_known || !plausible_center_hz(info.center_hz)) return base + "_IQ.wav";
     return base + "_" + std::to_string(std::llround(info.center_hz)) + "Hz_IQ.wav";
 }
 
@@ -238,9 +245,13 @@ int finish_recording(Recording* recording, int32_t count, const WorkUnitInfo& in
             report_output_error(data_path, error);
             return 1;
         }
-        const std::string text = metadata(info, unit_name, findings, count, recording->sha512).dump(2) + "\n";
+        // Names and header text that are no UTF-8 go in with U+FFFD, rather than
+        // make the dump throw.
+        const std::string text =
+            metadata(info, unit_name, findings, count, recording->sha512).dump(2, ' ', false, Json::error_handler_t::replace) +
+            "\n";
         error = open_output(meta_path, &recording->meta);
-        errno = 0;
+        errno = 0;   // the write's reason, if it fails
         if (error == 0 && std::fwrite(text.data(), 1, text.size(), recording->meta.file.get()) != text.size()) {
             error = errno != 0 ? errno : EIO;
         }

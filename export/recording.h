@@ -34,7 +34,7 @@ inline double client_value(int8_t stored, const double* levels) {
 }
 
 // The I/Q WAV's name in folder for a unit: its name, the centre frequency in
-// whole hertz where known, "_IQ.wav" (SDR programs find "<digits>Hz").
+// whole hertz where known and in range, "_IQ.wav" (SDR programs find "<digits>Hz").
 std::string iq_wav_name(const std::string& base, const WorkUnitInfo& info);
 
 // A unit's exports on their way: the files asked for, open while the

@@ -1,15 +1,19 @@
 // The exports for radio software: the reference unit's samples against a
 // hand decoding, the metadata against the header, the hash against
-// sha512sum, a 4-bit unit's levels in the I/Q WAV, and a failed export.
+// sha512sum, a 4-bit unit's levels in the I/Q WAV, its header read back,
+// a failed export, header values out of range and names that are no UTF-8.
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <cstdint>
+#include <cstdlib>
 #include <cstring>
 #include <nlohmann/json.hpp>
 #include <string>
 #include <vector>
 
 #include "common/sky.h"
+#include "common/utf8.h"
 #include "export/recording.h"
 #include "tests/support/test_support.h"
 
@@ -165,6 +169,156 @@ TEST(Export, JulianDatesAsUtc) {
     EXPECT_EQ(okrelt::rfc3339_of_julian_date(2457976.6100402), "2017-08-11T02:38:27.473Z");
     EXPECT_EQ(okrelt::rfc3339_of_julian_date(2440587.5), "1970-01-01T00:00:00.000Z");
     EXPECT_EQ(okrelt::rfc3339_of_julian_date(2451544.5), "2000-01-01T00:00:00.000Z");
+}
+
+RunResult make_unit(const TempDir& dir, std::vector<std::string> args) {
+    okrelt_test::RunOptions make;
+    make.program = OKRELT_MAKE_WU_BINARY;
+    make.args = std::move(args);
+    return okrelt_test::run_program(dir.path(), make);
+}
+
+// Values no header should hold give no name and no date, never a wrapped number.
+TEST(Export, NamesAndDatesOfValuesOutOfRange) {
+    okrelt::WorkUnitInfo info;
+    info.center_known = true;
+    for (const double value : {1e300, 1e12, 0.0, -1.0, std::nan(""), HUGE_VAL}) {
+        info.center_hz = value;
+        EXPECT_EQ(okrelt::iq_wav_name("unit", info), "unit_IQ.wav") << value;
+        EXPECT_EQ(okrelt::rfc3339_of_julian_date(value), "") << value;
+        EXPECT_EQ(okrelt::utc_text_of_julian_date(value), "") << value;
+    }
+    info.center_hz = 1418920288.09;
+    EXPECT_EQ(okrelt::iq_wav_name("unit", info), "unit_1418920288Hz_IQ.wav");
+    EXPECT_EQ(okrelt::rfc3339_of_julian_date(1721059.5), "0000-01-01T00:00:00.000Z");
+    EXPECT_EQ(okrelt::rfc3339_of_julian_date(1721059.4), "");
+}
+
+// A classic header's rate, centre and time out of range leave the metadata
+// and the I/Q WAV valid: the usual rate, no frequency, no time; its
+// receiver is the hardware.
+TEST(Export, AClassicHeaderOutOfRangeGivesValidMetadata) {
+    for (const char* rate : {"0.3", "1e15"}) {
+        TempDir dir;
+        ASSERT_EQ(make_unit(dir, {"--samples", "131072", "-o", "c.sah"}).exit_status, 0);
+        std::string unit = okrelt_test::read_file(dir.file("c.sah"));
+        const size_t rate_line = unit.find("subband_sample_rate=9765.625\n");
+        ASSERT_NE(rate_line, std::string::npos);
+        unit.replace(rate_line, std::strlen("subband_sample_rate=9765.625\n"),
+                     std::string("subband_sample_rate=") + rate + "\nsubband_center=1e300\ntime_recorded=1e12\n");
+        okrelt_test::write_file(dir.file("c.sah"), unit);
+        const RunResult run = okrelt_in(dir, {"-q", "--sigmf", "--iq-wav", "--no-sound", "c.sah"});
+        ASSERT_EQ(run.exit_status, 0) << run.err;
+        EXPECT_EQ(run.out, "c.sah: 131072 samples, RFI 2585 YEP -> c.sigmf-data, c.sigmf-meta, c_IQ.wav\n");
+        const nlohmann::json meta = nlohmann::json::parse(okrelt_test::read_file(dir.file("c.sigmf-meta")));
+        EXPECT_EQ(meta["global"]["core:sample_rate"], 9765.625) << rate;
+        EXPECT_EQ(meta["global"]["core:hw"], "ao_1420");
+        EXPECT_FALSE(meta["captures"][0].contains("core:frequency"));
+        EXPECT_FALSE(meta["captures"][0].contains("core:datetime"));
+        EXPECT_FALSE(meta["global"].contains("okrelt:time_recorded_jd"));
+        const std::string wav = okrelt_test::read_file(dir.file("c_IQ.wav"));
+        ASSERT_GT(wav.size(), 28u);
+        EXPECT_EQ(static_cast<unsigned char>(wav[24]) | static_cast<unsigned char>(wav[25]) << 8 |
+                      static_cast<unsigned char>(wav[26]) << 16 | static_cast<unsigned char>(wav[27]) << 24,
+                  9766) << rate;
+    }
+}
+
+uint32_t u32_at(const std::string& bytes, size_t offset) {
+    uint32_t value = 0;
+    for (int b = 3; b >= 0; --b) value = value << 8 | static_cast<unsigned char>(bytes[offset + static_cast<size_t>(b)]);
+    return value;
+}
+
+// The I/Q WAV's sizes are what was written: read back by Python's own WAV
+// reader, and the RIFF size against the file's.
+TEST(Export, TheIqWavsSizesAreWhatWasWritten) {
+    if (std::system("python3 -c 'import wave' 2>/dev/null") != 0) GTEST_SKIP() << "python3 is not installed";
+    TempDir dir;
+    ASSERT_EQ(make_unit(dir, {"--format", "later", "--samples", "196608", "-o", "u.wu"}).exit_status, 0);
+    ASSERT_EQ(okrelt_in(dir, {"-q", "--iq-wav", "--no-sound", "u.wu"}).exit_status, 0);
+    const std::string wav = okrelt_test::read_file(dir.file("u_1420000000Hz_IQ.wav"));
+    ASSERT_EQ(wav.size(), 44u + 4u * 196608u);
+    EXPECT_EQ(u32_at(wav, 4), wav.size() - 8);
+    EXPECT_EQ(u32_at(wav, 40), wav.size() - 44);
+    okrelt_test::write_file(dir.file("wav.py"),
+                            "import sys, wave\n"
+                            "w = wave.open(sys.argv[1])\n"
+                            "frames = w.readframes(w.getnframes())\n"
+                            "print(w.getnchannels(), w.getsampwidth(), w.getframerate(), w.getnframes(), len(frames))\n");
+    okrelt_test::RunOptions parse;
+    parse.program = "/bin/sh";
+    parse.args = {"-c", "python3 wav.py u_1420000000Hz_IQ.wav"};
+    const RunResult read_back = okrelt_test::run_program(dir.path(), parse);
+    EXPECT_EQ(read_back.out, "2 2 9766 196608 786432\n") << read_back.err;
+}
+
+// The RFI peak's annotation of a tone 1000 Hz below the centre: its bin's
+// edges, one bin apart, below the centre and around the tone.
+TEST(Export, APeakBelowTheCentreIsAnnotatedBetweenItsBinsEdges) {
+    TempDir dir;
+    ASSERT_EQ(make_unit(dir, {"--format", "later", "--tone", "-1000", "--samples", "131072", "-o", "b.wu"}).exit_status, 0);
+    ASSERT_EQ(okrelt_in(dir, {"-q", "--sigmf", "--no-sound", "b.wu"}).exit_status, 0);
+    const nlohmann::json meta = nlohmann::json::parse(okrelt_test::read_file(dir.file("b.sigmf-meta")));
+    const nlohmann::json& peak = meta["annotations"][0];
+    const double lower = peak["core:freq_lower_edge"];
+    const double upper = peak["core:freq_upper_edge"];
+    const double tone = 1420000000.0 - 1000.0;
+    EXPECT_NEAR(upper - lower, 9765.625 / 65536, 1e-6);
+    EXPECT_LE(lower, tone);
+    EXPECT_GE(upper, tone);
+    EXPECT_EQ(peak["core:sample_count"], 65536);
+}
+
+// Each byte that starts no valid UTF-8 sequence becomes U+FFFD; valid text,
+// up to U+10FFFF, stays as it is.
+TEST(Export, BytesThatAreNoUtf8BecomeReplacementCharacters) {
+    const std::string r = okrelt::REPLACEMENT_CHARACTER;
+    const std::pair<std::string, std::string> cases[] = {
+        {"caf\xc3\xa9 \xe2\x82\xac \xf0\x9f\x93\xa1 \xf4\x8f\xbf\xbf", "caf\xc3\xa9 \xe2\x82\xac \xf0\x9f\x93\xa1 \xf4\x8f\xbf\xbf"},
+        {"caf\xe9", "caf" + r},                        // Latin-1
+        {"\xc0\xaf", r + r},                           // an overlong "/"
+        {"\xed\xa0\x80", r + r + r},                   // a surrogate
+        {"\xf4\x90\x80\x80", r + r + r + r},           // above U+10FFFF
+        {"\xe2\x82", r + r},                           // cut short
+        {"\x80x", r + "x"},                            // a stray continuation byte
+    };
+    for (const auto& [text, shown] : cases) {
+        EXPECT_EQ(okrelt::replacing_invalid_utf8(text), shown) << text;
+        EXPECT_EQ(okrelt::valid_utf8(text), text == shown) << text;
+    }
+}
+
+// A Latin-1 file name and <name> ("café.wu", "näme"): every program takes
+// them whole, and JSON and the picture show the bad bytes as U+FFFD.
+TEST(Export, Latin1NamesGoThroughEveryProgram) {
+    TempDir dir;
+    const std::string unit = "caf\xe9.wu";
+    const RunResult made = make_unit(dir, {"--format", "later", "--samples", "131072", "-o", unit});
+    ASSERT_EQ(made.exit_status, 0) << made.err;
+    std::string text = okrelt_test::read_file(dir.file(unit));
+    const size_t name = text.find("<name>okrelt_example.0</name>");
+    ASSERT_NE(name, std::string::npos);
+    text.replace(name, std::strlen("<name>okrelt_example.0</name>"), "<name>n\xe4me</name>");
+    okrelt_test::write_file(dir.file(unit), text);
+
+    const RunResult run = okrelt_in(dir, {"-q", "--sigmf", "--iq-wav", unit});
+    ASSERT_EQ(run.exit_status, 0) << run.err;
+    EXPECT_EQ(run.err, "");
+    const nlohmann::json meta = nlohmann::json::parse(okrelt_test::read_file(dir.file("caf\xe9.sigmf-meta")));
+    EXPECT_EQ(meta["global"]["okrelt:workunit_name"], "n\xef\xbf\xbdme");
+    EXPECT_NE(meta["global"]["core:description"].get<std::string>().find("caf\xef\xbf\xbd"), std::string::npos);
+
+    okrelt_test::RunOptions picture;
+    picture.program = OKRELT_WATERFALL_BINARY;
+    picture.args = {unit};
+    const RunResult drawn = okrelt_test::run_program(dir.path(), picture);
+    EXPECT_EQ(drawn.exit_status, 0) << drawn.err;
+    EXPECT_EQ(drawn.err, "");
+    // Every file whole, no temporary one left.
+    EXPECT_EQ(okrelt_test::folder_entries(dir.path()),
+              (std::vector<std::string>{"caf\xe9.png", "caf\xe9.sigmf-data", "caf\xe9.sigmf-meta", "caf\xe9.wav", unit,
+                                        "caf\xe9_1420000000Hz_IQ.wav"}));
 }
 
 }  // namespace

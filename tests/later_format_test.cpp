@@ -145,6 +145,8 @@ TEST(LaterFormat, WhatXmlAllowsReadsAsThePlainUnit) {
                         std::string("<wu_bits_per_sample >") + bits + "</wu_bits_per_sample >");
         text = replaced(text, "  <sample_rate>5000</sample_rate>", "  <sample_rate unit=\"Hz\">5000</sample_rate>");
         text = replaced(text, " encoding=", "\n    encoding=");
+        // The tag's name alone on its line, the attributes on the next ones.
+        text = replaced(text, "<data ", "<data\n    ");
         text = replaced(text, "\n</data>", "</data>");
         okrelt_test::write_file(dir.file("spelled.wu"), text);
         const Loaded spelled = load(dir.file("spelled.wu"));
@@ -277,6 +279,10 @@ TEST(LaterFormat, RefusedUnitsSayWhyAndLeaveNoSoundFile) {
          "Corrupt work unit: data on line 8 has 30 characters, not a multiple of 4.\n"},
         {later_unit("<nsamples>2147483647</nsamples>\n", DATA_TAG, line + "\n"),
          "Corrupt work unit: its data holds 192 samples, far fewer than the 2147483647 declared.\n"},
+        // One line on the count, and the refusal says the count was assumed.
+        {later_unit("<nsamples>0</nsamples>\n", DATA_TAG, line + "\n"),
+         "Hz\nnsamples=0 declares no samples, assuming default of 1048576 samples.\n"
+         "Corrupt work unit: its data holds 192 samples, far fewer than the 1048576 assumed.\n"},
         {"<soft_link>missing.wu</soft_link>\n", "Error opening missing.wu: No such file or directory\n"},
         {"<soft_link>pipe</soft_link>\n", "Corrupt work unit: work_unit.sah links to pipe, which is not a regular file.\n"},
     };

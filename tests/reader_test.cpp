@@ -2,6 +2,7 @@
 // variants, line ends, read limits, NUL characters and the declared-count stop.
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <cstdint>
 #include <cstdio>
 #include <random>
@@ -9,6 +10,7 @@
 #include <vector>
 
 #include "tests/support/test_support.h"
+#include "workunit/header_values.h"
 #include "workunit/reader.h"
 #include "workunit/reader_internal.h"
 #include "workunit/writer.h"
@@ -218,6 +220,91 @@ TEST(Header, LongLinesAreReadInPiecesOf65) {
     ASSERT_EQ(rest.status, 0);
     EXPECT_EQ(rest.streams.count, 15);
     EXPECT_EQ(rest.in_phase, std::vector<int8_t>(15, 1));
+}
+
+// What the header says about the recording, read from bytes of either
+// format, with everything printed meanwhile.
+okrelt::WorkUnitInfo header_info(const std::string& bytes, std::string* out) {
+    TempDir dir;
+    okrelt_test::write_file(dir.file("unit.wu"), bytes);
+    SampleStreams streams;
+    okrelt::WorkUnitInfo info;
+    testing::internal::CaptureStdout();
+    EXPECT_EQ(okrelt::load_work_unit(dir.file("unit.wu").c_str(), &streams, &info), 0);
+    *out = testing::internal::GetCapturedStdout();
+    return info;
+}
+
+std::string classic_header_with(const std::string& rate, const std::string& centre, const std::string& jd) {
+    return "type=wu\nreceiver=ao_1420\nsubband_sample_rate=" + rate + "\nsubband_center=" + centre +
+           "\ntime_recorded=" + jd + " (Fri Mar  3 08:36:01 2000)\nnsamples=3\nend_seti_header\n!\n";
+}
+
+std::string later_header_with(const std::string& centre, const std::string& jd) {
+    return "<workunit>\n<workunit_header>\n<name>x</name>\n<subband_desc><center>" + centre +
+           "</center></subband_desc>\n<time_recorded_jd>" + jd +
+           "</time_recorded_jd>\n<nsamples>4</nsamples>\n</workunit_header>\n"
+           "<data encoding=\"x-setiathome\">\n!!!!\n</data>\n</workunit>\n";
+}
+
+size_t count_of(const std::string& text, const std::string& part) {
+    size_t n = 0;
+    for (size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1)) ++n;
+    return n;
+}
+
+// Header values out of range are left out with a note, alike in both
+// formats (a later unit's rate out of range is refused, see the later
+// format's tests); values in range are kept.
+TEST(HeaderValues, OutOfRangeValuesAreLeftOutWithANote) {
+    for (const std::string value : {"1e300", "1e12", "0", "-1", "nan", "inf"}) {
+        const bool a_number = value != "nan" && value != "inf";   // others are no value at all: no note
+        std::string out;
+        const okrelt::WorkUnitInfo classic = header_info(classic_header_with(value, value, value), &out);
+        EXPECT_FALSE(classic.subband_rate_known) << value;
+        EXPECT_EQ(classic.subband_rate, okrelt::DEFAULT_SUBBAND_RATE) << value;
+        EXPECT_FALSE(classic.center_known) << value;
+        EXPECT_FALSE(classic.time_recorded_jd_known) << value;
+        // A classic time is its Julian date, then the calendar date: gone with it.
+        EXPECT_EQ(classic.time_recorded.empty(), a_number) << value;
+        EXPECT_EQ(count_of(out, " lies outside "), a_number ? 3u : 0u) << out;
+        const okrelt::WorkUnitInfo later = header_info(later_header_with(value, value), &out);
+        EXPECT_FALSE(later.center_known) << value;
+        EXPECT_FALSE(later.time_recorded_jd_known) << value;
+        EXPECT_EQ(count_of(out, " lies outside "), a_number ? 2u : 0u) << out;
+    }
+    std::string out;
+    const okrelt::WorkUnitInfo classic =
+        header_info(classic_header_with("9765.625", "1418920288.09", "2451606.85836"), &out);
+    EXPECT_TRUE(classic.subband_rate_known);
+    EXPECT_TRUE(classic.center_known);
+    EXPECT_TRUE(classic.time_recorded_jd_known);
+    EXPECT_EQ(classic.time_recorded_jd, 2451606.85836);
+    EXPECT_EQ(classic.receiver, "ao_1420");
+    EXPECT_EQ(out.find(" lies outside "), std::string::npos) << out;
+    const okrelt::WorkUnitInfo later = header_info(later_header_with("1418920288.09", "2451606.85836"), &out);
+    EXPECT_TRUE(later.center_known);
+    EXPECT_TRUE(later.time_recorded_jd_known);
+}
+
+TEST(HeaderValues, TheRangesEnds) {
+    EXPECT_TRUE(okrelt::plausible_subband_rate(500.0));       // a sound rate of 1000 Hz
+    EXPECT_FALSE(okrelt::plausible_subband_rate(499.7));
+    EXPECT_TRUE(okrelt::plausible_subband_rate(192000.0));    // 384000 Hz
+    EXPECT_FALSE(okrelt::plausible_subband_rate(192000.3));
+    EXPECT_TRUE(okrelt::plausible_center_hz(1e-3));
+    EXPECT_FALSE(okrelt::plausible_center_hz(0.0));
+    EXPECT_TRUE(okrelt::plausible_center_hz(999999999999.0));
+    EXPECT_FALSE(okrelt::plausible_center_hz(okrelt::MAX_CENTER_HZ));
+    EXPECT_TRUE(okrelt::plausible_julian_date(2429629.5));    // 1940-01-01 00:00 UTC
+    EXPECT_FALSE(okrelt::plausible_julian_date(2429629.49));
+    EXPECT_TRUE(okrelt::plausible_julian_date(2488069.5));    // 2100-01-01 00:00 UTC
+    EXPECT_FALSE(okrelt::plausible_julian_date(2488069.51));
+    for (const double not_a_number : {std::nan(""), HUGE_VAL, -HUGE_VAL}) {
+        EXPECT_FALSE(okrelt::plausible_subband_rate(not_a_number));
+        EXPECT_FALSE(okrelt::plausible_center_hz(not_a_number));
+        EXPECT_FALSE(okrelt::plausible_julian_date(not_a_number));
+    }
 }
 
 TEST(Data, ReadLimitsAndTheEndOfFile) {

@@ -1,6 +1,7 @@
 // okrelt-waterfall end to end: where a tone shows in the picture and the peak
-// table, the table's first row against okrelt's RFI factor, the PNG read by
-// an independent parser, and its failures.
+// table, the table's first row against okrelt's RFI factor and the rules of
+// its other rows, averaged rows, features of the integrated spectrum, the
+// PNG read by an independent parser, the options' limits and its failures.
 #include <gtest/gtest.h>
 
 #include <cairo.h>
@@ -361,6 +362,206 @@ TEST(Waterfall, AGermanLocaleChangesNoOutput) {
     }
     EXPECT_EQ(outputs[0].size(), outputs[1].size());
     EXPECT_TRUE(outputs[0] == outputs[1]);
+}
+
+// A row of the printed peak table, its fields as text in the CSV's order.
+struct PeakTableRow {
+    int rank = 0;
+    int block = 0;
+    double offset_hz = 0.0;
+    std::string sky;
+    long magnitude = 0;
+    std::vector<std::string> fields;   // rank, block, time, offset, sky, magnitude, grade
+};
+
+std::vector<PeakTableRow> peak_table(const std::string& out) {
+    std::vector<PeakTableRow> rows;
+    const size_t head = out.find(" rank  block");
+    if (head == std::string::npos) return rows;
+    std::istringstream lines(out.substr(out.find('\n', head) + 1));
+    std::string line;
+    while (std::getline(lines, line)) {
+        std::istringstream fields(line);
+        PeakTableRow row;
+        std::string field;
+        while (fields >> field) row.fields.push_back(field);
+        if (row.fields.size() != 7 || std::atoi(row.fields[0].c_str()) != static_cast<int>(rows.size()) + 1) break;
+        row.rank = std::atoi(row.fields[0].c_str());
+        row.block = std::atoi(row.fields[1].c_str());
+        row.offset_hz = std::atof(row.fields[3].c_str());
+        row.sky = row.fields[4];
+        row.magnitude = std::atol(row.fields[5].c_str());
+        rows.push_back(row);
+    }
+    return rows;
+}
+
+// Rows 2 to K: strongest first, at most one per block and neighbourhood
+// (so none repeats row 1), as many as asked, the sky frequency rising with
+// the offset, and the CSV the same rows in its stated column order.
+TEST(PeakTable, TheRowsAfterTheFirstKeepTheirRules) {
+    TempDir dir;
+    // A tone between two bins, alone: its sidelobes, strongest next to it,
+    // fill each block's spectrum, so the neighbourhood rule decides the rows.
+    okrelt::SampleVectors samples;
+    for (int32_t k = 0; k < 2 * okrelt::BLOCK_SAMPLES; ++k) {
+        const double phase = 2.0 * M_PI * std::fmod(1000.5 / okrelt::BLOCK_SAMPLES * k, 1.0);
+        samples.in_phase.push_back(std::cos(phase) >= 0.0 ? 1 : -1);
+        samples.quadrature.push_back(std::sin(phase) >= 0.0 ? 1 : -1);
+    }
+    okrelt::WriterOptions options;
+    options.later_format = true;   // its centre gives sky frequencies
+    okrelt_test::write_work_unit_file(dir.file("tone.wu"), samples, options);
+    const double hz_per_bin = 9765.625 / okrelt::BLOCK_SAMPLES;
+    for (const int wanted : {3, 40}) {
+        const RunResult run = waterfall(dir, {"tone.wu", "--peaks", std::to_string(wanted), "--peaks-csv", "peaks.csv"});
+        ASSERT_EQ(run.exit_status, 0) << run.err;
+        const std::vector<PeakTableRow> rows = peak_table(run.out);
+        ASSERT_EQ(rows.size(), static_cast<size_t>(wanted));
+        for (size_t i = 1; i < rows.size(); ++i) EXPECT_LE(rows[i].magnitude, rows[i - 1].magnitude) << i;
+        for (size_t i = 0; i < rows.size(); ++i) {
+            for (size_t j = i + 1; j < rows.size(); ++j) {
+                if (rows[i].block != rows[j].block) continue;
+                const double bins = std::fabs(rows[i].offset_hz - rows[j].offset_hz) / hz_per_bin;
+                EXPECT_GT(std::min(bins, okrelt::BLOCK_SAMPLES - bins), okrelt::PEAK_NEIGHBOURHOOD_BINS)
+                    << "rows " << i + 1 << " and " << j + 1;
+            }
+        }
+        std::vector<PeakTableRow> by_offset = rows;
+        std::sort(by_offset.begin(), by_offset.end(),
+                  [](const PeakTableRow& a, const PeakTableRow& b) { return a.offset_hz < b.offset_hz; });
+        for (size_t i = 0; i < by_offset.size(); ++i) {
+            EXPECT_NEAR(std::atof(by_offset[i].sky.c_str()), 1420.0 + by_offset[i].offset_hz / 1e6, 1e-7);
+            if (i > 0 && by_offset[i].offset_hz > by_offset[i - 1].offset_hz) {
+                EXPECT_GT(std::atof(by_offset[i].sky.c_str()), std::atof(by_offset[i - 1].sky.c_str()));
+            }
+        }
+        std::istringstream csv(okrelt_test::read_file(dir.file("peaks.csv")));
+        std::string line;
+        std::getline(csv, line);
+        EXPECT_EQ(line, "rank,block,time_s,offset_hz,sky_mhz,magnitude,grade");
+        for (const PeakTableRow& row : rows) {
+            ASSERT_TRUE(std::getline(csv, line));
+            std::string joined;
+            for (const std::string& field : row.fields) joined += (joined.empty() ? "" : ",") + field;
+            EXPECT_EQ(line, joined);
+        }
+        EXPECT_FALSE(std::getline(csv, line)) << line;
+    }
+}
+
+// A constant unit's block spectra hold power in one bin each: those are
+// its peaks, and the table says there are no more rather than list empty bins.
+TEST(PeakTable, EmptyBinsAreNoPeaks) {
+    TempDir dir;
+    okrelt_test::write_work_unit_file(dir.file("dc.sah"), okrelt_test::constant_samples(131072, 1, -1));
+    const RunResult run = waterfall(dir, {"dc.sah", "--peaks", "5"});
+    ASSERT_EQ(run.exit_status, 0) << run.err;
+    const std::vector<PeakTableRow> rows = peak_table(run.out);
+    ASSERT_EQ(rows.size(), 2u) << run.out;
+    for (const PeakTableRow& row : rows) {
+        EXPECT_EQ(row.magnitude, 92681);
+        EXPECT_EQ(row.offset_hz, 0.0);
+    }
+    EXPECT_NE(run.out.find("No further peaks: every other bin is empty or near a stronger one of its block.\n"),
+              std::string::npos) << run.out;
+}
+
+// --average 4 makes each row the mean power of four transforms (the cells'
+// levels being the base-2 logarithms of the powers).
+TEST(Waterfall, AveragingMakesEachRowTheMeanOfItsTransforms) {
+    okrelt::SampleStreams streams;
+    const int32_t count = 64 * 1024;
+    ASSERT_EQ(okrelt::resize_streams(&streams, count), 0);
+    std::mt19937 random(9);
+    for (int32_t k = 0; k < count; ++k) {
+        streams.in_phase[k] = random() & 1 ? 1 : -1;
+        streams.quadrature[k] = random() & 1 ? 1 : -1;
+    }
+    streams.count = count;
+    const okrelt::Spectrogram single = okrelt::make_spectrogram(streams, 1024, 1, okrelt::PLOT_WIDTH, okrelt::PLOT_HEIGHT);
+    const okrelt::Spectrogram averaged = okrelt::make_spectrogram(streams, 1024, 4, okrelt::PLOT_WIDTH, okrelt::PLOT_HEIGHT);
+    ASSERT_EQ(single.rows, 64);
+    ASSERT_EQ(averaged.rows, 16);
+    ASSERT_EQ(averaged.columns, 1024);
+    double largest_error = 0.0;
+    for (int row = 0; row < averaged.rows; ++row) {
+        for (int column = 0; column < averaged.columns; ++column) {
+            double mean = 0.0;
+            for (int t = 0; t < 4; ++t) mean += std::exp2(single.level[static_cast<size_t>((4 * row + t) * 1024 + column)]) / 4;
+            const double got = std::exp2(averaged.level[static_cast<size_t>(row * 1024 + column)]);
+            largest_error = std::max(largest_error, std::fabs(got - mean) / mean);
+        }
+    }
+    EXPECT_LT(largest_error, 1e-5);
+}
+
+// Noise alone has no feature in its integrated spectrum, whatever its seed;
+// a weak steady tone added to it is the strongest feature.
+TEST(Waterfall, TheIntegratedSpectrumMarksNoNoiseBin) {
+    const int32_t count = 1048576;
+    for (const double amplitude : {0.0, 0.05}) {
+        for (unsigned seed = 1; seed <= 4; ++seed) {
+            okrelt::SampleStreams streams;
+            ASSERT_EQ(okrelt::resize_streams(&streams, count), 0);
+            std::mt19937 random(seed);
+            std::normal_distribution<double> noise(0.0, 1.0);
+            for (int32_t k = 0; k < count; ++k) {
+                const double phase = 2.0 * M_PI * std::fmod(100.0 / 1024 * k, 1.0);   // bin +100
+                streams.in_phase[k] = noise(random) + amplitude * std::cos(phase) >= 0.0 ? 1 : -1;
+                streams.quadrature[k] = noise(random) + amplitude * std::sin(phase) >= 0.0 ? 1 : -1;
+            }
+            streams.count = count;
+            const okrelt::Spectrogram spectrogram =
+                okrelt::make_spectrogram(streams, 1024, 1, okrelt::PLOT_WIDTH, okrelt::PLOT_HEIGHT);
+            const std::vector<okrelt::SpectrumFeature> features =
+                okrelt::spectrum_features(okrelt::integrated_spectrum_db(spectrogram), okrelt::SPECTRUM_FEATURES);
+            if (amplitude == 0.0) {
+                EXPECT_TRUE(features.empty()) << "seed " << seed << ": " << features[0].index << ", " << features[0].db << " dB";
+            } else {
+                ASSERT_FALSE(features.empty()) << seed;
+                EXPECT_EQ(features[0].index, 512 + 100) << seed;
+            }
+        }
+    }
+}
+
+// --range is checked at both ends and for its width; -o takes .png in any case.
+TEST(Waterfall, TheRangeIsCheckedAtBothEndsAndThePictureInAnyCase) {
+    TempDir dir;
+    okrelt_test::write_file(dir.file("work_unit.sah"), okrelt_test::read_file(OKRELT_REFERENCE_WORK_UNIT));
+    for (const char* range : {"-200.5:0", "0:200.5", "-300:-250", "0:0.99", "0:1e-20", "3:3"}) {
+        const RunResult bad = waterfall(dir, {"--range", range});
+        EXPECT_EQ(bad.exit_status, 2) << range;
+        EXPECT_NE(bad.err.find("--range takes LOW:HIGH in dB, from -200 to 200, HIGH at least 1 dB above LOW"),
+                  std::string::npos) << bad.err;
+    }
+    for (const char* range : {"-200:-199", "199:200", "0:1"}) {
+        EXPECT_EQ(waterfall(dir, {"--range", range, "-o", "r.png"}).exit_status, 0) << range;
+    }
+    for (const char* name : {"upper.PNG", "mixed.Png"}) {
+        const RunResult run = waterfall(dir, {"-o", name});
+        EXPECT_EQ(run.exit_status, 0) << name << run.err;
+        EXPECT_TRUE(okrelt_test::file_exists(dir.file(name))) << name;
+    }
+    EXPECT_EQ(waterfall(dir, {"-o", "x.pngs"}).exit_status, 2);
+}
+
+// Why a unit cannot be drawn goes to standard error, as okrelt's failures do.
+TEST(Waterfall, ReasonsForFailingGoToStandardError) {
+    TempDir dir;
+    okrelt_test::write_work_unit_file(dir.file("few.sah"), okrelt_test::constant_samples(1000, 1, 1));
+    okrelt_test::write_file(dir.file("bad.wu"), "<workunit>\n<workunit_header>\n</workunit_header>\n</workunit>\n");
+    const std::pair<const char*, const char*> cases[] = {
+        {"few.sah", "Too few samples for a picture: 1000 decoded, 1024 needed.\n"},
+        {"bad.wu", "Corrupt work unit: no <data> tag.\n"},
+    };
+    for (const auto& [unit, reason] : cases) {
+        const RunResult run = waterfall(dir, {unit});
+        EXPECT_EQ(run.exit_status, 1) << unit;
+        EXPECT_NE(run.err.find(reason), std::string::npos) << run.err;
+        EXPECT_EQ(run.out.find(reason), std::string::npos) << run.out;
+    }
 }
 
 }  // namespace

@@ -1,6 +1,8 @@
 // The 44 header bytes, exactly.
 #include <gtest/gtest.h>
 
+#include <cerrno>
+#include <cstdint>
 #include <cstdio>
 #include <string>
 
@@ -14,7 +16,7 @@ std::string header_bytes(uint32_t data_bytes) {
     const std::string path = dir.file("header.wav");
     std::FILE* file = std::fopen(path.c_str(), "wb");
     if (file == nullptr) return {};
-    okrelt::write_wav_header(file, data_bytes);
+    if (okrelt::write_wav_header(file, data_bytes) != 0) ADD_FAILURE() << "refused " << data_bytes;
     std::fclose(file);
     return okrelt_test::read_file(path);
 }
@@ -41,6 +43,19 @@ TEST(WavHeader, SizesOfTheLargestConvertibleCount) {
     ASSERT_EQ(bytes.size(), 44u);
     EXPECT_EQ(bytes.substr(4, 4), std::string("\x24\x00\xfe\xff", 4));
     EXPECT_EQ(bytes.substr(40, 4), std::string("\x00\x00\xfe\xff", 4));
+}
+
+// Sizes the 32-bit fields cannot hold are refused, never wrapped: an I/Q
+// WAV of 2^30 frames of 4 bytes would have written a data size of 0.
+TEST(WavHeader, SizesBeyondThirtyTwoBitsAreRefused) {
+    uint8_t header[okrelt::WAV_HEADER_BYTES];
+    EXPECT_EQ(okrelt::make_pcm_wav_header(header, okrelt::WAV_MAX_DATA_BYTES, 9766, 2, 16), 0);
+    EXPECT_EQ(header[4] | header[5] << 8 | header[6] << 16 | static_cast<uint32_t>(header[7]) << 24, UINT32_MAX);
+    EXPECT_EQ(okrelt::make_pcm_wav_header(header, okrelt::WAV_MAX_DATA_BYTES + 1, 9766, 2, 16), EFBIG);
+    EXPECT_EQ(okrelt::make_pcm_wav_header(header, uint64_t{4} << 30, 9766, 2, 16), EFBIG);
+    EXPECT_EQ(okrelt::make_wav_header(header, uint64_t{1} << 32), EFBIG);
+    // Bytes per second: rate times 4 bytes a frame.
+    EXPECT_EQ(okrelt::make_pcm_wav_header(header, 4, UINT32_MAX / 4 + 1, 2, 16), EOVERFLOW);
 }
 
 }  // namespace

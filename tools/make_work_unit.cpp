@@ -12,6 +12,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
+#include <exception>
 #include <string>
 #include <vector>
 
@@ -181,6 +182,12 @@ int main(int argc, char** argv) {
     okrelt::set_program_name(PROGRAM);
     okrelt::exit_on_out_of_memory(PROGRAM);
     okrelt::clean_up_on_interrupt();
-    const int status = run(argc, argv);
+    int status = 1;
+    // Nothing thrown ends the program without a word.
+    try {
+        status = run(argc, argv);
+    } catch (const std::exception& error) {
+        okrelt::tell(okrelt::MESSAGE_ERROR, "%s: %s\n", PROGRAM, error.what());
+    }
     return okrelt::check_standard_output(PROGRAM) != 0 ? 1 : status;
 }

@@ -18,10 +18,12 @@
 
 #include "common/block_sizes.h"
 #include "common/memory.h"
+#include "common/messages.h"
 #include "common/output_file.h"
 #include "common/numbers.h"
 #include "common/sky.h"
 #include "common/stdio_file.h"
+#include "common/utf8.h"
 #include "report/rfi.h"
 #include "waterfall/colour_map.h"
 
@@ -118,12 +120,14 @@ double tick_step(double span, int wanted = TICKS_WANTED) {
 int decimals_of(double step) { return std::max(0, static_cast<int>(-std::floor(std::log10(step) + 1e-9))); }
 
 // Text at (x, y); align_x 0 puts its left edge there, 0.5 its centre, 1 its
-// right edge; align_y likewise from its top to its bottom.
+// right edge; align_y likewise from its top to its bottom. Bytes that are no
+// UTF-8 (a Latin-1 name) show as U+FFFD: cairo refuses such text outright.
 void draw_text(cairo_t* cr, double x, double y, const std::string& text, double align_x, double align_y) {
+    const std::string shown = replacing_invalid_utf8(text);
     cairo_text_extents_t extents;
-    cairo_text_extents(cr, text.c_str(), &extents);
+    cairo_text_extents(cr, shown.c_str(), &extents);
     cairo_move_to(cr, x - extents.x_bearing - align_x * extents.width, y - extents.y_bearing - align_y * extents.height);
-    cairo_show_text(cr, text.c_str());
+    cairo_show_text(cr, shown.c_str());
 }
 
 // Entry index of the colour map as a pixel of an RGB24 surface.
@@ -458,12 +462,13 @@ void draw_ring(cairo_t* cr, const Axes& axes, const BlockPeak& peak) {
     cairo_fill(cr);
 }
 
-void report_write_error(const char* path, const char* reason) {
-    std::fflush(stdout);
-    std::fprintf(stderr, "okrelt-waterfall: cannot write %s: %s\n", path, reason);
+void report_write_error(const char* path, int error) {
+    tell(MESSAGE_ERROR, "okrelt-waterfall: cannot write %s: %s\n", path, describe_output_error(error));
 }
 
-void report_write_error(const char* path, int error) { report_write_error(path, describe_output_error(error)); }
+void report_draw_error(cairo_status_t status) {
+    tell(MESSAGE_ERROR, "okrelt-waterfall: cannot draw: %s\n", cairo_status_to_string(status));
+}
 
 // libpng reports errors by jumping back to png_setjmp's caller; warnings are
 // of no use to the user.
@@ -594,8 +599,7 @@ int finish_waterfall(Canvas* canvas, const Spectrogram& spectrogram, const std::
         return 1;
     }
     if (canvas->status != CAIRO_STATUS_SUCCESS) {
-        std::fflush(stdout);
-        std::fprintf(stderr, "okrelt-waterfall: cannot draw: %s\n", cairo_status_to_string(canvas->status));
+        report_draw_error(canvas->status);
         return 1;
     }
     unsigned char* const pixels = static_cast<unsigned char*>(canvas->pixels.get());
@@ -606,8 +610,7 @@ int finish_waterfall(Canvas* canvas, const Spectrogram& spectrogram, const std::
     cairo_surface_flush(picture.get());
     const cairo_status_t status = canvas->status != CAIRO_STATUS_SUCCESS ? canvas->status : cairo_status(cr.get());
     if (status != CAIRO_STATUS_SUCCESS) {
-        std::fflush(stdout);
-        std::fprintf(stderr, "okrelt-waterfall: cannot draw: %s\n", cairo_status_to_string(status));
+        report_draw_error(status);
         return 1;
     }
     return write_png(picture.get(), path, out);

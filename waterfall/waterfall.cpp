@@ -109,10 +109,12 @@ void add_block_candidates(const std::vector<double>& re, const std::vector<doubl
     std::vector<int32_t> taken;
     for (size_t i = 0; i < order.size() && taken.size() < static_cast<size_t>(wanted); ++i) {
         const size_t position = static_cast<size_t>(order[i]);
+        const double magnitude = magnitude_of(re[position], im[position]);
+        if (magnitude < PEAK_MIN_MAGNITUDE) break;   // the rest are weaker still
         const int32_t bin = scratch->bin_at[position];
         if (std::any_of(taken.begin(), taken.end(), [bin](int32_t other) { return near_bins(bin, other); })) continue;
         taken.push_back(bin);
-        peaks->push_back({block, bin, magnitude_of(re[position], im[position])});
+        peaks->push_back({block, bin, magnitude});
     }
 }
 
@@ -381,7 +383,7 @@ double bin_frequency_hz(long bin, long fft_size, double subband_rate) {
     return static_cast<double>(signed_bin) * subband_rate / static_cast<double>(fft_size);
 }
 
-void print_peak_table(const std::vector<BlockPeak>& peaks, const WorkUnitInfo& info) {
+void print_peak_table(const std::vector<BlockPeak>& peaks, int wanted, const WorkUnitInfo& info) {
     const double hz_per_bin = info.subband_rate / BLOCK_SAMPLES;
     std::printf("Strongest peaks of the %d-point block spectra (at most one per block and %.0f Hz):\n",
                 BLOCK_SAMPLES, PEAK_NEIGHBOURHOOD_BINS * hz_per_bin);
@@ -392,6 +394,9 @@ void print_peak_table(const std::vector<BlockPeak>& peaks, const WorkUnitInfo& i
         const std::string sky = info.center_known ? sky_mhz_text(info, row.offset) : "-";
         std::printf("%5d %6d %9.3f %12.3f %14s %10d %s\n", ++rank, peak.block, row.time, row.offset, sky.c_str(),
                     row.factor, rfi_grade(row.factor));
+    }
+    if (rank < wanted) {
+        std::printf("No further peaks: every other bin is empty or near a stronger one of its block.\n");
     }
 }
 

@@ -19,8 +19,10 @@ constexpr int WATERFALL_MAX_FFT = 65536;
 constexpr int WATERFALL_DEFAULT_PEAKS = 10;
 constexpr int WATERFALL_MAX_PEAKS = 1000;
 constexpr int PEAK_NEIGHBOURHOOD_BINS = 256;   // of a block spectrum: one peak per block within this
+constexpr double PEAK_MIN_MAGNITUDE = 1.0;     // weaker bins (0 on the RFI factor's scale) are no peaks
 constexpr int WATERFALL_MAX_AVERAGE = 65536;     // transforms averaged into one row, at most
 constexpr double WATERFALL_MAX_RANGE_DB = 200.0; // colour ranges lie within this either side of the floor
+constexpr double WATERFALL_MIN_RANGE_DB = 1.0;   // and span this at least
 constexpr int SPECTRUM_FEATURES = 3;             // features of the integrated spectrum named in the picture
 
 // Power of consecutive Hann-windowed transforms of fft_size samples, on a
@@ -94,7 +96,8 @@ double integrated_bin_hz(long index, long fft_size, double subband_rate);
                                   OutputFile* out);
 
 // Up to `wanted` strongest bins of the block spectra, strongest first, at most
-// one per block and PEAK_NEIGHBOURHOOD_BINS. The first is exactly the bin
+// one per block and PEAK_NEIGHBOURHOOD_BINS, none below PEAK_MIN_MAGNITUDE
+// but the first. The first is exactly the bin
 // whose magnitude okrelt reports as the RFI factor (the running peak is
 // started afresh and raised as okrelt raises it). Empty if there is no
 // whole block.
@@ -105,7 +108,7 @@ std::vector<BlockPeak> find_block_peaks(const SampleStreams& streams, int wanted
 double bin_frequency_hz(long bin, long fft_size, double subband_rate);
 
 // Prints the peak table, one line per peak, with sky frequencies where the
-// header gives the centre.
-void print_peak_table(const std::vector<BlockPeak>& peaks, const WorkUnitInfo& info);
+// header gives the centre, and says so where it holds fewer than wanted.
+void print_peak_table(const std::vector<BlockPeak>& peaks, int wanted, const WorkUnitInfo& info);
 
 }  // namespace okrelt

@@ -21,6 +21,7 @@
 #include "common/messages.h"
 #include "common/numbers.h"
 #include "workunit/format.h"
+#include "workunit/header_values.h"
 #include "workunit/reader.h"
 #include "workunit/reader_internal.h"
 
@@ -114,13 +115,14 @@ std::string encoding_of(const std::string& tag_line) {
 }
 
 // True if the line, leading blanks skipped, starts with the tag; for "<data"
-// the tag name must end there.
+// the tag name must end there, at a ">", a blank or the line's end (the
+// attributes may follow on the next lines).
 bool line_starts_with_tag(const char* line, const char* tag) {
     while (*line == ' ' || *line == '\t') ++line;
     const size_t length = std::strlen(tag);
     if (std::strncmp(line, tag, length) != 0) return false;
     const char next = line[length];
-    return tag[length - 1] == '>' || next == '>' || next == ' ' || next == '\t';
+    return tag[length - 1] == '>' || next == '>' || is_blank(next);
 }
 
 // Reads whole lines into header until the data tag's line, which goes to
@@ -184,11 +186,11 @@ void read_receiver(const std::string& header, WorkUnitInfo* info) {
     info->altitude_known = info->geolocation_known && parse_real(alt, &info->altitude);
 }
 
-// Reads the fields the conversion needs into info and *declared_count,
-// printing the unit's line and the count as the classic reader does. 0, or 1
-// after printing why the unit is refused.
+// Reads the fields the conversion needs into info and *declared_count
+// (*assumed: the default, the header giving no usable count), printing the
+// unit's line and the count. 0, or 1 after printing why the unit is refused.
 int parse_header(const std::string& header, const std::string& tag_line, const char* path, WorkUnitInfo* info,
-                 int32_t* declared_count) {
+                 int32_t* declared_count, bool* assumed) {
     info->later_format = true;
     std::string text;
     const std::string encoding = encoding_of(tag_line);
@@ -220,15 +222,14 @@ int parse_header(const std::string& header, const std::string& tag_line, const c
     if (find_element(header, from, to, "sample_rate", &text)) {
         rate_text = text;
         double rate = 0.0;
-        const double sound_rate = parse_real(text, &rate) ? std::round(2.0 * rate) : 0.0;
-        if (!(sound_rate >= MIN_SOUND_RATE && sound_rate <= MAX_SOUND_RATE)) {
+        if (!parse_real(text, &rate) || !plausible_subband_rate(rate)) {
             tell(MESSAGE_PROBLEM, "Work unit refused: sub-band <sample_rate> \"%s\" does not give a sound rate of %u to %u Hz.\n",
                         text.c_str(), MIN_SOUND_RATE, MAX_SOUND_RATE);
             return 1;
         }
         info->subband_rate = rate;
         info->subband_rate_known = true;
-        info->sound_rate = static_cast<uint32_t>(sound_rate);
+        info->sound_rate = static_cast<uint32_t>(std::round(2.0 * rate));
     }
     if (find_element(header, from, to, "center", &text) && parse_real(text, &info->center_hz)) {
         info->center_known = true;
@@ -248,23 +249,24 @@ int parse_header(const std::string& header, const std::string& tag_line, const c
 
     tell(MESSAGE_NOTE, "Work unit %s: %d bits per sample, %s Hz\n", info->name.empty() ? path : info->name.c_str(),
                 info->bits_per_sample, rate_text.c_str());
+    leave_out_implausible_values(info);
+    // One line says which count is read: the header's, or the default where
+    // the header has none, an unreadable one or one of 0 or below.
+    *declared_count = DEFAULT_NSAMPLES;
+    *assumed = true;
+    int64_t count = 0;
     if (!find_element(header, 0, header.size(), "nsamples", &text)) {
         tell(MESSAGE_NOTE, "nsamples= header not found, assuming default of 1048576 samples.\n");
-        *declared_count = DEFAULT_NSAMPLES;
-        return 0;
-    }
-    int64_t count = 0;
-    if (!parse_integer(text, INT32_MIN, INT32_MAX, &count)) {
+    } else if (!parse_integer(text, INT32_MIN, INT32_MAX, &count)) {
         tell(MESSAGE_NOTE, "Failed to parse nsamples= header, assuming default of 1048576 samples.\n");
-        count = DEFAULT_NSAMPLES;
+    } else if (count <= 0) {
+        tell(MESSAGE_NOTE, "nsamples=%d declares no samples, assuming default of 1048576 samples.\n",
+             static_cast<int32_t>(count));
+    } else {
+        tell(MESSAGE_NOTE, "nsamples=%d\n", static_cast<int32_t>(count));
+        *declared_count = static_cast<int32_t>(count);
+        *assumed = false;
     }
-    tell(MESSAGE_NOTE, "nsamples=%d\n", static_cast<int32_t>(count));
-    // As in a classic header, a count of 0 or below is no count.
-    if (count <= 0) {
-        tell(MESSAGE_NOTE, "nsamples= header not found, assuming default of 1048576 samples.\n");
-        count = DEFAULT_NSAMPLES;
-    }
-    *declared_count = static_cast<int32_t>(count);
     return 0;
 }
 
@@ -488,7 +490,8 @@ int read_later_work_unit(std::FILE* file, const char* path, SampleStreams* strea
     PieceSource source(file);
     if (read_header(&source, path, &header, &tag_line, &line_number) != 0) return 1;
     int32_t declared_count = 0;
-    if (parse_header(header, tag_line, path, info, &declared_count) != 0) return 1;
+    bool count_assumed = false;
+    if (parse_header(header, tag_line, path, info, &declared_count, &count_assumed) != 0) return 1;
     header.clear();
     header.shrink_to_fit();
 
@@ -502,8 +505,8 @@ int read_later_work_unit(std::FILE* file, const char* path, SampleStreams* strea
 
     const int64_t available = sink.raw_bytes * sink.samples_per_byte;
     if (available < int64_t{declared_count} - SHORT_DATA_ALLOWANCE) {
-        tell(MESSAGE_PROBLEM, "Corrupt work unit: its data holds %lld samples, far fewer than the %d declared.\n",
-                    static_cast<long long>(available), declared_count);
+        tell(MESSAGE_PROBLEM, "Corrupt work unit: its data holds %lld samples, far fewer than the %d %s.\n",
+             static_cast<long long>(available), declared_count, count_assumed ? "assumed" : "declared");
         return 1;
     }
     // The rest of a unit that ends a little early plays as silence: the

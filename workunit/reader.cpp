@@ -2,6 +2,7 @@
 #include "workunit/reader.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <cmath>
 #include <cstdint>
 #include <cstdlib>
@@ -13,6 +14,7 @@
 #include "common/messages.h"
 #include "common/numbers.h"
 #include "workunit/format.h"
+#include "workunit/header_values.h"
 #include "workunit/reader_internal.h"
 
 namespace okrelt {
@@ -36,6 +38,7 @@ constexpr int DECIMAL_BASE = 10;
 // have been taken. False at the end of the file or on an error.
 bool refill(PieceSource* source) {
     source->at = 0;
+    errno = 0;   // read by the report of a failed read
     source->end = std::fread(source->text, 1, sizeof source->text, source->file);
     return source->end != 0;
 }
@@ -92,6 +95,7 @@ bool header_value(const char* piece, const char* key, std::string* value) {
 void note_header_field(const char* piece, WorkUnitInfo* info) {
     std::string text;
     if (header_value(piece, "name", &text)) info->name = text;
+    if (header_value(piece, "receiver", &text)) info->receiver = text;
     if (header_value(piece, "time_recorded", &text)) {
         info->time_recorded = text;
         // Classic units give the Julian date first, the calendar date after it.
@@ -101,8 +105,9 @@ void note_header_field(const char* piece, WorkUnitInfo* info) {
     if (header_value(piece, "start_ra", &text)) info->start_ra = text;
     if (header_value(piece, "start_dec", &text)) info->start_dec = text;
     if (header_value(piece, "subband_center", &text)) info->center_known = parse_real(text, &info->center_hz);
+    // Values out of range are left out once the header is read.
     double rate = 0.0;
-    if (header_value(piece, "subband_sample_rate", &text) && parse_real(text, &rate) && rate > 0.0) {
+    if (header_value(piece, "subband_sample_rate", &text) && parse_real(text, &rate)) {
         info->subband_rate = rate;
         info->subband_rate_known = true;
     }
@@ -136,6 +141,7 @@ int scan_header(PieceSource* source, const char* path, int32_t* declared_count, 
         }
         if (std::strncmp(line_buffer, END_OF_HEADER_MARK, mark_length) == 0) break;
     }
+    if (info != nullptr) leave_out_implausible_values(info);
     // A count of 0 or below cannot size the streams: treat it as missing.
     if (*declared_count <= 0) {
         tell(MESSAGE_NOTE, "nsamples= header not found, assuming default of 1048576 samples.\n");
@@ -288,7 +294,7 @@ int resize_streams(SampleStreams* streams, int32_t capacity) {
 void report_read_error(const char* path) {
     std::string text = "Error reading ";
     text += path;
-    tell_system_error(text.c_str());
+    tell_system_error(text.c_str(), errno != 0 ? errno : EIO);
 }
 
 int read_work_unit(std::FILE* file, SampleStreams* streams) {

@@ -33,6 +33,7 @@ constexpr const char* BYTE_ORDER_MARK = "\xEF\xBB\xBF";
 // The file's start: up to limit bytes, then back to the start. 0, or 1 after a message.
 int read_start(std::FILE* file, const char* path, size_t limit, std::string* start) {
     start->resize(limit);
+    errno = 0;   // read by the report of a failed read
     start->resize(std::fread(start->data(), 1, limit, file));
     if (std::ferror(file) || std::fseek(file, 0, SEEK_SET) != 0) {
         report_read_error(path);
