@@ -241,10 +241,12 @@ int run(int argc, char** argv) {
                 }
                 break;
             case OPTION_CSV:
-                request.spectrum_csv = use.value[0];
-                break;
             case OPTION_PEAKS_CSV:
-                request.peaks_csv = use.value[0];
+                // A unit's name after --csv is a table's name forgotten, not a table to write.
+                if (ends_with_any_case(use.value[0], ".sah") || ends_with_any_case(use.value[0], ".wu")) {
+                    return okrelt::usage_error(PROGRAM, "a table's name must not end in .sah or .wu", use.value[0]);
+                }
+                (use.id == OPTION_CSV ? request.spectrum_csv : request.peaks_csv) = use.value[0];
                 break;
         }
     }

@@ -154,9 +154,10 @@ TEST(OutputPlan, AUnitsFilesLandTogetherOrNotAtAll) {
 TEST(OutputPlan, TheWaterfallsFilesNeverReplaceItsUnitOrEachOther) {
     TempDir dir;
     write_unit(dir, "work_unit.sah");
-    const std::string unit = okrelt_test::read_file(dir.file("work_unit.sah"));
+    write_unit(dir, "unit.txt");
+    const std::string unit = okrelt_test::read_file(dir.file("unit.txt"));
     const std::vector<std::vector<std::string>> clashes = {
-        {"--csv", "work_unit.sah"},
+        {"--csv", "unit.txt", "unit.txt"},
         {"--csv", "x.png", "-o", "./x.png"},
         {"--csv", "t.csv", "--peaks-csv", "t.csv"},
     };
@@ -165,9 +166,18 @@ TEST(OutputPlan, TheWaterfallsFilesNeverReplaceItsUnitOrEachOther) {
         EXPECT_EQ(run.exit_status, 1) << args[1];
         EXPECT_EQ(run.out, "") << args[1];
         EXPECT_NE(run.err.find("; nothing written\n"), std::string::npos) << run.err;
-        EXPECT_EQ(okrelt_test::folder_entries(dir.path()), std::vector<std::string>{"work_unit.sah"}) << args[1];
+        EXPECT_EQ(okrelt_test::folder_entries(dir.path()), (std::vector<std::string>{"unit.txt", "work_unit.sah"}))
+            << args[1];
     }
-    EXPECT_EQ(okrelt_test::read_file(dir.file("work_unit.sah")), unit);
+    EXPECT_EQ(okrelt_test::read_file(dir.file("unit.txt")), unit);
+    // A unit's name where a table's was forgotten: refused before anything.
+    write_unit(dir, "a.wu");
+    const std::string a = okrelt_test::read_file(dir.file("a.wu"));
+    for (const char* table : {"--csv", "--peaks-csv"}) {
+        EXPECT_EQ(run_in(dir, OKRELT_WATERFALL_BINARY, {table, "a.wu", "work_unit.sah"}).exit_status, 2);
+        EXPECT_EQ(run_in(dir, OKRELT_WATERFALL_BINARY, {table, "work_unit.sah"}).exit_status, 2);
+    }
+    EXPECT_EQ(okrelt_test::read_file(dir.file("a.wu")), a);
 }
 #endif
 
