@@ -1,77 +1,64 @@
 #include "common/command_line.h"
 
+#include <getopt.h>
+
 #include <cstdio>
 #include <cstring>
+#include <string>
 
 namespace okrelt {
 
-namespace {
-
-const OptionSpec* find_short(const std::vector<OptionSpec>& known, char name) {
-    for (const OptionSpec& option : known) {
-        if (option.short_name != 0 && option.short_name == name) return &option;
-    }
-    return nullptr;
-}
-
-const OptionSpec* find_long(const std::vector<OptionSpec>& known, const std::string& name) {
-    for (const OptionSpec& option : known) {
-        if (name == option.long_name) return &option;
-    }
-    return nullptr;
-}
-
-}  // namespace
-
 int parse_command_line(const char* program, int argc, char** argv, const std::vector<OptionSpec>& known,
                        ParsedCommandLine* parsed) {
-    bool options_ended = false;
-    for (int a = 1; a < argc; ++a) {
-        const char* arg = argv[a];
-        if (options_ended || arg[0] != '-' || arg[1] == '\0') {
-            parsed->operands.emplace_back(arg);
-            continue;
+    // getopt_long's table: the short letters (':' after one that takes a
+    // value; a leading ':' so that a missing value is told from an unknown
+    // option) and the long names, each returning its index past the letters.
+    constexpr int LONG_INDEX = 256;
+    std::string letters = ":";
+    std::vector<option> names;
+    for (size_t i = 0; i < known.size(); ++i) {
+        const OptionSpec& spec = known[i];
+        if (spec.short_name != 0) {
+            letters += spec.short_name;
+            if (spec.values > 0) letters += ':';
         }
-        if (std::strcmp(arg, "--") == 0) {
-            options_ended = true;
-            continue;
+        names.push_back({spec.long_name, spec.values > 0 ? required_argument : no_argument, nullptr,
+                         LONG_INDEX + static_cast<int>(i)});
+    }
+    names.push_back({nullptr, 0, nullptr, 0});
+    opterr = 0;    // the messages below, through the usage-error convention
+    optind = 0;    // a fresh scan, whatever parsed a command line before
+    int found = 0;
+    while ((found = getopt_long(argc, argv, letters.c_str(), names.data(), nullptr)) != -1) {
+        const OptionSpec* spec = nullptr;
+        if (found >= LONG_INDEX) {
+            spec = &known[static_cast<size_t>(found - LONG_INDEX)];
+        } else {
+            for (const OptionSpec& candidate : known) {
+                if (candidate.short_name != 0 && candidate.short_name == found) spec = &candidate;
+            }
+        }
+        const char* word = argv[optind - 1];
+        if (found == ':') return usage_error(program, "option needs a value", word);
+        if (spec == nullptr) {
+            if (optopt != 0 && optopt < LONG_INDEX) {
+                const char letter[] = {'-', static_cast<char>(optopt), '\0'};
+                return usage_error(program, "unknown option", letter);
+            }
+            // An unknown or ambiguous long option, or one given a value it does not take.
+            return usage_error(program, "unknown option", word);
         }
         OptionUse use{};
-        const OptionSpec* option = nullptr;
-        const char* attached = nullptr;   // a value given in the same word
-        if (arg[1] == '-') {
-            const char* equals = std::strchr(arg, '=');
-            const std::string name = equals ? std::string(arg + 2, equals) : std::string(arg + 2);
-            option = find_long(known, name);
-            if (option == nullptr) return usage_error(program, "unknown option", arg);
-            if (equals != nullptr) {
-                if (option->values != 1) return usage_error(program, "option takes no single value", arg);
-                attached = equals + 1;
-            }
-        } else {
-            // A bundle: letters without values, up to one that takes a value.
-            for (const char* letter = arg + 1; *letter != '\0'; ++letter) {
-                option = find_short(known, *letter);
-                if (option == nullptr) {
-                    const char unknown[] = {'-', *letter, '\0'};
-                    return usage_error(program, "unknown option", unknown);
-                }
-                if (option->values > 0) {
-                    if (letter[1] != '\0') attached = letter + 1;
-                    break;
-                }
-                if (letter[1] != '\0') parsed->options.push_back({option->id, {nullptr, nullptr}});
-            }
-        }
-        use.id = option->id;
-        int given = 0;
-        if (attached != nullptr) use.value[given++] = attached;
-        while (given < option->values) {
-            if (a + 1 >= argc) return usage_error(program, "option needs a value", arg);
-            use.value[given++] = argv[++a];
+        use.id = spec->id;
+        use.value[0] = optarg;
+        // A second value is the next word, whatever it starts with.
+        if (spec->values > 1) {
+            if (optind >= argc) return usage_error(program, "option needs a value", word);
+            use.value[1] = argv[optind++];
         }
         parsed->options.push_back(use);
     }
+    for (int a = optind; a < argc; ++a) parsed->operands.emplace_back(argv[a]);
     return 0;
 }
 

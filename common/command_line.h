@@ -1,6 +1,7 @@
-// What the programs' command lines share: one parser (short and long names,
-// bundled short options such as -qo DIR, --name=value, -- ending the options),
-// and the usage-error convention.
+// What the programs' command lines share: one parser, glibc's getopt_long
+// (short and long names, long names abbreviated to any unambiguous prefix,
+// bundled short options such as -qo DIR, --name=value, options and operands
+// in any order, -- ending the options), and the usage-error convention.
 #pragma once
 
 #include <string>
@@ -31,9 +32,10 @@ struct ParsedCommandLine {
     std::vector<std::string> operands;  // everything else ("-" included)
 };
 
-// Splits argv into the known options and operands. A value follows its option
-// as the next word (even one starting with "-"), or after "=" (--name=value),
-// or the rest of a bundle (-oDIR). 0, or EXIT_USAGE after the usage error.
+// Splits argv (which it may reorder) into the known options and operands. A
+// value follows its option as the next word (even one starting with "-"), or
+// after "=" (--name=value), or the rest of a bundle (-oDIR); a second value is
+// always the next word. 0, or EXIT_USAGE after the usage error.
 [[nodiscard]] int parse_command_line(const char* program, int argc, char** argv, const std::vector<OptionSpec>& known,
                                      ParsedCommandLine* parsed);
 

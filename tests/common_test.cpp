@@ -2,6 +2,7 @@
 // solar-system barycentre against astropy, and frequencies and drifts carried
 // to the barycentre against values worked out by hand.
 #include "common/barycentre.h"
+#include "common/command_line.h"
 #include "common/sky.h"
 
 #include <gtest/gtest.h>
@@ -77,3 +78,58 @@ TEST(BarycentricDrift, SteadyToneThereIsSteady) {
 
 }  // namespace
 }  // namespace okrelt
+
+namespace {
+
+// The options' grammar as getopt_long reads it: bundles with a value,
+// --name=value and abbreviations, values that start with "-", two-valued
+// options, options after operands, -- ending the options, and refusals.
+struct Parsed {
+    int status = 0;
+    okrelt::ParsedCommandLine line;
+};
+
+Parsed parse(std::vector<std::string> words) {
+    static const std::vector<okrelt::OptionSpec> KNOWN = {
+        {1, 'q', "quiet", 0}, {2, 'o', "output", 1}, {3, 0, "constant", 2}, {4, 0, "sky-order", 0},
+        {5, 0, "sky-map", 0}};
+    words.insert(words.begin(), "prog");
+    std::vector<char*> argv;
+    for (std::string& word : words) argv.push_back(word.data());
+    argv.push_back(nullptr);
+    Parsed parsed;
+    parsed.status = okrelt::parse_command_line("prog", static_cast<int>(words.size()), argv.data(), KNOWN, &parsed.line);
+    return parsed;   // its values point into words, gone: only status and operands are read
+}
+
+TEST(CommandLineGrammar, OptionsValuesAndOperands) {
+    std::vector<std::string> words = {"-qoDIR", "a.wu", "--out=x", "--constant", "-1", "+1", "--sky", "--", "-b.wu"};
+    std::vector<char*> argv = {const_cast<char*>("prog")};
+    for (std::string& word : words) argv.push_back(word.data());
+    argv.push_back(nullptr);
+    const std::vector<okrelt::OptionSpec> known = {
+        {1, 'q', "quiet", 0}, {2, 'o', "output", 1}, {3, 0, "constant", 2}, {4, 0, "sky-order", 0}};
+    okrelt::ParsedCommandLine line;
+    ASSERT_EQ(okrelt::parse_command_line("prog", static_cast<int>(argv.size() - 1), argv.data(), known, &line), 0);
+    ASSERT_EQ(line.options.size(), 5u);
+    EXPECT_EQ(line.options[0].id, 1);
+    EXPECT_EQ(line.options[1].id, 2);
+    EXPECT_STREQ(line.options[1].value[0], "DIR");
+    EXPECT_STREQ(line.options[2].value[0], "x");
+    EXPECT_EQ(line.options[3].id, 3);
+    EXPECT_STREQ(line.options[3].value[0], "-1");
+    EXPECT_STREQ(line.options[3].value[1], "+1");
+    EXPECT_EQ(line.options[4].id, 4);
+    EXPECT_EQ(line.operands, (std::vector<std::string>{"a.wu", "-b.wu"}));
+}
+
+TEST(CommandLineGrammar, RefusalsAreUsageErrors) {
+    for (const std::vector<std::string>& words : std::vector<std::vector<std::string>>{
+             {"--frobnicate"}, {"-x"}, {"-o"}, {"--quiet=yes"}, {"--constant", "1"}, {"--s"}}) {
+        EXPECT_EQ(parse(words).status, okrelt::EXIT_USAGE) << words[0];
+    }
+    EXPECT_EQ(parse({"--"}).line.operands.size(), 0u);
+    EXPECT_EQ(parse({"-", "--", "--quiet"}).line.operands, (std::vector<std::string>{"-", "--quiet"}));
+}
+
+}  // namespace
