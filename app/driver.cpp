@@ -18,8 +18,6 @@ namespace okrelt {
 
 namespace {
 
-constexpr int EXIT_OK = 0;
-constexpr int EXIT_FAILED = 1;
 constexpr const char* PROGRAM = "okrelt";
 
 void print_usage() {

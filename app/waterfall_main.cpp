@@ -24,8 +24,9 @@
 
 namespace {
 
-constexpr int EXIT_OK = 0;
-constexpr int EXIT_FAILED = 1;
+using okrelt::EXIT_FAILED;
+using okrelt::EXIT_OK;
+
 constexpr const char* PROGRAM = "okrelt-waterfall";
 
 void print_usage() {

@@ -7,9 +7,10 @@
 #include <string>
 #include <vector>
 
+#include "common/exit_status.h"
+
 namespace okrelt {
 
-constexpr int EXIT_USAGE = 2;     // a command line that can't be followed
 constexpr int MAX_OPTION_VALUES = 2;
 
 // An option a program takes: its id, short letter (0 for none), long name
