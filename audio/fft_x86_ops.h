@@ -5,7 +5,6 @@
 struct Sse2Ops {
     using V = __m128d;
     static constexpr int W = 2;
-    static constexpr int FUSED_STAGES = 2;   // 16 registers
     static_assert(sizeof(V) == W * sizeof(double), "a vector is W doubles");
     static V load(const double* p) { return _mm_loadu_pd(p); }
     static void store(double* p, V v) { _mm_storeu_pd(p, v); }
@@ -38,7 +37,6 @@ struct Sse2Ops {
 struct Avx2Ops {
     using V = __m256d;
     static constexpr int W = 4;
-    static constexpr int FUSED_STAGES = 2;   // 16 registers
     static_assert(sizeof(V) == W * sizeof(double), "a vector is W doubles");
     static V load(const double* p) { return _mm256_loadu_pd(p); }
     static void store(double* p, V v) { _mm256_storeu_pd(p, v); }
@@ -126,7 +124,6 @@ struct Avx2Ops {
 struct Avx512Ops {
     using V = __m512d;
     static constexpr int W = 8;
-    static constexpr int FUSED_STAGES = 3;   // 32 registers
     static_assert(sizeof(V) == W * sizeof(double), "a vector is W doubles");
     static V load(const double* p) { return _mm512_loadu_pd(p); }
     static void store(double* p, V v) { _mm512_storeu_pd(p, v); }
