@@ -132,7 +132,15 @@ struct Avx512Ops {
     static V sub(V a, V b) { return _mm512_sub_pd(a, b); }
     static V mul(V a, V b) { return _mm512_mul_pd(a, b); }
     static V max(V a, V b) { return _mm512_maskz_max_pd(0xff, a, b); }
-    static constexpr bool WRITES_BYTES = false;   // the converter quantises afterwards
+    static V min(V a, V b) { return _mm512_maskz_min_pd(0xff, a, b); }
+    // As on AVX2: trunc(y) + zero of each lane, correct where it fits 0..255
+    // (zero-masked, for the GCC 12 warning that from_samples names).
+    static constexpr bool WRITES_BYTES = true;
+    static void store_bytes(uint8_t* out, V y, int zero) {
+        const __m256i words = _mm256_add_epi32(_mm512_maskz_cvttpd_epi32(0xff, y), _mm256_set1_epi32(zero));
+        const __m128i halves = _mm_packs_epi32(_mm256_castsi256_si128(words), _mm256_extracti128_si256(words, 1));
+        _mm_storel_epi64(reinterpret_cast<__m128i*>(out), _mm_packus_epi16(halves, halves));
+    }
     static V from_samples(const int8_t* p) {
         // The zero-masked conversion: the plain one trips GCC 12's
         // uninitialised-value warning inside its own header.
