@@ -169,6 +169,20 @@ struct Avx512Ops {
     template <int D> static V tile(const double* p) {
         return _mm512_setr_pd(p[0], p[1 % D], p[2 % D], p[3 % D], p[4 % D], p[5 % D], p[6 % D], p[7 % D]);
     }
+    // [a0 a1 a2 a3 b0 b1 b2 b3] and [a4 a5 a6 a7 b4 b5 b6 b7]: the lower and
+    // upper halves of two vectors (zero-masked here and below, for the GCC 12
+    // warning that from_samples names).
+    static V low_halves(V a, V b) { return _mm512_maskz_shuffle_f64x2(0xff, a, b, 0x44); }
+    static V high_halves(V a, V b) { return _mm512_maskz_shuffle_f64x2(0xff, a, b, 0xee); }
+    // [a0 a1 b0 b1 a4 a5 b4 b5] and [a2 a3 b2 b3 a6 a7 b6 b7]: the lower and
+    // upper pairs of each half.
+    static V low_pairs(V a, V b) { return _mm512_permutex2var_pd(a, _mm512_setr_epi64(0, 1, 8, 9, 4, 5, 12, 13), b); }
+    static V high_pairs(V a, V b) {
+        return _mm512_permutex2var_pd(a, _mm512_setr_epi64(2, 3, 10, 11, 6, 7, 14, 15), b);
+    }
+    // [a0 b0 a2 b2 a4 b4 a6 b6] and [a1 b1 a3 b3 a5 b5 a7 b7].
+    static V even_lanes(V a, V b) { return _mm512_maskz_unpacklo_pd(0xff, a, b); }
+    static V odd_lanes(V a, V b) { return _mm512_maskz_unpackhi_pd(0xff, a, b); }
     // Output vector v of expand_pairs: pairs 2v and 2v + 1, bins 4v .. 4v + 3,
     // which lie in half v / 2 of the loaded bins.
     template <int OUT>
