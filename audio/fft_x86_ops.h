@@ -107,16 +107,6 @@ struct Avx2Ops {
             out_i[g] = _mm256_add_pd(_mm256_set1_pd(fi[2 * g]), xi);
         }
     }
-    // The same, stored at ar/ai[0, 4W).
-    static void expand_pairs(const double* fr, const double* fi, double* ar, double* ai) {
-        V out_r[W];
-        V out_i[W];
-        expand_pairs_into(fr, fi, out_r, out_i);
-        for (int g = 0; g < W; ++g) {
-            _mm256_storeu_pd(ar + W * g, out_r[g]);
-            _mm256_storeu_pd(ai + W * g, out_i[g]);
-        }
-    }
 };
 #endif
 
@@ -183,7 +173,7 @@ struct Avx512Ops {
     // [a0 b0 a2 b2 a4 b4 a6 b6] and [a1 b1 a3 b3 a5 b5 a7 b7].
     static V even_lanes(V a, V b) { return _mm512_maskz_unpacklo_pd(0xff, a, b); }
     static V odd_lanes(V a, V b) { return _mm512_maskz_unpackhi_pd(0xff, a, b); }
-    // Output vector v of expand_pairs: pairs 2v and 2v + 1, bins 4v .. 4v + 3,
+    // Output vector v of expand_pairs_into: pairs 2v and 2v + 1, bins 4v .. 4v + 3,
     // which lie in half v / 2 of the loaded bins.
     template <int OUT>
     static void expand_vector(const V* halves_r, const V* halves_i, V* out_r, V* out_i) {
@@ -199,19 +189,15 @@ struct Avx512Ops {
         out_i[OUT] = _mm512_add_pd(_mm512_maskz_permutexvar_pd(0xff, p, hi),
                                    _mm512_mul_pd(_mm512_permutex2var_pd(hi, q, hr), im_signs));
     }
-    static void expand_pairs(const double* fr, const double* fi, double* ar, double* ai) {
+    // The spectrum expansion of fft_kernels.inc for W pairs of bins: from
+    // fr/fi[0, 2W) into the 4 vectors of points 0 .. 4W.
+    static void expand_pairs_into(const double* fr, const double* fi, V* out_r, V* out_i) {
         const V halves_r[2] = {_mm512_loadu_pd(fr), _mm512_loadu_pd(fr + W)};
         const V halves_i[2] = {_mm512_loadu_pd(fi), _mm512_loadu_pd(fi + W)};
-        V out_r[4];
-        V out_i[4];
         expand_vector<0>(halves_r, halves_i, out_r, out_i);
         expand_vector<1>(halves_r, halves_i, out_r, out_i);
         expand_vector<2>(halves_r, halves_i, out_r, out_i);
         expand_vector<3>(halves_r, halves_i, out_r, out_i);
-        for (int v = 0; v < 4; ++v) {
-            _mm512_storeu_pd(ar + W * v, out_r[v]);
-            _mm512_storeu_pd(ai + W * v, out_i[v]);
-        }
     }
 };
 #endif
