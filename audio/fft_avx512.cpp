@@ -19,7 +19,7 @@ using WideOps = Avx512Ops;
 
 }  // namespace
 
-// Reading the samples widens their bytes with an AVX2 instruction.
+// Reading the samples and writing the sound bytes use AVX2 instructions.
 const FftKernels* avx512_kernels() {
     return __builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx2") ? &kernels : nullptr;
 }

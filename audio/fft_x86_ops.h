@@ -5,7 +5,6 @@
 struct Sse2Ops {
     using V = __m128d;
     static constexpr int W = 2;
-    static constexpr int FUSED_STAGES = 2;   // 16 registers
     static_assert(sizeof(V) == W * sizeof(double), "a vector is W doubles");
     static V load(const double* p) { return _mm_loadu_pd(p); }
     static void store(double* p, V v) { _mm_storeu_pd(p, v); }
@@ -38,7 +37,6 @@ struct Sse2Ops {
 struct Avx2Ops {
     using V = __m256d;
     static constexpr int W = 4;
-    static constexpr int FUSED_STAGES = 2;   // 16 registers
     static_assert(sizeof(V) == W * sizeof(double), "a vector is W doubles");
     static V load(const double* p) { return _mm256_loadu_pd(p); }
     static void store(double* p, V v) { _mm256_storeu_pd(p, v); }
@@ -109,16 +107,6 @@ struct Avx2Ops {
             out_i[g] = _mm256_add_pd(_mm256_set1_pd(fi[2 * g]), xi);
         }
     }
-    // The same, stored at ar/ai[0, 4W).
-    static void expand_pairs(const double* fr, const double* fi, double* ar, double* ai) {
-        V out_r[W];
-        V out_i[W];
-        expand_pairs_into(fr, fi, out_r, out_i);
-        for (int g = 0; g < W; ++g) {
-            _mm256_storeu_pd(ar + W * g, out_r[g]);
-            _mm256_storeu_pd(ai + W * g, out_i[g]);
-        }
-    }
 };
 #endif
 
@@ -126,7 +114,6 @@ struct Avx2Ops {
 struct Avx512Ops {
     using V = __m512d;
     static constexpr int W = 8;
-    static constexpr int FUSED_STAGES = 3;   // 32 registers
     static_assert(sizeof(V) == W * sizeof(double), "a vector is W doubles");
     static V load(const double* p) { return _mm512_loadu_pd(p); }
     static void store(double* p, V v) { _mm512_storeu_pd(p, v); }
@@ -135,7 +122,15 @@ struct Avx512Ops {
     static V sub(V a, V b) { return _mm512_sub_pd(a, b); }
     static V mul(V a, V b) { return _mm512_mul_pd(a, b); }
     static V max(V a, V b) { return _mm512_maskz_max_pd(0xff, a, b); }
-    static constexpr bool WRITES_BYTES = false;   // the converter quantises afterwards
+    static V min(V a, V b) { return _mm512_maskz_min_pd(0xff, a, b); }
+    // As on AVX2: trunc(y) + zero of each lane, correct where it fits 0..255
+    // (zero-masked, for the GCC 12 warning that from_samples names).
+    static constexpr bool WRITES_BYTES = true;
+    static void store_bytes(uint8_t* out, V y, int zero) {
+        const __m256i words = _mm256_add_epi32(_mm512_maskz_cvttpd_epi32(0xff, y), _mm256_set1_epi32(zero));
+        const __m128i halves = _mm_packs_epi32(_mm256_castsi256_si128(words), _mm256_extracti128_si256(words, 1));
+        _mm_storel_epi64(reinterpret_cast<__m128i*>(out), _mm_packus_epi16(halves, halves));
+    }
     static V from_samples(const int8_t* p) {
         // The zero-masked conversion: the plain one trips GCC 12's
         // uninitialised-value warning inside its own header.
@@ -164,7 +159,21 @@ struct Avx512Ops {
     template <int D> static V tile(const double* p) {
         return _mm512_setr_pd(p[0], p[1 % D], p[2 % D], p[3 % D], p[4 % D], p[5 % D], p[6 % D], p[7 % D]);
     }
-    // Output vector v of expand_pairs: pairs 2v and 2v + 1, bins 4v .. 4v + 3,
+    // [a0 a1 a2 a3 b0 b1 b2 b3] and [a4 a5 a6 a7 b4 b5 b6 b7]: the lower and
+    // upper halves of two vectors (zero-masked here and below, for the GCC 12
+    // warning that from_samples names).
+    static V low_halves(V a, V b) { return _mm512_maskz_shuffle_f64x2(0xff, a, b, 0x44); }
+    static V high_halves(V a, V b) { return _mm512_maskz_shuffle_f64x2(0xff, a, b, 0xee); }
+    // [a0 a1 b0 b1 a4 a5 b4 b5] and [a2 a3 b2 b3 a6 a7 b6 b7]: the lower and
+    // upper pairs of each half.
+    static V low_pairs(V a, V b) { return _mm512_permutex2var_pd(a, _mm512_setr_epi64(0, 1, 8, 9, 4, 5, 12, 13), b); }
+    static V high_pairs(V a, V b) {
+        return _mm512_permutex2var_pd(a, _mm512_setr_epi64(2, 3, 10, 11, 6, 7, 14, 15), b);
+    }
+    // [a0 b0 a2 b2 a4 b4 a6 b6] and [a1 b1 a3 b3 a5 b5 a7 b7].
+    static V even_lanes(V a, V b) { return _mm512_maskz_unpacklo_pd(0xff, a, b); }
+    static V odd_lanes(V a, V b) { return _mm512_maskz_unpackhi_pd(0xff, a, b); }
+    // Output vector v of expand_pairs_into: pairs 2v and 2v + 1, bins 4v .. 4v + 3,
     // which lie in half v / 2 of the loaded bins.
     template <int OUT>
     static void expand_vector(const V* halves_r, const V* halves_i, V* out_r, V* out_i) {
@@ -180,19 +189,15 @@ struct Avx512Ops {
         out_i[OUT] = _mm512_add_pd(_mm512_maskz_permutexvar_pd(0xff, p, hi),
                                    _mm512_mul_pd(_mm512_permutex2var_pd(hi, q, hr), im_signs));
     }
-    static void expand_pairs(const double* fr, const double* fi, double* ar, double* ai) {
+    // The spectrum expansion of fft_kernels.inc for W pairs of bins: from
+    // fr/fi[0, 2W) into the 4 vectors of points 0 .. 4W.
+    static void expand_pairs_into(const double* fr, const double* fi, V* out_r, V* out_i) {
         const V halves_r[2] = {_mm512_loadu_pd(fr), _mm512_loadu_pd(fr + W)};
         const V halves_i[2] = {_mm512_loadu_pd(fi), _mm512_loadu_pd(fi + W)};
-        V out_r[4];
-        V out_i[4];
         expand_vector<0>(halves_r, halves_i, out_r, out_i);
         expand_vector<1>(halves_r, halves_i, out_r, out_i);
         expand_vector<2>(halves_r, halves_i, out_r, out_i);
         expand_vector<3>(halves_r, halves_i, out_r, out_i);
-        for (int v = 0; v < 4; ++v) {
-            _mm512_storeu_pd(ar + W * v, out_r[v]);
-            _mm512_storeu_pd(ai + W * v, out_i[v]);
-        }
     }
 };
 #endif

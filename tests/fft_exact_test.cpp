@@ -203,6 +203,71 @@ TEST_P(EveryPath, FusedBlockMatchesTheStepsOneByOne) {
     }
 }
 
+// Blocks whose strongest bin lies in each lane of an eight-lane vector, in
+// each vector and lane of a 16-point group of four-lane ones, and in each
+// piece of its part (parts of 4096 forward points, pieces of 1024): a
+// complex square wave at the bin, its harmonics a third as strong at most.
+// Bin k lies at forward position rev16(k).
+struct PeakBlock {
+    BlockSamples samples;
+    int32_t bin;
+    double peak;
+};
+
+const std::vector<PeakBlock>& peak_blocks() {
+    static const std::vector<PeakBlock> blocks = [] {
+        std::vector<PeakBlock> made;
+        const int32_t in_sixteen[] = {0, 5, 10, 15, 3, 6, 9, 12};
+        for (int32_t i = 0; i < 8; ++i) {
+            const int32_t position = (5 * i % 16) * 4096 + i % 4 * 1024 + 16 * 37 + in_sixteen[i];
+            int32_t bin = 0;
+            for (int b = 0; b < okrelt::BLOCK_LOG2; ++b) bin |= ((position >> b) & 1) << (okrelt::BLOCK_LOG2 - 1 - b);
+            PeakBlock block{{"position " + std::to_string(position),
+                             std::vector<int8_t>(okrelt::BLOCK_SAMPLES), std::vector<int8_t>(okrelt::BLOCK_SAMPLES),
+                             nullptr},
+                            bin, 0.0};
+            for (long j = 0; j < okrelt::BLOCK_SAMPLES; ++j) {
+                const double phase = 2.0 * M_PI * static_cast<double>(j * bin % okrelt::BLOCK_SAMPLES) /
+                                     static_cast<double>(okrelt::BLOCK_SAMPLES);
+                block.samples.in_phase[static_cast<size_t>(j)] = std::cos(phase) >= 0.0 ? 1 : -1;
+                block.samples.quadrature[static_cast<size_t>(j)] = std::sin(phase) >= 0.0 ? 1 : -1;
+            }
+            okrelt::reset_peak();
+            Doubles re = aligned_doubles();
+            Doubles im = aligned_doubles();
+            std::vector<uint8_t> bytes(okrelt::SPECTRUM_SIZE);
+            okrelt_test::reference_convert_block(block.samples.in_phase.data(), block.samples.quadrature.data(),
+                                                 nullptr, okrelt::SOUND_BIN_ORDER, re.get(), im.get(), bytes.data(),
+                                                 nullptr, {});
+            block.peak = okrelt::peak_magnitude();
+            if (okrelt::peak_place().bin != bin) block.bin = -1;   // no such block: the test says so
+            made.push_back(block);
+        }
+        return made;
+    }();
+    return blocks;
+}
+
+// A part whose largest square cannot reach the running peak is not looked
+// at, so that square must take in every lane of every vector and every
+// piece of the part. Each block starts from a running peak between its
+// strongest bin and every other, and must raise it to that bin.
+TEST_P(EveryPath, ABlockRaisesTheRunningPeakFromEveryLaneAndPiece) {
+    for (const PeakBlock& want : peak_blocks()) {
+        ASSERT_GE(want.bin, 0) << want.samples.kind << ": the square wave's bin is not the strongest";
+        okrelt::reset_peak();
+        okrelt::raise_peak({0.9 * want.peak, 0});
+        Doubles re = aligned_doubles();
+        Doubles im = aligned_doubles();
+        const int32_t factor =
+            okrelt::transform_block_using(GetParam(), want.samples.in_phase.data(), want.samples.quadrature.data(),
+                                          nullptr, okrelt::SOUND_BIN_ORDER, re.get(), im.get());
+        EXPECT_EQ(okrelt::peak_magnitude(), want.peak) << want.samples.kind;
+        EXPECT_EQ(okrelt::peak_place().bin, want.bin) << want.samples.kind;
+        EXPECT_EQ(factor, static_cast<int32_t>(want.peak)) << want.samples.kind;
+    }
+}
+
 // A caller held up elsewhere (its aside sleeping) leaves its team's thread to
 // do each block alone and then sleep until the next is offered: every block
 // still comes out right, and the team still stops. A lost wake-up would hang,
