@@ -38,15 +38,10 @@ constexpr int32_t SOUND_BUFFERS = 2;   // block b's bytes go into buffer b % 2 (
 constexpr size_t REGION_BYTES = WORKING_BYTES + size_t{SOUND_BUFFERS} * SPECTRUM_SIZE;
 
 // Both working arrays in one region, re then im, and after them the buffers
-// of the blocks' sound bytes: a huge page holds re and nearly all of im, and
-// the pages are provided in one call rather than faulted in one by one.
+// of the blocks' sound bytes: a huge page holds re and nearly all of im.
 // Nothing in it needs clearing, as every block writes each point and byte
 // before reading it. Null where memory is short.
-MappedMemory set_up_working_region() {
-    MappedMemory region = map_big_array(REGION_BYTES);
-    if (region) prefault_pages(region.get(), REGION_BYTES);
-    return region;
-}
+MappedMemory set_up_working_region() { return map_big_array(REGION_BYTES); }
 
 // The working arrays not in use, kept for the next conversion: a process
 // sets up one set for each thread converting at a time, not one per unit.
