@@ -10,7 +10,6 @@
 #include <string>
 #include <vector>
 
-#include "common/background.h"
 #include "common/command_line.h"
 #include "common/file_names.h"
 #include "common/messages.h"
@@ -106,12 +105,6 @@ int draw(WaterfallRequest request) {
     if (request.picture.empty()) request.picture = okrelt::output_name(request.unit, PICTURE_ENDING);
     if (plan_files(request) != EXIT_OK) return EXIT_FAILED;
 
-    // The blank picture and its fonts are made while the unit is read, and
-    // the block spectra's peaks are searched while the spectrogram is made
-    // and drawn: on a machine with two cores or more the picture takes a
-    // third less time.
-    okrelt::Canvas canvas;
-    okrelt::Background preparation([&canvas] { canvas = okrelt::prepare_canvas(); });
     okrelt::SampleStreams streams;
     okrelt::WorkUnitInfo info;
     if (okrelt::load_work_unit(request.unit.c_str(), &streams, &info) != 0) return EXIT_FAILED;
@@ -122,15 +115,11 @@ int draw(WaterfallRequest request) {
     }
     if (info.name.empty()) info.name = request.unit.substr(request.unit.find_last_of('/') + 1);
 
-    std::vector<okrelt::BlockPeak> peaks;
-    okrelt::Spectrogram spectrogram;
-    {
-        okrelt::Background peak_search([&] { peaks = okrelt::find_block_peaks(streams, request.wanted); });
-        spectrogram = okrelt::make_spectrogram(streams, request.fft_size, request.average, okrelt::PLOT_WIDTH,
-                                               okrelt::PLOT_HEIGHT);
-        preparation.wait();
-        okrelt::draw_spectrogram(&canvas, spectrogram, info, request.range);
-    }
+    const std::vector<okrelt::BlockPeak> peaks = okrelt::find_block_peaks(streams, request.wanted);
+    const okrelt::Spectrogram spectrogram = okrelt::make_spectrogram(streams, request.fft_size, request.average,
+                                                                     okrelt::PLOT_WIDTH, okrelt::PLOT_HEIGHT);
+    okrelt::Canvas canvas = okrelt::prepare_canvas();
+    okrelt::draw_spectrogram(&canvas, spectrogram, info, request.range);
     // Every file is finished before any is put in place: all of them, or none.
     okrelt::OutputFile picture;
     okrelt::OutputFile spectrum_csv;

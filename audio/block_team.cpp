@@ -53,8 +53,7 @@ void signal_event(WakeWord* word) {
 // about. A waiter that has spun about a task's length sleeps: yielding its
 // processor between tries instead kept it busy, and where the host of a
 // virtual machine ran the team's two processors on fewer cores, the waiting
-// thread took the time of the thread it waited for (a run took twice as long
-// in such spells). Having counted itself among the sleepers, it looks again
+// thread took the time of the thread it waited for. Having counted itself among the sleepers, it looks again
 // before sleeping, so that no signal is missed.
 template <class Ready>
 void wait_until(WakeWord* word, Ready ready) {
@@ -71,17 +70,6 @@ void wait_until(WakeWord* word, Ready ready) {
         word->sleepers.fetch_sub(1, std::memory_order_seq_cst);
     }
 }
-
-#if defined(__linux__)
-// The processors this process may run on, less the calling thread's own:
-// false where there is no other or the system cannot tell.
-bool processors_besides_this_one(cpu_set_t* others) {
-    const int current = sched_getcpu();
-    if (current < 0 || sched_getaffinity(0, sizeof *others, others) != 0) return false;
-    CPU_CLR(current, others);
-    return CPU_COUNT(others) > 0;
-}
-#endif
 
 // The team's state: the number of the block last offered in the upper bits,
 // what became of the offer in the lower ones.
@@ -160,17 +148,7 @@ void release_block_team(BlockTeam* team) { team->stop(); }
 BlockTeamPtr start_block_team() {
     BlockTeamPtr team(new BlockTeam);
     BlockTeam* serving = team.get();
-    const auto serve = [serving] { serving->serve(); };
-#if defined(__linux__)
-    // The second thread is kept off the caller's processor. Left to the
-    // scheduler of this project's virtual machine, it often first ran 0.5 to
-    // 4 ms after its start, at times on the caller's own processor, while
-    // the caller did the blocks alone: kept off it, a run took 0.81 to 0.91
-    // of the time (three sets of 101 to 201 runs taken in turns).
-    cpu_set_t others;
-    if (processors_besides_this_one(&others)) team->thread = Background::try_start_on(others, serve);
-#endif
-    if (!team->thread) team->thread = Background::try_start(serve);
+    team->thread = Background::try_start([serving] { serving->serve(); });
     if (!team->thread) team.reset();
     return team;
 }

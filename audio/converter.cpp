@@ -21,16 +21,9 @@ namespace {
 
 constexpr double PERCENT = 100.0;
 
-// Blocks whose bytes go to the kernel for writing out at a time. Each hand-
-// over costs a block allocation in ext4 and a trip into the disk driver (an
-// exit to the host on a virtual disk): a run handing over every fourth
-// block took 0.96 of the time of one handing over every block, pair by pair.
-constexpr int32_t WRITEBACK_BLOCKS = 4;
-
 // im starts a kibibyte and a cache line after re's last point. Were the two
 // exactly a mebibyte apart, as they would be back to back, re[k] and im[k]
-// would share every cache set and alias in the load-store unit: the
-// conversion ran a quarter slower.
+// would share every cache set and alias in the load-store unit.
 constexpr size_t IM_OFFSET_DOUBLES = (1024 + 64) / sizeof(double);
 constexpr size_t WORKING_DOUBLES = 2 * size_t{WORKING_POINTS} + IM_OFFSET_DOUBLES;
 constexpr size_t WORKING_BYTES = WORKING_DOUBLES * sizeof(double);
@@ -38,15 +31,10 @@ constexpr int32_t SOUND_BUFFERS = 2;   // block b's bytes go into buffer b % 2 (
 constexpr size_t REGION_BYTES = WORKING_BYTES + size_t{SOUND_BUFFERS} * SPECTRUM_SIZE;
 
 // Both working arrays in one region, re then im, and after them the buffers
-// of the blocks' sound bytes: a huge page holds re and nearly all of im, and
-// the pages are provided in one call rather than faulted in one by one.
+// of the blocks' sound bytes: a huge page holds re and nearly all of im.
 // Nothing in it needs clearing, as every block writes each point and byte
 // before reading it. Null where memory is short.
-MappedMemory set_up_working_region() {
-    MappedMemory region = map_big_array(REGION_BYTES);
-    if (region) prefault_pages(region.get(), REGION_BYTES);
-    return region;
-}
+MappedMemory set_up_working_region() { return map_big_array(REGION_BYTES); }
 
 // The working arrays not in use, kept for the next conversion: a process
 // sets up one set for each thread converting at a time, not one per unit.
@@ -140,10 +128,8 @@ void print_progress(int32_t block, int32_t count) {
 // The sound file goes out in runs of SPECTRUM_SIZE bytes, each starting on
 // a multiple of SPECTRUM_SIZE in the file and written in one call: the
 // header or the last WAV_HEADER_BYTES of a block, then the next block's
-// bytes but its last WAV_HEADER_BYTES. A block written through the stream
-// took two calls, the first finishing a page the one before had begun; so
-// aligned, the writes took 1.1 instead of 1.6 ms a unit in a scratch test,
-// and the rename that drops an older file so written 1.1 instead of 1.3 ms.
+// bytes but its last WAV_HEADER_BYTES, rather than two calls a block, the
+// first finishing a page the one before had begun.
 static_assert(SPECTRUM_SIZE > WAV_HEADER_BYTES, "a block's bytes reach past the run's start");
 constexpr size_t CARRIED_BYTES = WAV_HEADER_BYTES;
 
@@ -157,7 +143,6 @@ struct SoundOutput {
 struct BlockWrite {
     SoundOutput* out;
     const uint8_t* bytes;
-    bool hand_over;   // the kernel is to start writing out what the file holds (see start_writeback)
 };
 
 // Writes the run that ends with the block's bytes but its last few, which
@@ -167,7 +152,6 @@ void write_block(void* context) {
     SoundOutput* out = write->out;
     append_output_pair(out->file, out->carried, CARRIED_BYTES, write->bytes, SPECTRUM_SIZE - CARRIED_BYTES);
     std::memcpy(out->carried, write->bytes + SPECTRUM_SIZE - CARRIED_BYTES, CARRIED_BYTES);
-    if (write->hand_over) start_writeback(out->file);
 }
 
 }  // namespace
@@ -232,7 +216,7 @@ int convert_to_wav_with(BlockConverter convert_block, const int8_t* in_phase, co
     BlockTeamPtr team = format.team ? start_block_team() : nullptr;
     int32_t rfi_factor = 0;
     for (int32_t b = 0; b < blocks; ++b) {
-        BlockWrite write_before{&out, b > 0 ? buffers[(b - 1) % SOUND_BUFFERS] : nullptr, b % WRITEBACK_BLOCKS == 0};
+        BlockWrite write_before{&out, b > 0 ? buffers[(b - 1) % SOUND_BUFFERS] : nullptr};
         BlockAside aside;
         if (out.file->file && b > 0) aside = BlockAside{write_block, &write_before};
         const size_t first = static_cast<size_t>(b) * BLOCK_SAMPLES;
@@ -241,16 +225,14 @@ int convert_to_wav_with(BlockConverter convert_block, const int8_t* in_phase, co
                                    buffers[b % SOUND_BUFFERS], team.get(), aside);
         print_progress(b, count);
     }
-    // The second thread goes while the last block is written: waited for
-    // first, it held up the write by 0.08 ms of a 12 ms run.
+    // The second thread goes while the last block is written, not before.
     if (team) release_block_team(team.get());
     if (out.file->file) {
         if (blocks > 0) {
-            BlockWrite write_last{&out, buffers[(blocks - 1) % SOUND_BUFFERS], false};
+            BlockWrite write_last{&out, buffers[(blocks - 1) % SOUND_BUFFERS]};
             write_block(&write_last);
         }
         append_output_pair(out.file, out.carried, CARRIED_BYTES, nullptr, 0);
-        start_writeback(out.file);
     }
     team.reset();
     print_rfi_report(rfi_factor);

@@ -4,7 +4,6 @@
 #pragma once
 
 #include <pthread.h>
-#include <sched.h>
 
 #include <functional>
 #include <memory>
@@ -27,25 +26,10 @@ public:
     // its caller's thread, such as one side of a hand-over.
     template <class Work>
     static std::unique_ptr<Background> try_start(Work work) {
-        std::unique_ptr<Background> started(new Background(std::move(work), nullptr));
+        std::unique_ptr<Background> started(new Background(std::move(work), NotAtOnce{}));
         if (!started->started_) started.reset();
         return started;
     }
-#if defined(__linux__)
-    // As try_start, on a thread that runs only on the given processors.
-    template <class Work>
-    static std::unique_ptr<Background> try_start_on(const cpu_set_t& processors, Work work) {
-        pthread_attr_t attributes;
-        if (pthread_attr_init(&attributes) != 0) return nullptr;
-        std::unique_ptr<Background> started;
-        if (pthread_attr_setaffinity_np(&attributes, sizeof processors, &processors) == 0) {
-            started.reset(new Background(std::move(work), &attributes));
-            if (!started->started_) started.reset();
-        }
-        (void)pthread_attr_destroy(&attributes);
-        return started;
-    }
-#endif
     Background(const Background&) = delete;
     Background& operator=(const Background&) = delete;
 
@@ -56,9 +40,10 @@ public:
     }
 
 private:
+    struct NotAtOnce {};   // the work is not done on the caller's thread when no thread starts
     template <class Work>
-    Background(Work work, const pthread_attr_t* attributes) : work_(std::move(work)) {
-        started_ = pthread_create(&thread_, attributes, run, &work_) == 0;
+    Background(Work work, NotAtOnce) : work_(std::move(work)) {
+        started_ = pthread_create(&thread_, nullptr, run, &work_) == 0;
     }
     static void* run(void* work) {
         (*static_cast<std::function<void()>*>(work))();

@@ -326,17 +326,6 @@ void append_output_pair(OutputFile* output, const void* first, size_t first_size
     }
 }
 
-void start_writeback(OutputFile* output) {
-    errno = 0;
-    if (std::fflush(output->file.get()) != 0) {
-        keep_write_error(output, errno);
-        return;
-    }
-#if defined(__linux__)
-    (void)sync_file_range(fileno(output->file.get()), 0, 0, SYNC_FILE_RANGE_WRITE);
-#endif
-}
-
 int finish_output(OutputFile* output) {
     if (output->finished) return 0;
     int error = output->write_error;

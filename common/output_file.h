@@ -24,7 +24,7 @@ struct OutputFile {
     FileHandle file;          // the temporary file, open for writing bytes
     std::string path;         // the target
     std::string temporary;    // beside it, until published
-    int write_error = 0;      // the first error append_output_pair or start_writeback met
+    int write_error = 0;      // the first error append_output_pair met
     bool finished = false;    // closed and checked: ready to publish
     OutputFile() = default;
     ~OutputFile();
@@ -53,10 +53,6 @@ const char* describe_output_error(int error);
 // a file that only this function writes, its stream buffering nothing.
 void append_output_pair(OutputFile* output, const void* first, size_t first_size, const void* second,
                         size_t second_size);
-
-// Asks the kernel to start writing out what the temporary file holds, without
-// waiting: a hint for speed only.
-void start_writeback(OutputFile* output);
 
 // Flushes, checks and closes the temporary file, which stays until published
 // or discarded. 0, or the error number, the temporary file then being removed.

@@ -221,16 +221,12 @@ void open_recording(Recording* recording) {
     if (!recording->iq_wav_path.empty()) recording->iq_wav_error = open_output(recording->iq_wav_path, &recording->iq_wav);
 }
 
-// Each file is handed to the kernel for writing out here, on the writing
-// thread, so that committing it later on the converting one is quick.
 void write_recording_samples(const SampleStreams& streams, const WorkUnitInfo& info, Recording* recording) {
     if (recording->data.file && recording->data_error == 0) {
         recording->data_error = write_data(streams, recording->data.file.get(), &recording->sha512);
-        if (recording->data_error == 0) start_writeback(&recording->data);
     }
     if (recording->iq_wav.file && recording->iq_wav_error == 0) {
         recording->iq_wav_error = write_iq_frames(streams, info, recording->iq_wav.file.get());
-        if (recording->iq_wav_error == 0) start_writeback(&recording->iq_wav);
     }
 }
 

@@ -2,7 +2,6 @@
 // bit for bit, on each code path; a path this processor lacks is skipped
 // with its name.
 #include <gtest/gtest.h>
-#include <sched.h>
 
 #include <algorithm>
 #include <chrono>
@@ -10,12 +9,10 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <filesystem>
 #include <future>
 #include <map>
 #include <memory>
 #include <random>
-#include <set>
 #include <string>
 #include <thread>
 #include <vector>
@@ -297,38 +294,6 @@ TEST(FftExact, ATeamWhoseCallerIsHeldUpSleepsAndWakesForEachBlock) {
         std::fprintf(stderr, "a team's thread was never woken\n");
         std::_Exit(EXIT_FAILURE);
     }
-}
-
-// The threads of this process, by id.
-std::set<std::string> thread_ids() {
-    std::set<std::string> ids;
-    for (const auto& entry : std::filesystem::directory_iterator("/proc/self/task")) {
-        ids.insert(entry.path().filename().string());
-    }
-    return ids;
-}
-
-// The team's second thread may run on every processor its caller may use
-// but the one the caller ran on when it started the team.
-TEST(FftExact, ATeamsSecondThreadIsKeptOffItsCallersProcessor) {
-    cpu_set_t allowed;
-    ASSERT_EQ(sched_getaffinity(0, sizeof allowed, &allowed), 0);
-    if (CPU_COUNT(&allowed) < 2) GTEST_SKIP() << "a single processor leaves nowhere else";
-    const std::set<std::string> before = thread_ids();
-    const okrelt::BlockTeamPtr team = okrelt::start_block_team();
-    ASSERT_TRUE(team);
-    int started = 0;
-    for (const std::string& id : thread_ids()) {
-        if (before.count(id) != 0) continue;
-        ++started;
-        cpu_set_t its;
-        ASSERT_EQ(sched_getaffinity(std::stoi(id), sizeof its, &its), 0);
-        cpu_set_t within;
-        CPU_AND(&within, &its, &allowed);
-        EXPECT_EQ(CPU_COUNT(&within), CPU_COUNT(&its));
-        EXPECT_EQ(CPU_COUNT(&its), CPU_COUNT(&allowed) - 1);
-    }
-    EXPECT_EQ(started, 1);
 }
 
 // The bounds of a byte, against the quantiser's own integer arithmetic.

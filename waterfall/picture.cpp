@@ -542,10 +542,8 @@ Canvas prepare_canvas() {
     Canvas canvas;
     canvas.stride = cairo_format_stride_for_width(CAIRO_FORMAT_RGB24, PICTURE_WIDTH);
     const size_t bytes = static_cast<size_t>(canvas.stride) * PICTURE_HEIGHT;
-    // The pages in one call instead of thirteen hundred faults, mostly huge.
     canvas.pixels = map_big_array(bytes);
     if (!canvas.pixels) return canvas;
-    prefault_pages(canvas.pixels.get(), bytes);
     // White around the plot; the cells cover the plot itself.
     unsigned char* pixels = static_cast<unsigned char*>(canvas.pixels.get());
     const size_t stride = static_cast<size_t>(canvas.stride);

@@ -9,7 +9,6 @@
 
 #include "audio/fft.h"
 #include "common/block_sizes.h"
-#include "common/memory.h"
 #include "common/messages.h"
 #include "common/output_file.h"
 #include "report/rfi.h"
@@ -56,22 +55,12 @@ bool near_bins(long a, long b) {
 
 double magnitude_of(double re, double im) { return std::hypot(PEAK_SCALE * re, PEAK_SCALE * im); }
 
-// A zero-filled vector whose pages the kernel provides in one call.
-template <class T>
-std::vector<T> prefaulted_vector(size_t n) {
-    std::vector<T> values;
-    values.reserve(n);
-    prefault_pages(values.data(), n * sizeof(T));
-    values.resize(n);
-    return values;
-}
-
 // Working space for add_block_candidates, kept from block to block, and the
 // bin at each position of a block spectrum left in bit-reversed order.
 struct CandidateScratch {
-    std::vector<double> square = prefaulted_vector<double>(BLOCK_SAMPLES);
+    std::vector<double> square = std::vector<double>(BLOCK_SAMPLES);
     std::vector<int32_t> order;
-    std::vector<int32_t> bin_at = prefaulted_vector<int32_t>(BLOCK_SAMPLES);
+    std::vector<int32_t> bin_at = std::vector<int32_t>(BLOCK_SAMPLES);
     CandidateScratch() {
         for (size_t position = 0; position < bin_at.size(); ++position) {
             bin_at[position] = static_cast<int32_t>(reversed_bits(static_cast<long>(position), BLOCK_LOG2));
@@ -215,7 +204,6 @@ Spectrogram make_spectrogram(const SampleStreams& streams, int fft_size, int ave
     if (spectrogram.rows <= 0 || spectrogram.columns <= 0) return spectrogram;   // not one whole transform
     // Every cell is written when its row is complete: no zero fill.
     spectrogram.level.reset(new float[spectrogram.cells()]);
-    prefault_pages(spectrogram.level.get(), spectrogram.cells() * sizeof(float));
     spectrogram.mean_power.assign(static_cast<size_t>(fft_size), 0.0);
     spectrogram.row_power.assign(static_cast<size_t>(spectrogram.rows), 0.0);
     const int m = log2_of(fft_size);
@@ -344,8 +332,8 @@ int write_peaks_csv(const char* path, const std::vector<BlockPeak>& peaks, const
 }
 
 std::vector<BlockPeak> find_block_peaks(const SampleStreams& streams, int wanted) {
-    std::vector<double> re = prefaulted_vector<double>(BLOCK_SAMPLES);
-    std::vector<double> im = prefaulted_vector<double>(BLOCK_SAMPLES);
+    std::vector<double> re(BLOCK_SAMPLES);
+    std::vector<double> im(BLOCK_SAMPLES);
     std::vector<BlockPeak> candidates;
     CandidateScratch scratch;
     reset_peak();

@@ -1,8 +1,5 @@
 // Both formats' data decoded 16 characters or bytes at a time with SSSE3's
 // byte shuffle, built with -mssse3 and used only after a run-time check.
-// One at a time, through tables, decoding took 0.7 ms of a 12 ms run of the
-// example (classic) and 1.0 to 1.7 ms of a 12 to 14 ms run of the reference
-// unit (later).
 // Nothing here calls an inline function shared with other files: the linker
 // could hand another file this file's instructions.
 #include <cstdint>

@@ -21,7 +21,6 @@ namespace okrelt {
 
 namespace {
 
-constexpr size_t PREFAULT_LIMIT = (size_t{1} << 20) + SPARE_SAMPLES;   // a usual unit's stream
 constexpr int LINE_BUFFER_SIZE = 100;   // one buffer shared by header and data reads
 constexpr int HEADER_READ_LIMIT = 66;   // at most 65 characters of text per header read
 constexpr int DATA_READ_LIMIT = 100;    // at most 99 characters of text per data read
@@ -274,11 +273,6 @@ int resize_streams(SampleStreams* streams, int32_t capacity) {
     }
     int8_t* const in_phase = static_cast<int8_t*>(storage.get());
     int8_t* const quadrature = in_phase + stride;
-    // The streams are filled front to back; a hostile count's untouched
-    // zero pages beyond a usual unit's size stay unallocated.
-    const size_t filled_soon = bytes < PREFAULT_LIMIT ? bytes : PREFAULT_LIMIT;
-    prefault_pages(in_phase, filled_soon);
-    prefault_pages(quadrature, filled_soon);
     if (streams->in_phase != nullptr) {
         const size_t kept = std::min(bytes, static_cast<size_t>(streams->capacity) + SPARE_SAMPLES);
         std::memcpy(in_phase, streams->in_phase, kept);
