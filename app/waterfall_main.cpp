@@ -113,7 +113,8 @@ int draw(WaterfallRequest request) {
     okrelt::WorkUnitInfo info;
     if (okrelt::load_work_unit(request.unit.c_str(), &streams, &info) != 0) return EXIT_FAILED;
     if (streams.count < request.fft_size) {
-        std::printf("Too few samples for a picture: %d decoded, %d needed.\n", streams.count, request.fft_size);
+        okrelt::tell(okrelt::MESSAGE_PROBLEM, "Too few samples for a picture: %d decoded, %d needed.\n", streams.count,
+                     request.fft_size);
         return EXIT_FAILED;
     }
     if (info.name.empty()) info.name = request.unit.substr(request.unit.find_last_of('/') + 1);

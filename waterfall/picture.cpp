@@ -18,6 +18,7 @@
 
 #include "common/block_sizes.h"
 #include "common/memory.h"
+#include "common/messages.h"
 #include "common/output_file.h"
 #include "common/numbers.h"
 #include "common/sky.h"
@@ -459,8 +460,7 @@ void draw_ring(cairo_t* cr, const Axes& axes, const BlockPeak& peak) {
 }
 
 void report_write_error(const char* path, const char* reason) {
-    std::fflush(stdout);
-    std::fprintf(stderr, "okrelt-waterfall: cannot write %s: %s\n", path, reason);
+    tell(MESSAGE_ERROR, "%s: cannot write %s: %s\n", program_name(), path, reason);
 }
 
 void report_write_error(const char* path, int error) { report_write_error(path, describe_output_error(error)); }
@@ -594,8 +594,7 @@ int finish_waterfall(Canvas* canvas, const Spectrogram& spectrogram, const std::
         return 1;
     }
     if (canvas->status != CAIRO_STATUS_SUCCESS) {
-        std::fflush(stdout);
-        std::fprintf(stderr, "okrelt-waterfall: cannot draw: %s\n", cairo_status_to_string(canvas->status));
+        tell(MESSAGE_ERROR, "%s: cannot draw: %s\n", program_name(), cairo_status_to_string(canvas->status));
         return 1;
     }
     unsigned char* const pixels = static_cast<unsigned char*>(canvas->pixels.get());
@@ -606,8 +605,7 @@ int finish_waterfall(Canvas* canvas, const Spectrogram& spectrogram, const std::
     cairo_surface_flush(picture.get());
     const cairo_status_t status = canvas->status != CAIRO_STATUS_SUCCESS ? canvas->status : cairo_status(cr.get());
     if (status != CAIRO_STATUS_SUCCESS) {
-        std::fflush(stdout);
-        std::fprintf(stderr, "okrelt-waterfall: cannot draw: %s\n", cairo_status_to_string(status));
+        tell(MESSAGE_ERROR, "%s: cannot draw: %s\n", program_name(), cairo_status_to_string(status));
         return 1;
     }
     return write_png(picture.get(), path, out);
