@@ -54,22 +54,18 @@ int list_unfinished(const std::string& temporary) {
     return -1;
 }
 
-void unlist_unfinished(const std::string& temporary) {
-    for (UnfinishedSlot& slot : unfinished) {
-        if (slot.state.load() == SlotState::LISTED && temporary == slot.temporary) {
-            slot.state.store(SlotState::FREE);
-            return;
-        }
-    }
-}
+// Frees the slot list_unfinished gave. Only its owner touches a listed
+// slot's name: another thread may be writing a fresh name into any other.
+void unlist_unfinished(int slot) { unfinished[static_cast<size_t>(slot)].state.store(SlotState::FREE); }
 
 // Removes the temporary file and forgets it.
 void discard(OutputFile* output) {
     output->file.reset();
     if (!output->temporary.empty()) {
         unlink(output->temporary.c_str());
-        unlist_unfinished(output->temporary);
+        unlist_unfinished(output->slot);
         output->temporary.clear();
+        output->slot = -1;
     }
     output->finished = false;
 }
@@ -208,8 +204,9 @@ int rename_onto_target(OutputFile* output) {
         }
     }
     if (error != 0) return error;
-    unlist_unfinished(output->temporary);
+    unlist_unfinished(output->slot);
     output->temporary.clear();
+    output->slot = -1;
     output->finished = false;
     return 0;
 }
@@ -278,7 +275,8 @@ int open_output(const std::string& path, OutputFile* output) {
         if (descriptor < 0 && errno != EEXIST) return errno;
     }
     if (descriptor < 0) return EEXIST;
-    if (list_unfinished(temporary) < 0) {
+    const int slot = list_unfinished(temporary);
+    if (slot < 0) {
         close(descriptor);
         unlink(temporary.c_str());
         return TOO_MANY_OUTPUTS;
@@ -288,12 +286,13 @@ int open_output(const std::string& path, OutputFile* output) {
         const int error = errno;
         close(descriptor);
         unlink(temporary.c_str());
-        unlist_unfinished(temporary);
+        unlist_unfinished(slot);
         return error;
     }
     output->file = std::move(file);
     output->path = path;
     output->temporary = std::move(temporary);
+    output->slot = slot;
     return 0;
 }
 
