@@ -8,7 +8,6 @@
 #include "common/messages.h"
 #include "common/output_file.h"
 #include "export/recording.h"
-#include "report/rfi.h"
 
 namespace okrelt {
 
@@ -17,8 +16,6 @@ static_assert(DEFAULT_SOUND_RATE == OUTPUT_RATE, "a classic unit plays at the so
 namespace {
 
 int convert_unit_steps(const char* unit_path, const UnitRequest& request, UnitResult* result) {
-    // The factor is each unit's own, however many a run converts.
-    reset_peak();
     SampleStreams streams;
     WorkUnitInfo* info = &result->info;
     if (load_work_unit(unit_path, &streams, info) != 0) return 1;
@@ -47,10 +44,11 @@ int convert_unit_steps(const char* unit_path, const UnitRequest& request, UnitRe
     // are written beside it rather than after it.
     std::unique_ptr<Background> writing;
     if (exporting) writing = std::make_unique<Background>([&] { write_recording_samples(streams, *info, &recording); });
-    const int status = convert_to_sound_file(streams.in_phase, streams.quadrature, streams.count, format);
+    SoundResult sound;
+    const int status = convert_to_sound_file(streams.in_phase, streams.quadrature, streams.count, format, &sound);
     writing.reset();
-    result->factor = static_cast<int32_t>(peak_magnitude());
-    const RecordingFindings findings{result->factor, peak_place()};
+    result->factor = sound.rfi_factor;
+    const RecordingFindings findings{result->factor, sound.place};
     if (status != 0 || finish_recording(&recording, streams.count, *info, request.unit_name, findings) != 0) {
         tell(MESSAGE_NOTE, "Conversion failed.\n");
         return 1;

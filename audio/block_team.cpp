@@ -178,7 +178,8 @@ void wait_for_part_expansion(BlockJob* job, int task) {
 }
 
 int32_t run_block(const FftKernels* kernels, const int8_t* in_phase, const int8_t* quadrature, const double* levels,
-                  SoundOrder order, double* re, double* im, BlockBytes* bytes, BlockTeam* team, BlockAside aside) {
+                  SoundOrder order, double* re, double* im, RunningPeak* peak, BlockBytes* bytes, BlockTeam* team,
+                  BlockAside aside) {
     BlockJob job;
     job.in_phase = in_phase;
     job.quadrature = quadrature;
@@ -186,7 +187,7 @@ int32_t run_block(const FftKernels* kernels, const int8_t* in_phase, const int8_
     job.order = order;
     job.re = re;
     job.im = im;
-    job.peak_before = peak_magnitude();
+    job.peak_before = peak->magnitude;
     job.with_bytes = bytes != nullptr;
     if (bytes != nullptr) {
         for (BlockBytes& share : job.bytes) share = *bytes;
@@ -205,7 +206,7 @@ int32_t run_block(const FftKernels* kernels, const int8_t* in_phase, const int8_
     }
     BinsPeak block_peak;
     for (const BinsPeak& found : job.peaks) block_peak = stronger_peak(block_peak, found);
-    return raise_peak(block_peak);
+    return raise_peak(peak, block_peak);
 }
 
 }  // namespace okrelt

@@ -13,6 +13,7 @@
 #include "audio/fft.h"
 #include "common/block_sizes.h"
 #include "common/sample_levels.h"
+#include "report/rfi.h"
 
 namespace okrelt {
 
@@ -89,17 +90,17 @@ void release_block_team(BlockTeam* team);
 // stored byte is its sample's value, else a table of LEVEL_TABLE_SIZE values
 // that the stored codes index. Leaves the real part of point l of the
 // inverse transform of the spectrum placed in order in re[working_place(l)];
-// im is left as scratch. Raises the running peak and returns the RFI factor so far, whatever
-// the order. With bytes, may also write the block's sound bytes (see BlockBytes).
+// im is left as scratch. Raises *peak (in peak->block) by the block's bins
+// and returns peak_factor(*peak), whatever the order. With bytes, may also write the block's sound bytes (see BlockBytes).
 // With a team, its second thread does part of the work; one team serves one
 // caller at a time. aside is run once, on the caller's thread.
 int32_t transform_block(const int8_t* in_phase, const int8_t* quadrature, const double* levels, SoundOrder order,
-                        double* re, double* im, BlockBytes* bytes = nullptr, BlockTeam* team = nullptr,
-                        BlockAside aside = {});
+                        double* re, double* im, RunningPeak* peak, BlockBytes* bytes = nullptr,
+                        BlockTeam* team = nullptr, BlockAside aside = {});
 
 // The same on a chosen code path, which must be available.
 int32_t transform_block_using(FftIsa isa, const int8_t* in_phase, const int8_t* quadrature, const double* levels,
-                              SoundOrder order, double* re, double* im, BlockBytes* bytes = nullptr,
-                              BlockTeam* team = nullptr, BlockAside aside = {});
+                              SoundOrder order, double* re, double* im, RunningPeak* peak,
+                              BlockBytes* bytes = nullptr, BlockTeam* team = nullptr, BlockAside aside = {});
 
 }  // namespace okrelt

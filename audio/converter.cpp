@@ -104,12 +104,12 @@ void quantise_block(const double* re, uint8_t* out) {
 }
 
 int32_t convert_block(const int8_t* in_phase, const int8_t* quadrature, const double* levels, SoundOrder order,
-                      double* re, double* im, uint8_t* out, BlockTeam* team, BlockAside aside) {
+                      double* re, double* im, RunningPeak* peak, uint8_t* out, BlockTeam* team, BlockAside aside) {
     BlockBytes bytes;
     bytes.out = out;
     bytes.gain = OUTPUT_GAIN;
     bytes.zero = OUTPUT_ZERO_LEVEL;
-    const int32_t rfi_factor = transform_block(in_phase, quadrature, levels, order, re, im, &bytes, team, aside);
+    const int32_t rfi_factor = transform_block(in_phase, quadrature, levels, order, re, im, peak, &bytes, team, aside);
     if (!bytes.written || !bytes.fits) quantise_block(re, out);
     return rfi_factor;
 }
@@ -169,17 +169,14 @@ uint8_t quantise_sample(double real_part) {
     return static_cast<uint8_t>(v);
 }
 
-int convert_to_wav(const int8_t* in_phase, const int8_t* quadrature, int32_t count) {
-    return convert_to_wav_with(convert_block, in_phase, quadrature, count);
-}
-
 int convert_to_sound_file(const int8_t* in_phase, const int8_t* quadrature, int32_t count,
-                          const SoundFormat& format) {
-    return convert_to_wav_with(convert_block, in_phase, quadrature, count, format);
+                          const SoundFormat& format, SoundResult* result) {
+    return convert_to_wav_with(convert_block, in_phase, quadrature, count, format, result);
 }
 
 int convert_to_wav_with(BlockConverter convert_block, const int8_t* in_phase, const int8_t* quadrature,
-                        int32_t count, const SoundFormat& format) {
+                        int32_t count, const SoundFormat& format, SoundResult* result) {
+    *result = SoundResult{};
     if (count % BLOCK_SAMPLES != 0) {
         tell(MESSAGE_PROBLEM, "Strange number of samples, will not convert.\n");
         return 1;
@@ -214,14 +211,15 @@ int convert_to_wav_with(BlockConverter convert_block, const int8_t* in_phase, co
 
     const int32_t blocks = count / BLOCK_SAMPLES;
     BlockTeamPtr team = format.team ? start_block_team() : nullptr;
+    RunningPeak peak;
     int32_t rfi_factor = 0;
     for (int32_t b = 0; b < blocks; ++b) {
         BlockWrite write_before{&out, b > 0 ? buffers[(b - 1) % SOUND_BUFFERS] : nullptr};
         BlockAside aside;
         if (out.file->file && b > 0) aside = BlockAside{write_block, &write_before};
         const size_t first = static_cast<size_t>(b) * BLOCK_SAMPLES;
-        start_peak_block(b);
-        rfi_factor = convert_block(in_phase + first, quadrature + first, format.levels, format.order, re, im,
+        peak.block = b;
+        rfi_factor = convert_block(in_phase + first, quadrature + first, format.levels, format.order, re, im, &peak,
                                    buffers[b % SOUND_BUFFERS], team.get(), aside);
         print_progress(b, count);
     }
@@ -236,6 +234,7 @@ int convert_to_wav_with(BlockConverter convert_block, const int8_t* in_phase, co
     }
     team.reset();
     print_rfi_report(rfi_factor);
+    *result = SoundResult{rfi_factor, peak.magnitude, peak.place};
 
     // A full disk must not pass for a finished sound file, nor cost the old one.
     int write_error = 0;

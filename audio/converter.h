@@ -9,6 +9,7 @@
 #include "audio/wav_header.h"
 #include "common/block_sizes.h"
 #include "common/output_file.h"
+#include "report/rfi.h"
 
 namespace okrelt {
 
@@ -26,10 +27,11 @@ uint8_t quantise_sample(double real_part);
 // order as in transform_block), with re/im as working arrays of
 // WORKING_POINTS doubles, to its SPECTRUM_SIZE output bytes, with the team's
 // help where there is one (null: none), running aside once on the calling
-// thread as transform_block does. Returns the RFI factor so far.
+// thread as transform_block does. Raises *peak by the block's bins (in
+// peak->block) and returns peak_factor(*peak).
 using BlockConverter = int32_t (*)(const int8_t* in_phase, const int8_t* quadrature, const double* levels,
-                                   SoundOrder order, double* re, double* im, uint8_t* out, BlockTeam* team,
-                                   BlockAside aside);
+                                   SoundOrder order, double* re, double* im, RunningPeak* peak, uint8_t* out,
+                                   BlockTeam* team, BlockAside aside);
 
 // Where and how a conversion writes its sound file.
 struct SoundFormat {
@@ -44,19 +46,25 @@ struct SoundFormat {
                                         // published, for the caller to publish with its other outputs
 };
 
-// Converts count samples (a multiple of BLOCK_SAMPLES) into "work_unit.wav"
-// in the current directory, printing progress, overflows and the RFI report.
-// The file is replaced only once complete: on failure no partial file is
-// left and an older one stays. The streams are only read. 0 on success, 1
-// after printing why it failed.
-[[nodiscard]] int convert_to_wav(const int8_t* in_phase, const int8_t* quadrature, int32_t count);
+// What a conversion found over all its blocks.
+struct SoundResult {
+    int32_t rfi_factor = 0;   // as the verdict box prints it: peak truncated toward zero
+    double peak = 0.0;        // the largest bin magnitude of all blocks
+    PeakPlace place;          // where peak lies; block -1 before any
+};
 
-// The same into the file, at the rate and from the levels of format.
+// Converts count samples (a multiple of BLOCK_SAMPLES) into the sound file
+// of format, at its rate and from its levels, printing progress, overflows
+// and the RFI report, and puts what it found in *result (a fresh
+// SoundResult where it stopped before the blocks). The file is replaced only
+// once complete: on failure no partial file is left and an older one stays.
+// The streams are only read. 0 on success, 1 after printing why it failed.
 [[nodiscard]] int convert_to_sound_file(const int8_t* in_phase, const int8_t* quadrature, int32_t count,
-                                        const SoundFormat& format);
+                                        const SoundFormat& format, SoundResult* result);
 
 // The same with another per-block converter, such as a reference.
 [[nodiscard]] int convert_to_wav_with(BlockConverter convert_block, const int8_t* in_phase,
-                                      const int8_t* quadrature, int32_t count, const SoundFormat& format = {});
+                                      const int8_t* quadrature, int32_t count, const SoundFormat& format,
+                                      SoundResult* result);
 
 }  // namespace okrelt

@@ -110,9 +110,10 @@ const FftKernels* avx2_kernels();
 const FftKernels* avx512_kernels();
 
 // The fused block on the kernels given, with the team's second thread where
-// there is one, and the caller's aside: the RFI factor so far, as
-// transform_block returns it.
+// there is one, and the caller's aside: raises *peak and returns the RFI
+// factor so far, as transform_block does.
 int32_t run_block(const FftKernels* kernels, const int8_t* in_phase, const int8_t* quadrature, const double* levels,
-                  SoundOrder order, double* re, double* im, BlockBytes* bytes, BlockTeam* team, BlockAside aside);
+                  SoundOrder order, double* re, double* im, RunningPeak* peak, BlockBytes* bytes, BlockTeam* team,
+                  BlockAside aside);
 
 }  // namespace okrelt

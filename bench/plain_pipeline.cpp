@@ -15,6 +15,7 @@ int main() {
     SoundFormat format;
     format.rate = info.sound_rate;
     format.levels = streams.levels;
+    SoundResult result;
     return convert_to_wav_with(okrelt_test::reference_convert_block, streams.in_phase,
-                               streams.quadrature, streams.count, format);
+                               streams.quadrature, streams.count, format, &result);
 }

@@ -54,22 +54,18 @@ int list_unfinished(const std::string& temporary) {
     return -1;
 }
 
-void unlist_unfinished(const std::string& temporary) {
-    for (UnfinishedSlot& slot : unfinished) {
-        if (slot.state.load() == SlotState::LISTED && temporary == slot.temporary) {
-            slot.state.store(SlotState::FREE);
-            return;
-        }
-    }
-}
+// Frees the slot list_unfinished gave. Only its owner touches a listed
+// slot's name: another thread may be writing a fresh name into any other.
+void unlist_unfinished(int slot) { unfinished[static_cast<size_t>(slot)].state.store(SlotState::FREE); }
 
 // Removes the temporary file and forgets it.
 void discard(OutputFile* output) {
     output->file.reset();
     if (!output->temporary.empty()) {
         unlink(output->temporary.c_str());
-        unlist_unfinished(output->temporary);
+        unlist_unfinished(output->slot);
         output->temporary.clear();
+        output->slot = -1;
     }
     output->finished = false;
 }
@@ -208,8 +204,9 @@ int rename_onto_target(OutputFile* output) {
         }
     }
     if (error != 0) return error;
-    unlist_unfinished(output->temporary);
+    unlist_unfinished(output->slot);
     output->temporary.clear();
+    output->slot = -1;
     output->finished = false;
     return 0;
 }
@@ -270,30 +267,34 @@ int open_output(const std::string& path, OutputFile* output) {
     if (lstat(path.c_str(), &existing) == 0 && !S_ISREG(existing.st_mode) && !S_ISLNK(existing.st_mode)) {
         return S_ISDIR(existing.st_mode) ? EISDIR : NOT_A_REGULAR_FILE;
     }
+    // Each name is listed before the file is made, so that an interrupt
+    // between the two cannot leave the file behind.
     std::string temporary = temporary_pattern(path);
     int descriptor = -1;
+    int slot = -1;
     for (int attempt = 0; attempt < NAME_TRIES && descriptor < 0; ++attempt) {
         fill_random_tail(&temporary[temporary.size() - 6]);
+        slot = list_unfinished(temporary);
+        if (slot < 0) return TOO_MANY_OUTPUTS;
         descriptor = open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, NEW_FILE_MODE);
-        if (descriptor < 0 && errno != EEXIST) return errno;
+        if (descriptor >= 0) break;
+        const int error = errno;
+        unlist_unfinished(slot);
+        if (error != EEXIST) return error;
     }
     if (descriptor < 0) return EEXIST;
-    if (list_unfinished(temporary) < 0) {
-        close(descriptor);
-        unlink(temporary.c_str());
-        return TOO_MANY_OUTPUTS;
-    }
     FileHandle file(fdopen(descriptor, "wb"));
     if (!file) {
         const int error = errno;
         close(descriptor);
         unlink(temporary.c_str());
-        unlist_unfinished(temporary);
+        unlist_unfinished(slot);
         return error;
     }
     output->file = std::move(file);
     output->path = path;
     output->temporary = std::move(temporary);
+    output->slot = slot;
     return 0;
 }
 

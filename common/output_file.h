@@ -24,6 +24,7 @@ struct OutputFile {
     FileHandle file;          // the temporary file, open for writing bytes
     std::string path;         // the target
     std::string temporary;    // beside it, until published
+    int slot = -1;            // temporary's entry in the registry of unfinished files, while it has one
     int write_error = 0;      // the first error append_output_pair met
     bool finished = false;    // closed and checked: ready to publish
     OutputFile() = default;

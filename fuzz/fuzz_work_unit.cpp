@@ -60,7 +60,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     okrelt::SoundFormat format;
     format.rate = info.sound_rate;
     format.levels = streams.levels;
+    okrelt::SoundResult result;
     (void)okrelt::convert_to_sound_file(streams.in_phase, streams.quadrature,
-                                        blocks * okrelt::BLOCK_SAMPLES, format);
+                                        blocks * okrelt::BLOCK_SAMPLES, format, &result);
     return 0;
 }

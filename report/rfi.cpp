@@ -9,12 +9,6 @@ namespace okrelt {
 
 namespace {
 
-// Each thread's own, so that units converted side by side keep their factors.
-thread_local double running_peak = 0.0;
-thread_local PeakPlace running_place;
-
-thread_local int32_t block_measured = -1;
-
 // The squared magnitude and hypot may disagree in the last bits, so every bin
 // whose square lies this close below the largest square is settled by hypot.
 constexpr double NEAR_TIE = 1.0e-9;
@@ -28,28 +22,15 @@ int32_t reversed_bin(int32_t position) {
 
 }  // namespace
 
-void reset_peak() {
-    running_peak = 0.0;
-    running_place = PeakPlace{};
-}
+int32_t peak_factor(const RunningPeak& peak) { return static_cast<int32_t>(peak.magnitude); }
 
-double peak_magnitude() { return running_peak; }
-
-PeakPlace peak_place() { return running_place; }
-
-void start_peak_block(int32_t block) { block_measured = block; }
-
-int32_t measure_block_peak(const double* re, const double* im, BinOrder order) {
-    return measure_bins_peak(re, im, BLOCK_SAMPLES, 0, order);
-}
-
-int32_t measure_bins_peak(const double* re, const double* im, int count, int32_t first, BinOrder order) {
+int32_t measure_block_peak(RunningPeak* peak, const double* re, const double* im, BinOrder order) {
     double largest_square = 0.0;
-    for (int k = 0; k < count; ++k) {
+    for (int k = 0; k < BLOCK_SAMPLES; ++k) {
         const double square = re[k] * re[k] + im[k] * im[k];
         largest_square = square > largest_square ? square : largest_square;
     }
-    return raise_peak(find_bins_peak(re, im, count, largest_square, first, order, running_peak));
+    return raise_peak(peak, find_bins_peak(re, im, BLOCK_SAMPLES, largest_square, 0, order, peak->magnitude));
 }
 
 BinsPeak find_bins_peak(const double* re, const double* im, int count, double largest_square, int32_t first,
@@ -78,12 +59,12 @@ BinsPeak stronger_peak(const BinsPeak& a, const BinsPeak& b) {
     return a.bin < b.bin ? a : b;
 }
 
-int32_t raise_peak(const BinsPeak& found) {
-    if (found.bin >= 0 && running_peak < found.magnitude) {
-        running_peak = found.magnitude;
-        running_place = {block_measured, found.bin};
+int32_t raise_peak(RunningPeak* peak, const BinsPeak& found) {
+    if (found.bin >= 0 && peak->magnitude < found.magnitude) {
+        peak->magnitude = found.magnitude;
+        peak->place = {peak->block, found.bin};
     }
-    return static_cast<int32_t>(running_peak);
+    return peak_factor(*peak);
 }
 
 const char* rfi_grade(int32_t rfi_factor) {

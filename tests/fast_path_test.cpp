@@ -35,8 +35,9 @@ TEST(FastPath, ExampleSoundFileAndTextEqualTheReference) {
     ASSERT_NE(getcwd(previous, sizeof previous), nullptr);
     ASSERT_EQ(chdir(dir.path().c_str()), 0);
     testing::internal::CaptureStdout();
+    okrelt::SoundResult reference_result;
     const int status = okrelt::convert_to_wav_with(okrelt_test::reference_convert_block, streams.in_phase,
-                                                   streams.quadrature, streams.count);
+                                                   streams.quadrature, streams.count, {}, &reference_result);
     const std::string reference_text = testing::internal::GetCapturedStdout();
     ASSERT_EQ(chdir(previous), 0);
     ASSERT_EQ(status, 0);
@@ -61,6 +62,26 @@ TEST(FastPath, ExampleSoundFileAndTextEqualTheReference) {
     EXPECT_NE(run.out.find("100.00 %\n--RFI Factor-------\n**YEP**  (2585)\n" +
                            std::string(okrelt_test::RFI_DISCLAIMER)),
               std::string::npos);
+
+    // What the conversions return: the factor printed, the peak it truncates
+    // and where that lies (block 1, as okrelt-waterfall's table has it), the
+    // fast path's with a team as the reference's.
+    EXPECT_EQ(reference_result.rfi_factor, 2585);
+    EXPECT_EQ(static_cast<int32_t>(reference_result.peak), 2585);
+    EXPECT_EQ(reference_result.place.block, 1);
+    okrelt::SoundFormat measuring;
+    measuring.path = nullptr;
+    measuring.team = true;
+    okrelt::SoundResult fast_result;
+    testing::internal::CaptureStdout();
+    ASSERT_EQ(okrelt::convert_to_sound_file(streams.in_phase, streams.quadrature, streams.count, measuring,
+                                            &fast_result),
+              0);
+    EXPECT_EQ(testing::internal::GetCapturedStdout(), reference_text);
+    EXPECT_EQ(fast_result.rfi_factor, reference_result.rfi_factor);
+    EXPECT_EQ(fast_result.peak, reference_result.peak);
+    EXPECT_EQ(fast_result.place.block, reference_result.place.block);
+    EXPECT_EQ(fast_result.place.bin, reference_result.place.bin);
 }
 
 }  // namespace

@@ -113,15 +113,15 @@ const std::vector<ReferenceBlock>& reference_blocks() {
         std::vector<ReferenceBlock> made;
         for (const BlockSamples& samples : block_sample_kinds()) {
             for (const okrelt::SoundOrder order : {okrelt::SOUND_BIN_ORDER, okrelt::SOUND_SKY_ORDER}) {
-                okrelt::reset_peak();
+                okrelt::RunningPeak peak;
                 Doubles re = aligned_doubles();
                 Doubles im = aligned_doubles();
                 std::vector<uint8_t> bytes(okrelt::SPECTRUM_SIZE);
                 const int32_t factor =
                     okrelt_test::reference_convert_block(samples.in_phase.data(), samples.quadrature.data(),
-                                                         samples.levels, order, re.get(), im.get(), bytes.data(),
-                                                         nullptr, {});
-                made.push_back({samples, order, factor, okrelt::peak_magnitude(), okrelt::peak_place(),
+                                                         samples.levels, order, re.get(), im.get(), &peak,
+                                                         bytes.data(), nullptr, {});
+                made.push_back({samples, order, factor, peak.magnitude, peak.place,
                                 std::vector<double>(re.get(), re.get() + okrelt::SPECTRUM_SIZE)});
             }
         }
@@ -166,7 +166,7 @@ TEST_P(EveryPath, FusedBlockMatchesTheStepsOneByOne) {
     for (size_t turn = 0; turn < 2 * reference_blocks().size(); ++turn) {
         const ReferenceBlock& want = reference_blocks()[turn / 2];
         okrelt::BlockTeam* helping = turn % 2 == 0 ? nullptr : team.get();
-        okrelt::reset_peak();
+        okrelt::RunningPeak peak;
         Doubles re = aligned_doubles();
         Doubles im = aligned_doubles();
         std::vector<uint8_t> sound(okrelt::SPECTRUM_SIZE);
@@ -176,12 +176,13 @@ TEST_P(EveryPath, FusedBlockMatchesTheStepsOneByOne) {
         bytes.zero = okrelt::OUTPUT_ZERO_LEVEL;
         const int32_t factor = okrelt::transform_block_using(GetParam(), want.samples.in_phase.data(),
                                                              want.samples.quadrature.data(), want.samples.levels,
-                                                             want.order, re.get(), im.get(), &bytes, helping);
+                                                             want.order, re.get(), im.get(), &peak, &bytes,
+                                                             helping);
         const std::string kind = want.samples.kind + (want.order == okrelt::SOUND_SKY_ORDER ? ", sky order" : "") +
                                  (helping != nullptr ? ", team" : "");
         EXPECT_EQ(factor, want.factor) << kind;
-        EXPECT_EQ(okrelt::peak_magnitude(), want.peak) << kind;
-        EXPECT_EQ(okrelt::peak_place().bin, want.place.bin) << kind;
+        EXPECT_EQ(peak.magnitude, want.peak) << kind;
+        EXPECT_EQ(peak.place.bin, want.place.bin) << kind;
         size_t differing = 0;
         size_t wrong_bytes = 0;
         bool fits = true;
@@ -229,15 +230,15 @@ const std::vector<PeakBlock>& peak_blocks() {
                 block.samples.in_phase[static_cast<size_t>(j)] = std::cos(phase) >= 0.0 ? 1 : -1;
                 block.samples.quadrature[static_cast<size_t>(j)] = std::sin(phase) >= 0.0 ? 1 : -1;
             }
-            okrelt::reset_peak();
+            okrelt::RunningPeak peak;
             Doubles re = aligned_doubles();
             Doubles im = aligned_doubles();
             std::vector<uint8_t> bytes(okrelt::SPECTRUM_SIZE);
             okrelt_test::reference_convert_block(block.samples.in_phase.data(), block.samples.quadrature.data(),
-                                                 nullptr, okrelt::SOUND_BIN_ORDER, re.get(), im.get(), bytes.data(),
-                                                 nullptr, {});
-            block.peak = okrelt::peak_magnitude();
-            if (okrelt::peak_place().bin != bin) block.bin = -1;   // no such block: the test says so
+                                                 nullptr, okrelt::SOUND_BIN_ORDER, re.get(), im.get(), &peak,
+                                                 bytes.data(), nullptr, {});
+            block.peak = peak.magnitude;
+            if (peak.place.bin != bin) block.bin = -1;   // no such block: the test says so
             made.push_back(block);
         }
         return made;
@@ -252,15 +253,15 @@ const std::vector<PeakBlock>& peak_blocks() {
 TEST_P(EveryPath, ABlockRaisesTheRunningPeakFromEveryLaneAndPiece) {
     for (const PeakBlock& want : peak_blocks()) {
         ASSERT_GE(want.bin, 0) << want.samples.kind << ": the square wave's bin is not the strongest";
-        okrelt::reset_peak();
-        okrelt::raise_peak({0.9 * want.peak, 0});
+        okrelt::RunningPeak peak;
+        okrelt::raise_peak(&peak, {0.9 * want.peak, 0});
         Doubles re = aligned_doubles();
         Doubles im = aligned_doubles();
         const int32_t factor =
             okrelt::transform_block_using(GetParam(), want.samples.in_phase.data(), want.samples.quadrature.data(),
-                                          nullptr, okrelt::SOUND_BIN_ORDER, re.get(), im.get());
-        EXPECT_EQ(okrelt::peak_magnitude(), want.peak) << want.samples.kind;
-        EXPECT_EQ(okrelt::peak_place().bin, want.bin) << want.samples.kind;
+                                          nullptr, okrelt::SOUND_BIN_ORDER, re.get(), im.get(), &peak);
+        EXPECT_EQ(peak.magnitude, want.peak) << want.samples.kind;
+        EXPECT_EQ(peak.place.bin, want.bin) << want.samples.kind;
         EXPECT_EQ(factor, static_cast<int32_t>(want.peak)) << want.samples.kind;
     }
 }
@@ -277,12 +278,12 @@ TEST(FftExact, ATeamWhoseCallerIsHeldUpSleepsAndWakesForEachBlock) {
         const okrelt::BlockTeamPtr team = okrelt::start_block_team();
         EXPECT_TRUE(team);
         for (int block = 0; block < 4; ++block) {
-            okrelt::reset_peak();
+            okrelt::RunningPeak peak;
             Doubles re = aligned_doubles();
             Doubles im = aligned_doubles();
             (void)okrelt::transform_block(want.samples.in_phase.data(), want.samples.quadrature.data(),
-                                          want.samples.levels, want.order, re.get(), im.get(), nullptr, team.get(),
-                                          held_up);
+                                          want.samples.levels, want.order, re.get(), im.get(), &peak, nullptr,
+                                          team.get(), held_up);
             size_t differing = 0;
             for (size_t l = 0; l < okrelt::SPECTRUM_SIZE; ++l) {
                 differing += re[okrelt::working_place(static_cast<int32_t>(l))] != want.re[l];

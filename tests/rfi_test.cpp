@@ -36,10 +36,10 @@ TEST(RfiReport, ExactTextForAFactorOf1234) {
                   std::string(okrelt_test::RFI_DISCLAIMER));
 }
 
-// The peak is process-wide and only grows: every test starts from a fresh run's 0.
+// The peak only grows: every test starts from a fresh unit's.
 class MeasureBlockPeak : public testing::Test {
 protected:
-    void SetUp() override { okrelt::reset_peak(); }
+    okrelt::RunningPeak peak;
     std::vector<double> re = std::vector<double>(okrelt::BLOCK_SAMPLES, 0.0);
     std::vector<double> im = std::vector<double>(okrelt::BLOCK_SAMPLES, 0.0);
 };
@@ -47,30 +47,34 @@ protected:
 TEST_F(MeasureBlockPeak, KeepsTheLargestMagnitudeOfAllBlocks) {
     // A magnitude between 1499 and 1500 truncates to 1499.
     re[17] = 1499.75 / okrelt::PEAK_SCALE;
-    EXPECT_EQ(okrelt::measure_block_peak(re.data(), im.data()), 1499);
+    EXPECT_EQ(okrelt::measure_block_peak(&peak, re.data(), im.data()), 1499);
 
     // 3 and 4 give 5 in the last bin too: every bin is looked at.
     re[17] = 0.0;
     re[okrelt::BLOCK_SAMPLES - 1] = 3000.0 / okrelt::PEAK_SCALE;
     im[okrelt::BLOCK_SAMPLES - 1] = -4000.0 / okrelt::PEAK_SCALE;
-    EXPECT_EQ(okrelt::measure_block_peak(re.data(), im.data()), 5000);
-    EXPECT_EQ(okrelt::peak_magnitude(), 5000.0);
+    peak.block = 4;
+    EXPECT_EQ(okrelt::measure_block_peak(&peak, re.data(), im.data()), 5000);
+    EXPECT_EQ(peak.magnitude, 5000.0);
 
-    // Later, smaller blocks do not lower it: one far below, and one so close
-    // below that its bins are looked at.
+    // Later, smaller blocks do not lower it nor move it: one far below, and
+    // one so close below that its bins are looked at.
+    peak.block = 5;
     std::fill(re.begin(), re.end(), 0.001);
     std::fill(im.begin(), im.end(), 0.0);
-    EXPECT_EQ(okrelt::measure_block_peak(re.data(), im.data()), 5000);
+    EXPECT_EQ(okrelt::measure_block_peak(&peak, re.data(), im.data()), 5000);
     re[3] = std::nextafter(5000.0, 0.0) / okrelt::PEAK_SCALE;
-    EXPECT_EQ(okrelt::measure_block_peak(re.data(), im.data()), 5000);
-    EXPECT_EQ(okrelt::peak_magnitude(), 5000.0);
+    EXPECT_EQ(okrelt::measure_block_peak(&peak, re.data(), im.data()), 5000);
+    EXPECT_EQ(peak.magnitude, 5000.0);
+    EXPECT_EQ(peak.place.block, 4);
+    EXPECT_EQ(peak.place.bin, okrelt::BLOCK_SAMPLES - 1);
 
     // A block of constant (+1, +1) samples puts 1 + i in bin 0: 65536 sqrt(2).
     std::fill(re.begin(), re.end(), 0.0);
     re[0] = 1.0;
     im[0] = 1.0;
-    EXPECT_EQ(okrelt::measure_block_peak(re.data(), im.data()), 92681);
-    EXPECT_EQ(okrelt::peak_magnitude(), std::hypot(65536.0, 65536.0));
+    EXPECT_EQ(okrelt::measure_block_peak(&peak, re.data(), im.data()), 92681);
+    EXPECT_EQ(peak.magnitude, std::hypot(65536.0, 65536.0));
 }
 
 TEST_F(MeasureBlockPeak, NearTiesAreSettledByHypot) {
@@ -86,8 +90,9 @@ TEST_F(MeasureBlockPeak, NearTiesAreSettledByHypot) {
     const double hypot_200 = std::hypot(okrelt::PEAK_SCALE * re[200], okrelt::PEAK_SCALE * im[200]);
     ASSERT_GT(square_100, square_200);
     ASSERT_LT(hypot_100, hypot_200);
-    okrelt::measure_block_peak(re.data(), im.data());
-    EXPECT_EQ(okrelt::peak_magnitude(), hypot_200);
+    okrelt::measure_block_peak(&peak, re.data(), im.data());
+    EXPECT_EQ(peak.magnitude, hypot_200);
+    EXPECT_EQ(peak.place.bin, 200);
 }
 
 }  // namespace

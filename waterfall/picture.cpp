@@ -463,11 +463,11 @@ void draw_ring(cairo_t* cr, const Axes& axes, const BlockPeak& peak) {
 }
 
 void report_write_error(const char* path, int error) {
-    tell(MESSAGE_ERROR, "okrelt-waterfall: cannot write %s: %s\n", path, describe_output_error(error));
+    tell(MESSAGE_ERROR, "%s: cannot write %s: %s\n", program_name(), path, describe_output_error(error));
 }
 
 void report_draw_error(cairo_status_t status) {
-    tell(MESSAGE_ERROR, "okrelt-waterfall: cannot draw: %s\n", cairo_status_to_string(status));
+    tell(MESSAGE_ERROR, "%s: cannot draw: %s\n", program_name(), cairo_status_to_string(status));
 }
 
 // libpng reports errors by jumping back to png_setjmp's caller; warnings are

@@ -183,7 +183,7 @@ PeakRow peak_row(const BlockPeak& peak, const WorkUnitInfo& info) {
 
 int report_csv_error(const char* path, int error) {
     if (error == 0) return 0;
-    tell(MESSAGE_ERROR, "okrelt-waterfall: cannot write %s: %s\n", path, describe_output_error(error));
+    tell(MESSAGE_ERROR, "%s: cannot write %s: %s\n", program_name(), path, describe_output_error(error));
     return 1;
 }
 
@@ -336,7 +336,7 @@ std::vector<BlockPeak> find_block_peaks(const SampleStreams& streams, int wanted
     std::vector<double> im(BLOCK_SAMPLES);
     std::vector<BlockPeak> candidates;
     CandidateScratch scratch;
-    reset_peak();
+    RunningPeak running;
     for (int32_t block = 0; block < streams.count / BLOCK_SAMPLES; ++block) {
         const long first = static_cast<long>(block) * BLOCK_SAMPLES;
         for (size_t j = 0; j < re.size(); ++j) {
@@ -347,14 +347,13 @@ std::vector<BlockPeak> find_block_peaks(const SampleStreams& streams, int wanted
         // The same forward transform as the converter's, so the same bins and
         // the same running peak, which notes the block and bin it rises at.
         (void)fft_forward_bit_reversed(BLOCK_LOG2, re.data(), im.data());
-        start_peak_block(block);
-        (void)measure_block_peak(re.data(), im.data(), BINS_BIT_REVERSED);
+        running.block = block;
+        (void)measure_block_peak(&running, re.data(), im.data(), BINS_BIT_REVERSED);
         add_block_candidates(re, im, block, wanted, &scratch, &candidates);
     }
     std::vector<BlockPeak> peaks;
-    const PeakPlace place = peak_place();
-    if (place.block < 0) return peaks;
-    const BlockPeak best{place.block, place.bin, peak_magnitude()};
+    if (running.place.block < 0) return peaks;
+    const BlockPeak best{running.place.block, running.place.bin, running.magnitude};
     peaks.push_back(best);
     std::stable_sort(candidates.begin(), candidates.end(),
                      [](const BlockPeak& a, const BlockPeak& b) { return a.magnitude > b.magnitude; });

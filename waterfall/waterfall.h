@@ -97,9 +97,9 @@ double integrated_bin_hz(long index, long fft_size, double subband_rate);
 
 // Up to `wanted` strongest bins of the block spectra, strongest first, at most
 // one per block and PEAK_NEIGHBOURHOOD_BINS, none below PEAK_MIN_MAGNITUDE
-// but the first. The first is exactly the bin
-// whose magnitude okrelt reports as the RFI factor (the running peak is
-// started afresh and raised as okrelt raises it). Empty if there is no
+// but the first. The first is exactly the bin whose magnitude okrelt reports
+// as the RFI factor (a running peak of its own, raised as okrelt raises it).
+// Empty if there is no
 // whole block.
 std::vector<BlockPeak> find_block_peaks(const SampleStreams& streams, int wanted);
 

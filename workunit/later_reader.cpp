@@ -195,8 +195,8 @@ int parse_header(const std::string& header, const std::string& tag_line, const c
     std::string text;
     const std::string encoding = encoding_of(tag_line);
     if (encoding != DATA_ENCODING) {
-        tell(MESSAGE_PROBLEM, "Work unit refused: its data is encoded as \"%s\"; okrelt reads \"%s\" only.\n",
-                    encoding.c_str(), DATA_ENCODING);
+        tell(MESSAGE_PROBLEM, "Work unit refused: its data is encoded as \"%s\"; %s reads \"%s\" only.\n",
+                    encoding.c_str(), program_name(), DATA_ENCODING);
         return 1;
     }
 
@@ -208,8 +208,8 @@ int parse_header(const std::string& header, const std::string& tag_line, const c
         // 0 stands for the default depth.
         int64_t bits = 0;
         if (!parse_integer(text, 0, INT32_MAX, &bits) || !(bits == 0 || bits == 2 || bits == 4)) {
-            tell(MESSAGE_PROBLEM, "Work unit refused: <wu_bits_per_sample> is \"%s\"; okrelt reads 2 or 4 bits per sample.\n",
-                        text.c_str());
+            tell(MESSAGE_PROBLEM, "Work unit refused: <wu_bits_per_sample> is \"%s\"; %s reads 2 or 4 bits per sample.\n",
+                        text.c_str(), program_name());
             return 1;
         }
         if (bits != 0) info->bits_per_sample = static_cast<int>(bits);

@@ -71,8 +71,8 @@ int reference_fft(int16_t direction, int m, double* re, double* im) {
 }
 
 int32_t reference_convert_block(const int8_t* in_phase, const int8_t* quadrature, const double* levels,
-                                okrelt::SoundOrder order, double* re, double* im, uint8_t* out, okrelt::BlockTeam*,
-                                okrelt::BlockAside aside) {
+                                okrelt::SoundOrder order, double* re, double* im, okrelt::RunningPeak* peak,
+                                uint8_t* out, okrelt::BlockTeam*, okrelt::BlockAside aside) {
     using namespace okrelt;
     if (aside.run != nullptr) aside.run(aside.context);
     for (int32_t j = 0; j < BLOCK_SAMPLES; ++j) {
@@ -80,7 +80,7 @@ int32_t reference_convert_block(const int8_t* in_phase, const int8_t* quadrature
         im[j] = levels == nullptr ? quadrature[j] : levels[quadrature[j] & LEVEL_INDEX_MASK];
     }
     reference_fft(FFT_FORWARD, BLOCK_LOG2, re, im);
-    const int32_t rfi_factor = measure_block_peak(re, im);
+    const int32_t rfi_factor = measure_block_peak(peak, re, im);
     if (order == SOUND_SKY_ORDER) {
         for (int32_t k = 0; k < BLOCK_SAMPLES / 2; ++k) {
             std::swap(re[k], re[k + BLOCK_SAMPLES / 2]);
