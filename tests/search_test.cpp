@@ -170,9 +170,9 @@ TEST(SearchTree, PaddedRowsDoNotBiasTheSums) {
 TEST(Search, FindsDriftingTonesWhereAndAsFastAsTheyDrift) {
     const okrelt::SearchOptions options = short_options();
     for (int bits : {2, 4}) {
-        for (double drift : {-8.0, -2.5, 0.0, 1.0, 4.0, 8.0}) {
+        for (double drift : {-8.0, -2.5, 0.0, 3.0, 8.0}) {
             double last_snr = 0.0;
-            for (double amplitude : {0.12, 0.2, 0.35}) {
+            for (double amplitude : {0.12, 0.3}) {
                 const Tone tone{-1234.5 + 100.0 * drift, drift, amplitude};
                 const Searched s = search(tone_samples(SHORT_UNIT, 11u + static_cast<uint64_t>(bits), {tone}, bits),
                                           options, bits);
