@@ -7,7 +7,9 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
+#include <filesystem>
 #include <random>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -272,6 +274,99 @@ TEST(Search, SensitivityIsTheAmplitudeThatReachesTheThreshold) {
         EXPECT_NEAR(hit->amplitude, amplitude, 0.2 * amplitude);
     }
     EXPECT_NEAR(measured, predicted, 0.2 * predicted);
+}
+
+okrelt_test::RunResult run(const TempDir& dir, const char* program, const std::vector<std::string>& args) {
+    okrelt_test::RunOptions options;
+    options.program = program;
+    options.args = args;
+    return okrelt_test::run_program(dir.path(), options);
+}
+
+std::vector<std::string> lines_of(const std::string& text) {
+    std::vector<std::string> lines;
+    std::istringstream stream(text);
+    for (std::string line; std::getline(stream, line);) lines.push_back(line);
+    return lines;
+}
+
+std::vector<std::string> fields_of(const std::string& line) {
+    std::vector<std::string> fields;
+    std::istringstream stream(line);
+    for (std::string field; std::getline(stream, field, '\t');) fields.push_back(field);
+    return fields;
+}
+
+TEST(SearchProgram, WritesTheHitFileTheTableAndTheCsv) {
+    TempDir dir;
+    // okrelt-make-wu's drifting tone, in a later unit (sky frequency known)
+    // and a classic one (offsets from the centre only).
+    for (const char* format : {"later", "classic"}) {
+        ASSERT_EQ(run(dir, OKRELT_MAKE_WU_BINARY, {"--format", format, "--samples", "262144", "--tone", "1000",
+                                                   "--drift", "-2.5", "--amplitude", "0.3", "-o",
+                                                   std::string(format) + ".wu"}).exit_status, 0);
+    }
+    ASSERT_EQ(run(dir, OKRELT_MAKE_WU_BINARY, {"--samples", "262144", "-o", "example.sah"}).exit_status, 0);
+    okrelt::WorkUnitInfo info;
+    {
+        std::vector<okrelt::KeptMessage> kept;
+        okrelt::MessageSink sink = okrelt::keeping_sink(&kept);
+        const okrelt::ScopedMessageSink quiet(&sink);
+        okrelt::SampleStreams streams;
+        ASSERT_EQ(okrelt::load_work_unit(dir.file("later.wu").c_str(), &streams, &info), 0);
+        ASSERT_TRUE(info.center_known);
+    }
+    std::filesystem::create_directory(dir.file("hits"));
+    const okrelt_test::RunResult r = run(dir, OKRELT_SEARCH_BINARY, {"--fft", "2048", "-o", "hits", "--csv", "all.csv",
+                                                                     "later.wu", "classic.wu"});
+    ASSERT_EQ(r.exit_status, 0) << r.out << r.err;
+    EXPECT_NE(r.out.find("Sensitivity: a steady tone of amplitude"), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find(" rank    offset Hz        sky MHz  drift Hz/s"), std::string::npos) << r.out;
+
+    const double bin_mhz = RATE / 2048 / 1e6;
+    for (const char* format : {"later", "classic"}) {
+        const std::vector<std::string> dat = lines_of(okrelt_test::read_file(dir.file(std::string("hits/") + format + ".dat")));
+        ASSERT_GE(dat.size(), 10u) << format;
+        EXPECT_EQ(dat[1], std::string("# File ID: ") + format + ".wu");
+        EXPECT_EQ(dat[3], "# Source: okrelt_example.0");
+        EXPECT_EQ(dat[4].rfind("# MJD: ", 0), 0u);
+        EXPECT_NE(dat[4].find("\tRA: "), std::string::npos);
+        EXPECT_NE(dat[4].find("\tDEC: "), std::string::npos);
+        EXPECT_EQ(dat[5].rfind("# DELTAT:   0.209715\tDELTAF(Hz):   4.768372\tmax_drift_rate:  10.000000\tobs_length:", 0), 0u)
+            << dat[5];
+        const bool classic = std::string(format) == "classic";
+        const size_t names = classic ? 8 : 7;
+        EXPECT_EQ(dat[6] == "# Frequencies: MHz from the sub-band's centre; the unit gives no sky frequency", classic);
+        EXPECT_EQ(fields_of(dat[names]).size(), 12u) << dat[names];
+        EXPECT_EQ(fields_of(dat[names])[3], "Uncorrected_Frequency ");
+        const std::vector<std::string> top = fields_of(dat[names + 2]);
+        ASSERT_EQ(top.size(), 12u) << dat[names + 2];
+        EXPECT_EQ(top[0], "001");
+        EXPECT_NEAR(std::stod(top[1]), -2.5, 2 * 0.179);
+        EXPECT_GT(std::stod(top[2]), 10.0);
+        const double expected_mhz = ((classic ? 0.0 : info.center_hz) + 1000.0) / 1e6;
+        EXPECT_NEAR(std::stod(top[3]), expected_mhz, 2 * bin_mhz) << format;
+        EXPECT_EQ(top[3], top[4]);   // no barycentric correction yet
+        EXPECT_EQ(top[3], top[6]);
+        EXPECT_NEAR(std::stod(top[7]) - std::stod(top[6]), -2.5 * 262144 / 2048 * 2048 / RATE / 1e6, 2 * bin_mhz);
+    }
+    const std::vector<std::string> csv = lines_of(okrelt_test::read_file(dir.file("all.csv")));
+    ASSERT_GE(csv.size(), 3u);
+    EXPECT_EQ(csv[0], "unit,rank,offset_hz,sky_mhz,drift_hz_s,snr,amplitude,corrected_mhz,corrected_drift_hz_s");
+    EXPECT_EQ(csv[1].rfind("later.wu,1,", 0), 0u) << csv[1];
+    EXPECT_EQ(csv.back().rfind("classic.wu,", 0), 0u) << csv.back();
+
+    // -q: a line a unit; a unit that fails does not stop the others.
+    const okrelt_test::RunResult q = run(dir, OKRELT_SEARCH_BINARY, {"-q", "--fft", "2048", "missing.wu", "example.sah"});
+    EXPECT_EQ(q.exit_status, 1);
+    EXPECT_EQ(q.err.rfind("missing.wu: ", 0), 0u) << q.err;
+    // The example's faint tone, at 976.6 Hz, in its first quarter.
+    EXPECT_EQ(q.out.rfind("example.sah: 1 hit, strongest 97", 0), 0u) << q.out;
+    EXPECT_TRUE(okrelt_test::file_exists(dir.file("example.dat")));
+    EXPECT_EQ(run(dir, OKRELT_SEARCH_BINARY, {"--fft", "1000", "example.sah"}).exit_status, 2);
+    EXPECT_EQ(run(dir, OKRELT_SEARCH_BINARY, {"--max-drift", "-1", "example.sah"}).exit_status, 2);
+    EXPECT_EQ(run(dir, OKRELT_SEARCH_BINARY, {}).exit_status, 2);
+    EXPECT_EQ(run(dir, OKRELT_SEARCH_BINARY, {"--help"}).exit_status, 0);
 }
 
 }  // namespace
