@@ -20,6 +20,7 @@ namespace {
 constexpr double TWO_PI = 6.283185307179586476925286766559;
 constexpr int CENTRE_BESIDE_BINS = 2;   // bins each side of the blanked centre whose mean replaces it
 constexpr double DB_PER_DECADE_OF_AMPLITUDE = 20.0;
+constexpr int TREE_STRIPE_BINS = 1024;   // columns of a tree's piece: with 128 rows, 2 x 590 KiB
 
 size_t index_of(int row, int bins) { return static_cast<size_t>(row) * static_cast<size_t>(bins); }
 
@@ -57,10 +58,16 @@ void add_shifted(const float* a, const float* b, int shift, int bins, float* out
     for (int f = split; f < bins; ++f) out[f] = a[f] + b[f - split];
 }
 
-void copy_shifted(const float* b, int shift, int bins, float* out) {
-    const int split = bins - shift;
-    std::copy(b + shift, b + bins, out);
-    std::copy(b, b + shift, out + split);
+// out[j] = cells[(first + j) mod bins] for j below count: runs of
+// consecutive cells.
+void copy_shifted_run(const float* cells, int first, int bins, int count, float* out) {
+    int column = first;
+    for (int j = 0; j < count;) {
+        const int run = std::min(count - j, bins - column);
+        std::copy(cells + column, cells + column + run, out + j);
+        j += run;
+        column = 0;
+    }
 }
 
 // The offset in bins, at row r of a group of size rows, of the tree's path of
@@ -81,10 +88,11 @@ long tree_offset(int d, int r, int size) {
     return offset;
 }
 
-// The Taylor tree on rows g .. g + size - 1: level L of the tree (groups of
-// 2^L rows) is in buffers[L % 2], row g + d of a group holding the sums of
-// its drift d. Depth first, so that small groups are combined while they
-// are still in the cache. direction is +1 (rising) or -1.
+// The Taylor tree on rows g .. g + size - 1 of the whole band: level L of
+// the tree (groups of 2^L rows) is in buffers[L % 2], row g + d of a group
+// holding the sums of its drift d from every start bin, direction +1
+// (rising) or -1. Depth first, so that small groups are combined while they
+// are still in the cache.
 void taylor_tree(float* const buffers[2], int g, int level, int bins, int direction) {
     if (level == 0) return;
     const int size = 1 << level;
@@ -96,10 +104,60 @@ void taylor_tree(float* const buffers[2], int g, int level, int bins, int direct
     for (int j = 0; j < half; ++j) {
         const float* lower = source + index_of(g + j, bins);
         const float* upper = source + index_of(g + half + j, bins);
-        add_shifted(lower, upper, wrapped(static_cast<long>(direction) * j, bins), bins,
-                    target + index_of(g + 2 * j, bins));
-        add_shifted(lower, upper, wrapped(static_cast<long>(direction) * (j + 1), bins), bins,
-                    target + index_of(g + 2 * j + 1, bins));
+        for (int odd = 0; odd < 2; ++odd) {
+            add_shifted(lower, upper, wrapped(static_cast<long>(direction) * (j + odd), bins), bins,
+                        target + index_of(g + 2 * j + odd, bins));
+        }
+    }
+}
+
+// A stripe of the band: `width` columns, the paths' reach (reach columns)
+// beyond the TREE_STRIPE_BINS start bins it serves, on their right for
+// rising drifts, on their left for falling ones. Sums that would leave the
+// stripe stop at its edge: only the start bins served are whole.
+struct Stripe {
+    int width;
+    int reach;
+    int direction;
+};
+
+// The Taylor tree of a stripe as taylor_tree's of the band, but that the top
+// level writes the served start bins' sums straight into result (rows of
+// bins, from column x on).
+void stripe_tree(float* const buffers[2], int g, int level, int top, const Stripe& stripe, float* result, int bins,
+                 int x) {
+    if (level == 0) return;
+    const int size = 1 << level;
+    const int half = size / 2;
+    stripe_tree(buffers, g, level - 1, top, stripe, result, bins, x);
+    stripe_tree(buffers, g + half, level - 1, top, stripe, result, bins, x);
+    const float* source = buffers[(level - 1) % 2];
+    const int width = stripe.width;
+    const bool rising = stripe.direction > 0;
+    for (int j = 0; j < half; ++j) {
+        const float* lower = source + index_of(g + j, width);
+        const float* upper = source + index_of(g + half + j, width);
+        for (int odd = 0; odd < 2; ++odd) {
+            const int shift = j + odd;
+            if (level == top) {
+                // Served start bins: 0 .. TREE_STRIPE_BINS - 1 of the stripe
+                // rising, reach .. reach + TREE_STRIPE_BINS - 1 falling.
+                float* out = result + index_of(g + 2 * j + odd, bins) + x;
+                const int first = rising ? 0 : stripe.reach;
+                const int step = rising ? shift : -shift;
+                for (int f = 0; f < TREE_STRIPE_BINS; ++f) out[f] = lower[first + f] + upper[first + f + step];
+                continue;
+            }
+            float* out = buffers[level % 2] + index_of(g + 2 * j + odd, width);
+            if (rising) {
+                const int split = width - shift;
+                for (int f = 0; f < split; ++f) out[f] = lower[f] + upper[f + shift];
+                std::copy(lower + split, lower + width, out + split);
+            } else {
+                std::copy(lower, lower + shift, out);
+                for (int f = shift; f < width; ++f) out[f] = lower[f] + upper[f - shift];
+            }
+        }
     }
 }
 
@@ -118,21 +176,38 @@ bool stronger(const Candidate& a, const Candidate& b) {
 
 // Drift rows in the order of the signed drift, with the local maxima over
 // the threshold among them: a cell greater than its neighbours before it
-// (the row before, the bin before) and not less than those after it.
+// (the row before, the bin before) and not less than those after it. Rows
+// are looked at where they lie until keep_rows() is called, before the
+// memory is used again.
 class MaximaScan {
 public:
     MaximaScan(int bins, float threshold_sum)
-        : bins_(bins), threshold_(threshold_sum), rows_(3, std::vector<float>(static_cast<size_t>(bins))),
+        : bins_(bins), threshold_(threshold_sum), kept_(3, std::vector<float>(static_cast<size_t>(bins))),
           best_(static_cast<size_t>(bins), -std::numeric_limits<float>::infinity()) {}
 
     // The next drift row, drift_index being one more than the last one's.
     void add(const float* sums, int drift_index) {
-        for (int f = 0; f < bins_; ++f) best_[static_cast<size_t>(f)] = std::max(best_[static_cast<size_t>(f)], sums[f]);
-        std::vector<float>& next = rows_[static_cast<size_t>(held_ % 3)];
-        std::copy(sums, sums + bins_, next.begin());
+        int above = 0;
+        float* best = best_.data();
+        for (int f = 0; f < bins_; ++f) {
+            best[f] = std::max(best[f], sums[f]);
+            above += sums[f] >= threshold_;
+        }
+        rows_[held_ % 3] = sums;
+        above_[held_ % 3] = above;
         ++held_;
         if (held_ >= 2) examine(drift_index - 1, held_ >= 3, true);
         last_index_ = drift_index;
+    }
+
+    // Copies the rows still to be looked at, whose memory is about to be reused.
+    void keep_rows() {
+        for (int slot = 0; slot < 3; ++slot) {
+            if (rows_[slot] == nullptr) continue;
+            std::vector<float>& kept = kept_[static_cast<size_t>(slot)];
+            std::copy(rows_[slot], rows_[slot] + bins_, kept.begin());
+            rows_[slot] = kept.data();
+        }
     }
 
     // Examines the last row added.
@@ -153,23 +228,22 @@ public:
     const std::vector<float>& best() const { return best_; }
 
 private:
-    // The row of drift_index, held (held_ - 1 - age) rows ago.
-    const std::vector<float>& row_back(int age) const { return rows_[static_cast<size_t>((held_ - 1 - age) % 3)]; }
+    int slot_back(int age) const { return (held_ - 1 - age) % 3; }
 
     void examine(int drift_index, bool has_before, bool has_after) {
         const int age = has_after ? 1 : 0;
-        const std::vector<float>& row = row_back(age);
-        const std::vector<float>* before = has_before ? &row_back(age + 1) : nullptr;
-        const std::vector<float>* after = has_after ? &row_back(0) : nullptr;
+        if (above_[slot_back(age)] == 0) return;
+        const float* row = rows_[slot_back(age)];
+        const float* before = has_before ? rows_[slot_back(age + 1)] : nullptr;
+        const float* after = has_after ? rows_[slot_back(0)] : nullptr;
         for (int f = 0; f < bins_; ++f) {
-            const float v = row[static_cast<size_t>(f)];
+            const float v = row[f];
             if (!(v >= threshold_)) continue;
-            const size_t left = static_cast<size_t>(wrapped(f - 1, bins_));
-            const size_t here = static_cast<size_t>(f);
-            const size_t right = static_cast<size_t>(wrapped(f + 1, bins_));
+            const int left = wrapped(f - 1, bins_);
+            const int right = wrapped(f + 1, bins_);
             if (!(v > row[left] && v >= row[right])) continue;
-            if (before != nullptr && !(v > (*before)[left] && v > (*before)[here] && v > (*before)[right])) continue;
-            if (after != nullptr && !(v >= (*after)[left] && v >= (*after)[here] && v >= (*after)[right])) continue;
+            if (before != nullptr && !(v > before[left] && v > before[f] && v > before[right])) continue;
+            if (after != nullptr && !(v >= after[left] && v >= after[f] && v >= after[right])) continue;
             ++counted_;
             const Candidate c{f, drift_index, v};
             if (heap_.size() < static_cast<size_t>(SEARCH_MAX_CANDIDATES)) {
@@ -183,41 +257,87 @@ private:
 
     int bins_;
     float threshold_;
-    std::vector<std::vector<float>> rows_;
+    std::vector<std::vector<float>> kept_;
     std::vector<float> best_;
+    const float* rows_[3] = {nullptr, nullptr, nullptr};
+    int above_[3] = {0, 0, 0};
     int held_ = 0;
     int last_index_ = 0;
     int counted_ = 0;
     std::priority_queue<Candidate, std::vector<Candidate>, decltype(&stronger)> heap_{stronger};   // weakest on top
 };
 
+// The sums of one block of drifts (k bins a row plus 0 .. padded - 1 steps)
+// in one direction. In stripes of TREE_STRIPE_BINS start bins where the band
+// is wide enough beside the paths' reach: a stripe's two levels stay in the
+// processor's second-level cache.
+class BlockTree {
+public:
+    explicit BlockTree(const PowerSpectrogram& spectrogram)
+        : s_(spectrogram), padded_(padded_rows_of(spectrogram.rows)), level_(log2_of(padded_)),
+          striped_(padded_ - 1 <= TREE_STRIPE_BINS && spectrogram.bins >= 2 * TREE_STRIPE_BINS),
+          width_(striped_ ? TREE_STRIPE_BINS + padded_ - 1 : spectrogram.bins),
+          storage_(2 * index_of(padded_, width_)),
+          result_(striped_ ? index_of(padded_, spectrogram.bins) : 0) {
+        buffers_[0] = storage_.data();
+        buffers_[1] = storage_.data() + index_of(padded_, width_);
+    }
+
+    // Row d of the block's result holds the sums of drift d from every start bin.
+    const float* sums(int d) const {
+        return (striped_ ? result_.data() : buffers_[level_ % 2]) + index_of(d, s_.bins);
+    }
+
+    void run(int block, int direction) {
+        const int bins = s_.bins;
+        // Row r skewed by the block's whole bins a row; padding rows zero.
+        const auto fill = [&](int x, int width) {
+            for (int r = 0; r < s_.rows; ++r) {
+                copy_shifted_run(s_.row(r), wrapped(x + static_cast<long>(direction) * block * r, bins), bins, width,
+                                 buffers_[0] + index_of(r, width));
+            }
+            std::fill(buffers_[0] + index_of(s_.rows, width), buffers_[0] + index_of(padded_, width), 0.0f);
+        };
+        if (!striped_) {
+            fill(0, bins);
+            taylor_tree(buffers_, 0, level_, bins, direction);
+            return;
+        }
+        const Stripe stripe{width_, padded_ - 1, direction};
+        for (int x = 0; x < bins; x += TREE_STRIPE_BINS) {
+            fill(direction > 0 ? x : x - stripe.reach, width_);
+            stripe_tree(buffers_, 0, level_, level_, stripe, result_.data(), bins, x);
+        }
+    }
+
+private:
+    const PowerSpectrogram& s_;
+    int padded_;
+    int level_;
+    bool striped_;
+    int width_;
+    std::vector<float> storage_;
+    std::vector<float> result_;
+    float* buffers_[2] = {nullptr, nullptr};
+};
+
 // Every drift row of the search, in the order of the signed drift, to scan:
 // the tree of each block of drifts (block k: k bins a row plus 0 .. padded
-// - 2 steps, from rows skewed by k bins a row) for each direction.
+// - 2 steps) for each direction.
 void tree_search(const PowerSpectrogram& spectrogram, int max_drift_index, MaximaScan* scan) {
-    const int bins = spectrogram.bins;
-    const int padded = padded_rows_of(spectrogram.rows);
-    const int level = log2_of(padded);
-    const int per_block = padded - 1;
+    const int per_block = padded_rows_of(spectrogram.rows) - 1;
     const int last_block = max_drift_index / per_block;
-    std::vector<float> storage(2 * index_of(padded, bins), 0.0f);
-    float* const buffers[2] = {storage.data(), storage.data() + index_of(padded, bins)};
-    const float* result = buffers[level % 2];
+    BlockTree tree(spectrogram);
     for (int direction : {-1, 1}) {
         for (int step = 0; step <= last_block; ++step) {
             const int block = direction < 0 ? last_block - step : step;
-            // Rows skewed by the block's whole bins a row; padding rows zero.
-            for (int r = 0; r < spectrogram.rows; ++r) {
-                copy_shifted(spectrogram.row(r), wrapped(static_cast<long>(direction) * block * r, bins), bins,
-                             buffers[0] + index_of(r, bins));
-            }
-            std::fill(buffers[0] + index_of(spectrogram.rows, bins), buffers[0] + index_of(padded, bins), 0.0f);
-            taylor_tree(buffers, 0, level, bins, direction);
+            scan->keep_rows();
+            tree.run(block, direction);
             for (int k = 0; k < per_block; ++k) {
                 const int d = direction < 0 ? per_block - 1 - k : k;
                 const int magnitude = block * per_block + d;
                 if (magnitude > max_drift_index || (direction < 0 && magnitude == 0)) continue;
-                scan->add(result + index_of(d, bins), direction * magnitude);
+                scan->add(tree.sums(d), direction * magnitude);
             }
         }
     }

@@ -126,9 +126,11 @@ okrelt::PowerSpectrogram synthetic_spectrogram(int bins, int rows, uint64_t seed
 
 TEST(SearchTree, AgreesWithDirectPathSums) {
     // 100 rows (padded to 128) and 128 rows; drifts up to about 2.6 bins a
-    // row: three blocks of the tree each way.
-    for (int rows : {100, 128}) {
-        const okrelt::PowerSpectrogram s = synthetic_spectrogram(256, rows, 7u + static_cast<uint64_t>(rows));
+    // row: three blocks of the tree each way. 256 bins: the tree of the whole
+    // band; 2048: in stripes.
+    for (const int rows : {100, 128}) {
+      for (const int bins : {256, 2048}) {
+        const okrelt::PowerSpectrogram s = synthetic_spectrogram(bins, rows, 7u + static_cast<uint64_t>(rows));
         okrelt::SearchOptions options;
         options.max_drift_hz_s = 2.6 * s.bin_hz / s.row_seconds;
         const okrelt::SearchResult tree = okrelt::search_spectrogram(s, options);
@@ -143,12 +145,13 @@ TEST(SearchTree, AgreesWithDirectPathSums) {
         // The tree's paths leave the straight line by one bin at most, on about
         // a quarter of the rows: each start bin's best agrees within 10 % and
         // 3 (noise deviations), a line's own within 20 %.
-        EXPECT_LT(worst, 3.0) << rows << " rows";
+        EXPECT_LT(worst, 3.0) << rows << " rows, " << bins << " bins";
         for (int line = 0; line < 5; ++line) {
-            const size_t start = static_cast<size_t>((line + 1) * 256 / 6);
+            const size_t start = static_cast<size_t>((line + 1) * bins / 6);
             EXPECT_GT(direct[start], 15.0f) << rows << " rows, line " << line;
             EXPECT_GT(tree.best_snr[start], 0.8f * direct[start]) << rows << " rows, line " << line;
         }
+      }
     }
 }
 
