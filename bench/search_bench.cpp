@@ -49,7 +49,7 @@ int time_tree_and_direct(const char* path) {
         if (okrelt::make_power_spectrogram(streams, info, options.fft_size, options.window, &spectrogram) != 0) return 1;
         spectrogram_times.push_back(seconds_since(start));
         start = std::chrono::steady_clock::now();
-        result = okrelt::search_spectrogram(spectrogram, options);
+        if (okrelt::search_spectrogram(spectrogram, options, &result) != 0) return 1;
         tree_times.push_back(seconds_since(start));
     }
     std::vector<double> direct_times;

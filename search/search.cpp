@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "audio/fft.h"
+#include "common/memory.h"
 #include "common/messages.h"
 
 namespace okrelt {
@@ -21,6 +22,24 @@ constexpr double TWO_PI = 6.283185307179586476925286766559;
 constexpr int CENTRE_BESIDE_BINS = 2;   // bins each side of the blanked centre whose mean replaces it
 constexpr double DB_PER_DECADE_OF_AMPLITUDE = 20.0;
 constexpr int TREE_STRIPE_BINS = 1024;   // columns of a tree's piece: with 128 rows, 2 x 590 KiB
+
+// Zero-filled floats whose pages the kernel provides in a few steps (huge
+// pages where it can): page faults one by one cost more than the search's
+// arithmetic. Null when there is no memory.
+struct FloatArray {
+    MappedMemory storage;
+    float* data = nullptr;
+};
+
+FloatArray float_array(size_t n) {
+    FloatArray array;
+    const size_t bytes = std::max<size_t>(n, 1) * sizeof(float);
+    array.storage = map_big_array(bytes);
+    if (array.storage == nullptr) return array;
+    prefault_pages(array.storage.get(), bytes);
+    array.data = static_cast<float*>(array.storage.get());
+    return array;
+}
 
 size_t index_of(int row, int bins) { return static_cast<size_t>(row) * static_cast<size_t>(bins); }
 
@@ -277,15 +296,18 @@ public:
         : s_(spectrogram), padded_(padded_rows_of(spectrogram.rows)), level_(log2_of(padded_)),
           striped_(padded_ - 1 <= TREE_STRIPE_BINS && spectrogram.bins >= 2 * TREE_STRIPE_BINS),
           width_(striped_ ? TREE_STRIPE_BINS + padded_ - 1 : spectrogram.bins),
-          storage_(2 * index_of(padded_, width_)),
-          result_(striped_ ? index_of(padded_, spectrogram.bins) : 0) {
-        buffers_[0] = storage_.data();
-        buffers_[1] = storage_.data() + index_of(padded_, width_);
+          storage_(float_array(2 * index_of(padded_, width_))),
+          result_(float_array(striped_ ? index_of(padded_, spectrogram.bins) : 0)) {
+        buffers_[0] = storage_.data;
+        buffers_[1] = storage_.data == nullptr ? nullptr : storage_.data + index_of(padded_, width_);
     }
+
+    // False if there was no memory for it.
+    bool ready() const { return storage_.data != nullptr && result_.data != nullptr; }
 
     // Row d of the block's result holds the sums of drift d from every start bin.
     const float* sums(int d) const {
-        return (striped_ ? result_.data() : buffers_[level_ % 2]) + index_of(d, s_.bins);
+        return (striped_ ? result_.data : buffers_[level_ % 2]) + index_of(d, s_.bins);
     }
 
     void run(int block, int direction) {
@@ -306,7 +328,7 @@ public:
         const Stripe stripe{width_, padded_ - 1, direction};
         for (int x = 0; x < bins; x += TREE_STRIPE_BINS) {
             fill(direction > 0 ? x : x - stripe.reach, width_);
-            stripe_tree(buffers_, 0, level_, level_, stripe, result_.data(), bins, x);
+            stripe_tree(buffers_, 0, level_, level_, stripe, result_.data, bins, x);
         }
     }
 
@@ -316,18 +338,23 @@ private:
     int level_;
     bool striped_;
     int width_;
-    std::vector<float> storage_;
-    std::vector<float> result_;
+    FloatArray storage_;
+    FloatArray result_;
     float* buffers_[2] = {nullptr, nullptr};
 };
 
 // Every drift row of the search, in the order of the signed drift, to scan:
 // the tree of each block of drifts (block k: k bins a row plus 0 .. padded
 // - 2 steps) for each direction.
-void tree_search(const PowerSpectrogram& spectrogram, int max_drift_index, MaximaScan* scan) {
+// 0, or 1 after a message when there is no memory for the tree.
+int tree_search(const PowerSpectrogram& spectrogram, int max_drift_index, MaximaScan* scan) {
     const int per_block = padded_rows_of(spectrogram.rows) - 1;
     const int last_block = max_drift_index / per_block;
     BlockTree tree(spectrogram);
+    if (!tree.ready()) {
+        tell(MESSAGE_PROBLEM, "Not enough memory for the search.\n");
+        return 1;
+    }
     for (int direction : {-1, 1}) {
         for (int step = 0; step <= last_block; ++step) {
             const int block = direction < 0 ? last_block - step : step;
@@ -342,6 +369,7 @@ void tree_search(const PowerSpectrogram& spectrogram, int max_drift_index, Maxim
         }
     }
     scan->finish();
+    return 0;
 }
 
 // Circular distance of two columns.
@@ -410,6 +438,19 @@ bool valid_search_fft(long fft_size) {
     return fft_size >= SEARCH_MIN_FFT && fft_size <= SEARCH_MAX_FFT && (fft_size & (fft_size - 1)) == 0;
 }
 
+int allocate_spectrogram(int bins, int rows, PowerSpectrogram* spectrogram) {
+    FloatArray cells = float_array(index_of(rows, bins));
+    if (cells.data == nullptr) {
+        tell(MESSAGE_PROBLEM, "Not enough memory for a spectrogram of %d by %d.\n", rows, bins);
+        return 1;
+    }
+    spectrogram->bins = bins;
+    spectrogram->rows = rows;
+    spectrogram->storage = std::move(cells.storage);
+    spectrogram->power = cells.data;
+    return 0;
+}
+
 int make_power_spectrogram(const SampleStreams& streams, const WorkUnitInfo& info, int fft_size, SearchWindow window,
                            PowerSpectrogram* spectrogram) {
     const int32_t usable = info.silent_samples > 0 && info.first_silent_sample >= 0
@@ -421,12 +462,10 @@ int make_power_spectrogram(const SampleStreams& streams, const WorkUnitInfo& inf
              SEARCH_MIN_ROWS * fft_size);
         return 1;
     }
+    if (allocate_spectrogram(fft_size, rows, spectrogram) != 0) return 1;
     PowerSpectrogram& s = *spectrogram;
-    s.bins = fft_size;
-    s.rows = rows;
     s.bin_hz = info.subband_rate / fft_size;
     s.row_seconds = fft_size / info.subband_rate;
-    s.power.assign(index_of(rows, fft_size), 0.0f);
     const size_t n = static_cast<size_t>(fft_size);
     std::vector<double> w(n, 1.0);
     if (window == SearchWindow::HANN) {
@@ -500,8 +539,9 @@ int path_column(int start_bin, int drift_index, int row, int bins, int padded_ro
     return wrapped(start_bin + (drift_index < 0 ? -offset : offset), bins);
 }
 
-SearchResult search_spectrogram(const PowerSpectrogram& spectrogram, const SearchOptions& options) {
-    SearchResult result;
+int search_spectrogram(const PowerSpectrogram& spectrogram, const SearchOptions& options, SearchResult* found) {
+    SearchResult& result = *found;
+    result = SearchResult();
     result.bins = spectrogram.bins;
     result.rows = spectrogram.rows;
     result.bin_hz = spectrogram.bin_hz;
@@ -515,13 +555,13 @@ SearchResult search_spectrogram(const PowerSpectrogram& spectrogram, const Searc
     const float threshold_sum = noisy ? static_cast<float>(noise.median + options.snr_threshold * noise.deviation)
                                       : std::numeric_limits<float>::infinity();
     MaximaScan scan(spectrogram.bins, threshold_sum);
-    tree_search(spectrogram, result.max_drift_index, &scan);
+    if (tree_search(spectrogram, result.max_drift_index, &scan) != 0) return 1;
     result.candidates = scan.counted();
     result.best_snr.resize(static_cast<size_t>(spectrogram.bins));
     for (size_t f = 0; f < result.best_snr.size(); ++f) {
         result.best_snr[f] = noisy ? static_cast<float>((scan.best()[f] - noise.median) / noise.deviation) : 0.0f;
     }
-    if (!noisy) return result;
+    if (!noisy) return 0;
     result.sensitivity = std::sqrt(spectrogram.tone_gain * options.snr_threshold * noise.deviation /
                                    (spectrogram.rows * noise.cell_mean));
     result.sensitivity_db = DB_PER_DECADE_OF_AMPLITUDE * std::log10(result.sensitivity);
@@ -532,7 +572,7 @@ SearchResult search_spectrogram(const PowerSpectrogram& spectrogram, const Searc
         hit.offset_hz = (hit.start_bin - spectrogram.bins / 2) * spectrogram.bin_hz -
                         hit.drift_hz_s * spectrogram.row_seconds / 2.0;
     }
-    return result;
+    return 0;
 }
 
 std::vector<float> brute_force_best_snr(const PowerSpectrogram& spectrogram, const SearchOptions& options,
@@ -558,7 +598,7 @@ int search_work_unit(const SampleStreams& streams, const WorkUnitInfo& info, con
                      SearchResult* result) {
     PowerSpectrogram spectrogram;
     if (make_power_spectrogram(streams, info, options.fft_size, options.window, &spectrogram) != 0) return 1;
-    *result = search_spectrogram(spectrogram, options);
+    if (search_spectrogram(spectrogram, options, result) != 0) return 1;
     if (info.center_known) {
         constexpr double HZ_PER_MHZ = 1.0e6;
         for (Hit& hit : result->hits) hit.sky_mhz = (info.center_hz + hit.offset_hz) / HZ_PER_MHZ;

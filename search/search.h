@@ -12,6 +12,7 @@
 #include <optional>
 #include <vector>
 
+#include "common/memory.h"
 #include "workunit/reader.h"
 
 namespace okrelt {
@@ -50,10 +51,12 @@ struct PowerSpectrogram {
     double bin_hz = 0.0;
     double row_seconds = 0.0;
     double tone_gain = 0.0;       // 2 sum(w^2) / (sum w)^2 of the window w
-    std::vector<float> power;     // rows * bins
+    MappedMemory storage;         // the cells, rows * bins, row by row
+    float* power = nullptr;
 
-    float* row(int r) { return power.data() + static_cast<size_t>(r) * static_cast<size_t>(bins); }
-    const float* row(int r) const { return power.data() + static_cast<size_t>(r) * static_cast<size_t>(bins); }
+    size_t cells() const { return static_cast<size_t>(rows) * static_cast<size_t>(bins); }
+    float* row(int r) { return power + static_cast<size_t>(r) * static_cast<size_t>(bins); }
+    const float* row(int r) const { return power + static_cast<size_t>(r) * static_cast<size_t>(bins); }
 };
 
 // The noise as the zero-drift column sums show it.
@@ -96,6 +99,10 @@ struct SearchResult {
 // True for a power of two from SEARCH_MIN_FFT to SEARCH_MAX_FFT.
 bool valid_search_fft(long fft_size);
 
+// Sets the size and makes room for the cells (zero), in memory whose pages
+// come in a few steps. 0, or 1 after a message when there is no memory.
+[[nodiscard]] int allocate_spectrogram(int bins, int rows, PowerSpectrogram* spectrogram);
+
 // The spectrogram of the unit's whole transforms before its first silent
 // sample; the centre bin (and the window's neighbours of it) replaced by
 // the mean of the bins beside them, so that a constant does not show.
@@ -116,7 +123,9 @@ int path_column(int start_bin, int drift_index, int row, int bins, int padded_ro
 // The Taylor-tree search of a spectrogram of SEARCH_MIN_ROWS rows or more:
 // every start bin and drift within options.max_drift_hz_s, SNR, hits over
 // options.snr_threshold, sensitivity. Sky frequencies are left empty.
-SearchResult search_spectrogram(const PowerSpectrogram& spectrogram, const SearchOptions& options);
+// 0, or 1 after a message when there is no memory for the tree.
+[[nodiscard]] int search_spectrogram(const PowerSpectrogram& spectrogram, const SearchOptions& options,
+                                     SearchResult* result);
 
 // The reference the tree is checked against: each start bin's best SNR over
 // the same drifts, each path summed directly along the straight line

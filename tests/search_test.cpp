@@ -103,15 +103,13 @@ const okrelt::Hit* hit_near(const okrelt::SearchResult& result, double hz) {
 // A spectrogram of exponential noise (mean 1) with straight lines of power added.
 okrelt::PowerSpectrogram synthetic_spectrogram(int bins, int rows, uint64_t seed) {
     okrelt::PowerSpectrogram s;
-    s.bins = bins;
-    s.rows = rows;
+    EXPECT_EQ(okrelt::allocate_spectrogram(bins, rows, &s), 0);
     s.bin_hz = RATE / bins;
     s.row_seconds = bins / RATE;
     s.tone_gain = 2.0 / bins;
-    s.power.resize(static_cast<size_t>(bins) * static_cast<size_t>(rows));
     std::mt19937_64 random(seed);
     std::exponential_distribution<float> noise(1.0f);
-    for (float& p : s.power) p = noise(random);
+    std::generate(s.power, s.power + s.cells(), [&] { return noise(random); });
     const double slopes[] = {0.0, 0.37, -0.8, 1.6, -2.3};   // bins a row
     for (size_t line = 0; line < 5; ++line) {
         const int start = static_cast<int>(line + 1) * bins / 6;
@@ -133,7 +131,8 @@ TEST(SearchTree, AgreesWithDirectPathSums) {
         const okrelt::PowerSpectrogram s = synthetic_spectrogram(bins, rows, 7u + static_cast<uint64_t>(rows));
         okrelt::SearchOptions options;
         options.max_drift_hz_s = 2.6 * s.bin_hz / s.row_seconds;
-        const okrelt::SearchResult tree = okrelt::search_spectrogram(s, options);
+        okrelt::SearchResult tree;
+        ASSERT_EQ(okrelt::search_spectrogram(s, options, &tree), 0);
         ASSERT_GT(tree.max_drift_index, 2 * 127);
         const std::vector<float> direct = okrelt::brute_force_best_snr(s, options, tree.noise);
         ASSERT_EQ(tree.best_snr.size(), direct.size());
@@ -159,11 +158,12 @@ TEST(SearchTree, PaddedRowsDoNotBiasTheSums) {
     // 20 rows (padded to 32) of power 1 but for row 0's, which sets each start
     // bin apart: every path of every drift from bin f sums 19 + row 0's cell.
     okrelt::PowerSpectrogram s = synthetic_spectrogram(256, 20, 1);
-    std::fill(s.power.begin(), s.power.end(), 1.0f);
+    std::fill(s.power, s.power + s.cells(), 1.0f);
     for (int f = 0; f < 256; ++f) s.row(0)[f] = 1.0f + 0.5f * static_cast<float>(f % 3);
     okrelt::SearchOptions options;
     options.max_drift_hz_s = 2.5 * s.bin_hz / s.row_seconds;   // three blocks each way
-    const okrelt::SearchResult result = okrelt::search_spectrogram(s, options);
+    okrelt::SearchResult result;
+    ASSERT_EQ(okrelt::search_spectrogram(s, options, &result), 0);
     EXPECT_DOUBLE_EQ(result.noise.median, 20.5);
     ASSERT_GT(result.noise.deviation, 0.0);
     for (size_t f = 0; f < 256; ++f) {
