@@ -1,5 +1,7 @@
 #include "search/search.h"
 
+#include <sched.h>
+
 #include <algorithm>
 #include <cmath>
 #include <cstddef>
@@ -11,6 +13,7 @@
 #include <vector>
 
 #include "audio/fft.h"
+#include "common/background.h"
 #include "common/memory.h"
 #include "common/messages.h"
 
@@ -286,20 +289,29 @@ private:
     std::priority_queue<Candidate, std::vector<Candidate>, decltype(&stronger)> heap_{stronger};   // weakest on top
 };
 
+// Whether this process may run on more than one processor (taskset).
+bool spare_processor() {
+    cpu_set_t allowed;
+    CPU_ZERO(&allowed);
+    return sched_getaffinity(0, sizeof allowed, &allowed) == 0 && CPU_COUNT(&allowed) > 1;
+}
+
 // The sums of one block of drifts (k bins a row plus 0 .. padded - 1 steps)
 // in one direction. In stripes of TREE_STRIPE_BINS start bins where the band
 // is wide enough beside the paths' reach: a stripe's two levels stay in the
-// processor's second-level cache.
+// processor's second-level cache, and with a spare processor a second thread
+// does half the stripes (the sums are the same bits either way).
 class BlockTree {
 public:
     explicit BlockTree(const PowerSpectrogram& spectrogram)
         : s_(spectrogram), padded_(padded_rows_of(spectrogram.rows)), level_(log2_of(padded_)),
           striped_(padded_ - 1 <= TREE_STRIPE_BINS && spectrogram.bins >= 2 * TREE_STRIPE_BINS),
           width_(striped_ ? TREE_STRIPE_BINS + padded_ - 1 : spectrogram.bins),
-          storage_(float_array(2 * index_of(padded_, width_))),
+          teams_(striped_ && spare_processor() ? 2 : 1),
+          storage_(float_array(2 * static_cast<size_t>(teams_) * index_of(padded_, width_))),
           result_(float_array(striped_ ? index_of(padded_, spectrogram.bins) : 0)) {
-        buffers_[0] = storage_.data;
-        buffers_[1] = storage_.data == nullptr ? nullptr : storage_.data + index_of(padded_, width_);
+        if (storage_.data == nullptr) return;
+        for (int b = 0; b < 2 * teams_; ++b) buffers_[b] = storage_.data + static_cast<size_t>(b) * index_of(padded_, width_);
     }
 
     // False if there was no memory for it.
@@ -312,35 +324,48 @@ public:
 
     void run(int block, int direction) {
         const int bins = s_.bins;
-        // Row r skewed by the block's whole bins a row; padding rows zero.
-        const auto fill = [&](int x, int width) {
+        // Row r skewed by the block's whole bins a row, from column x on; padding rows zero.
+        const auto fill = [&](float* piece, int x, int width) {
             for (int r = 0; r < s_.rows; ++r) {
                 copy_shifted_run(s_.row(r), wrapped(x + static_cast<long>(direction) * block * r, bins), bins, width,
-                                 buffers_[0] + index_of(r, width));
+                                 piece + index_of(r, width));
             }
-            std::fill(buffers_[0] + index_of(s_.rows, width), buffers_[0] + index_of(padded_, width), 0.0f);
+            std::fill(piece + index_of(s_.rows, width), piece + index_of(padded_, width), 0.0f);
         };
         if (!striped_) {
-            fill(0, bins);
+            fill(buffers_[0], 0, bins);
             taylor_tree(buffers_, 0, level_, bins, direction);
             return;
         }
         const Stripe stripe{width_, padded_ - 1, direction};
-        for (int x = 0; x < bins; x += TREE_STRIPE_BINS) {
-            fill(direction > 0 ? x : x - stripe.reach, width_);
-            stripe_tree(buffers_, 0, level_, level_, stripe, result_.data, bins, x);
+        const int stripes = bins / TREE_STRIPE_BINS;
+        const auto run_stripes = [&](int team, int first, int last) {
+            float* const buffers[2] = {buffers_[2 * team], buffers_[2 * team + 1]};
+            for (int i = first; i < last; ++i) {
+                const int x = i * TREE_STRIPE_BINS;
+                fill(buffers[0], direction > 0 ? x : x - stripe.reach, width_);
+                stripe_tree(buffers, 0, level_, level_, stripe, result_.data, bins, x);
+            }
+        };
+        if (teams_ == 1) {
+            run_stripes(0, 0, stripes);
+            return;
         }
+        Background other([&] { run_stripes(1, stripes / 2, stripes); });
+        run_stripes(0, 0, stripes / 2);
     }
 
 private:
+    static constexpr int MAX_TEAMS = 2;
     const PowerSpectrogram& s_;
     int padded_;
     int level_;
     bool striped_;
     int width_;
+    int teams_;
     FloatArray storage_;
     FloatArray result_;
-    float* buffers_[2] = {nullptr, nullptr};
+    float* buffers_[2 * MAX_TEAMS] = {nullptr, nullptr, nullptr, nullptr};
 };
 
 // Every drift row of the search, in the order of the signed drift, to scan:
