@@ -8,8 +8,10 @@
 #include <cerrno>
 #include <cstdint>
 #include <cstdio>
+#include <map>
 #include <string>
 #include <unordered_set>
+#include <utility>
 #include <vector>
 
 #include "common/command_line.h"
@@ -127,31 +129,42 @@ std::string hit_file_path(const SearchRequest& request, const std::string& unit)
     return request.folder == "." ? name : request.folder + "/" + name;
 }
 
-// The folder exists, no two units write one hit file, and no hit file would
-// replace a unit. 0, or 1 after saying why.
-int check_outputs(const SearchRequest& request) {
+// The folder exists, each file is searched once (a note for one named
+// again), no two units write one hit file, and no hit file would replace a
+// unit. 0, or 1 after saying why.
+int plan_units(SearchRequest* request) {
     struct stat folder {};
-    if (stat(request.folder.c_str(), &folder) != 0 || !S_ISDIR(folder.st_mode)) {
-        okrelt::tell(okrelt::MESSAGE_ERROR, "%s: %s is not a folder\n", PROGRAM, request.folder.c_str());
+    if (stat(request->folder.c_str(), &folder) != 0 || !S_ISDIR(folder.st_mode)) {
+        okrelt::tell(okrelt::MESSAGE_ERROR, "%s: %s is not a folder\n", PROGRAM, request->folder.c_str());
         return EXIT_FAILED;
     }
-    std::unordered_set<std::string> outputs;
-    for (const std::string& unit : request.units) {
-        const std::string path = hit_file_path(request, unit);
-        struct stat a {};
-        struct stat b {};
-        const bool replaces_a_unit = stat(path.c_str(), &a) == 0 && [&] {
-            for (const std::string& other : request.units) {
-                if (stat(other.c_str(), &b) == 0 && a.st_dev == b.st_dev && a.st_ino == b.st_ino) return true;
+    std::map<std::pair<dev_t, ino_t>, std::string> inputs;
+    std::vector<std::string> units;
+    for (const std::string& unit : request->units) {
+        struct stat status {};
+        if (stat(unit.c_str(), &status) == 0) {
+            const auto [earlier, fresh] = inputs.emplace(std::make_pair(status.st_dev, status.st_ino), unit);
+            if (!fresh) {
+                okrelt::tell(okrelt::MESSAGE_ERROR, "%s: %s is the same file as %s; searched once\n", PROGRAM,
+                             unit.c_str(), earlier->second.c_str());
+                continue;
             }
-            return false;
-        }();
+        }
+        units.push_back(unit);
+    }
+    std::unordered_set<std::string> outputs;
+    for (const std::string& unit : units) {
+        const std::string path = hit_file_path(*request, unit);
+        struct stat status {};
+        const bool replaces_a_unit =
+            stat(path.c_str(), &status) == 0 && inputs.count(std::make_pair(status.st_dev, status.st_ino)) != 0;
         if (!outputs.insert(path).second || replaces_a_unit) {
             okrelt::tell(okrelt::MESSAGE_ERROR, "%s: %s would overwrite %s; nothing searched\n", PROGRAM, unit.c_str(),
                          path.c_str());
             return EXIT_FAILED;
         }
     }
+    request->units = units;
     return EXIT_OK;
 }
 
@@ -200,8 +213,8 @@ int search_unit(const SearchRequest& request, const std::string& unit, std::stri
 }
 
 // Every unit in the order named, carrying on past failures; then the CSV.
-int run_search(const SearchRequest& request) {
-    if (check_outputs(request) != EXIT_OK) return EXIT_FAILED;
+int run_search(SearchRequest request) {
+    if (plan_units(&request) != EXIT_OK) return EXIT_FAILED;
     std::string csv_rows;
     size_t searched = 0;
     for (const std::string& unit : request.units) searched += search_unit(request, unit, &csv_rows) == EXIT_OK;

@@ -366,6 +366,16 @@ TEST(SearchProgram, WritesTheHitFileTheTableAndTheCsv) {
     // The example's faint tone, at 976.6 Hz, in its first quarter.
     EXPECT_EQ(q.out.rfind("example.sah: 1 hit, strongest 97", 0), 0u) << q.out;
     EXPECT_TRUE(okrelt_test::file_exists(dir.file("example.dat")));
+    // One file named twice is searched once; two units that would write one
+    // hit file stop the run.
+    okrelt_test::write_file(dir.file("list"), "example.sah\n./example.sah\n");
+    const okrelt_test::RunResult twice = run(dir, OKRELT_SEARCH_BINARY, {"-q", "--fft", "2048", "-T", "list"});
+    EXPECT_EQ(twice.exit_status, 0);
+    EXPECT_NE(twice.err.find("./example.sah is the same file as example.sah; searched once"), std::string::npos) << twice.err;
+    okrelt_test::write_file(dir.file("later.sah"), okrelt_test::read_file(dir.file("later.wu")));
+    const okrelt_test::RunResult clash = run(dir, OKRELT_SEARCH_BINARY, {"later.wu", "-o", "hits", "--", "later.sah"});
+    EXPECT_EQ(clash.exit_status, 1);
+    EXPECT_NE(clash.err.find("later.sah would overwrite hits/later.dat; nothing searched"), std::string::npos) << clash.err;
     EXPECT_EQ(run(dir, OKRELT_SEARCH_BINARY, {"--fft", "1000", "example.sah"}).exit_status, 2);
     EXPECT_EQ(run(dir, OKRELT_SEARCH_BINARY, {"--max-drift", "-1", "example.sah"}).exit_status, 2);
     EXPECT_EQ(run(dir, OKRELT_SEARCH_BINARY, {}).exit_status, 2);
