@@ -418,6 +418,8 @@ std::vector<Hit> make_hits(const PowerSpectrogram& spectrogram, const std::vecto
     std::vector<int> columns(static_cast<size_t>(rows));
     std::vector<char> near(static_cast<size_t>(rows));
     for (const Candidate& c : candidates) {
+        // A unit swamped by interference stops here, its work bounded.
+        if (hits.size() == static_cast<size_t>(SEARCH_MAX_HITS)) break;
         for (int r = 0; r < rows; ++r) {
             columns[static_cast<size_t>(r)] = path_column(c.start_bin, c.drift_index, r, bins, padded);
         }

@@ -26,6 +26,7 @@ constexpr double SEARCH_MAX_MAX_DRIFT = 1000.0;     // Hz/s: the largest --max-d
 constexpr int SEARCH_MIN_ROWS = 2;               // a drift needs two rows at least
 constexpr int SAME_SIGNAL_BINS = 2;              // paths this close for half the rows are one signal
 constexpr int SEARCH_MAX_CANDIDATES = 4096;      // strongest local maxima looked at for hits
+constexpr int SEARCH_MAX_HITS = 256;             // the strongest signals of a unit kept, at most
 constexpr double TRIM_LOW = 0.05;                // the noise deviation is that of the column sums
 constexpr double TRIM_HIGH = 0.95;               // between these quantiles
 
@@ -92,7 +93,7 @@ struct SearchResult {
     double sensitivity = 0.0;     // amplitude of the weakest steady tone at a bin centre that reaches the threshold
     double sensitivity_db = 0.0;  // the same in dB (20 log10)
     int candidates = 0;           // local maxima over the threshold, before they were made hits
-    std::vector<Hit> hits;        // strongest first
+    std::vector<Hit> hits;        // strongest first, SEARCH_MAX_HITS at most
     std::vector<float> best_snr;  // each start bin's best SNR over all drifts
 };
 

@@ -172,6 +172,24 @@ TEST(SearchTree, PaddedRowsDoNotBiasTheSums) {
     }
 }
 
+TEST(SearchTree, KeepsTheStrongestSignalsOnly) {
+    // 400 steady lines 5 bins apart (few of the band's columns, so that the
+    // noise statistics stand), growing stronger: the 256 strongest are the hits.
+    okrelt::PowerSpectrogram s = synthetic_spectrogram(16384, 32, 3);
+    for (int r = 0; r < s.rows; ++r) {
+        for (int c = 0; c < s.bins; ++c) s.row(r)[c] = 1.0f + 0.001f * static_cast<float>(c % 7);
+    }
+    for (int line = 0; line < 400; ++line) {
+        for (int r = 0; r < s.rows; ++r) s.row(r)[5 * line] += 2.0f + 0.05f * static_cast<float>(line);
+    }
+    okrelt::SearchOptions options;
+    options.max_drift_hz_s = 0.0;
+    okrelt::SearchResult result;
+    ASSERT_EQ(okrelt::search_spectrogram(s, options, &result), 0);
+    ASSERT_EQ(result.hits.size(), static_cast<size_t>(okrelt::SEARCH_MAX_HITS));
+    for (const okrelt::Hit& hit : result.hits) EXPECT_GE(hit.start_bin, 5 * (400 - okrelt::SEARCH_MAX_HITS)) << hit.start_bin;
+}
+
 TEST(Search, FindsDriftingTonesWhereAndAsFastAsTheyDrift) {
     const okrelt::SearchOptions options = short_options();
     for (int bits : {2, 4}) {
