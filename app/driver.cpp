@@ -6,7 +6,7 @@
 
 #include "app/banner.h"
 #include "app/batch.h"
-#include "app/unit_list.h"
+#include "common/unit_list.h"
 #include "audio/fft.h"
 #include "common/command_line.h"
 #include "common/file_names.h"

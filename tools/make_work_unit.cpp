@@ -2,11 +2,13 @@
 //
 //   okrelt-make-wu [-o FILE] [--samples N] [--seed S] [--crlf] [--constant I Q]
 //                  [--format classic|later] [--bits 2|4] [--rate HZ] [--tone HZ]
+//                  [--drift HZ_PER_S] [--amplitude A]
 //
 // By default it writes the 1048576-sample example (receiver noise with a faint
 // drifting tone) to "work_unit.sah". --constant fills every sample with I + iQ
 // (each +1 or -1) instead; --tone writes noise with a steady tone at HZ from
-// the sub-band's centre (negative below it).
+// the sub-band's centre (negative below it), moving by --drift Hz a second
+// and of --amplitude relative to the noise.
 #include <cerrno>
 #include <cmath>
 #include <cstdint>
@@ -32,6 +34,7 @@ void print_usage() {
     std::printf(
         "Usage: okrelt-make-wu [-o FILE] [--samples N] [--seed S] [--crlf] [--constant I Q]\n"
         "                      [--format classic|later] [--bits 2|4] [--rate HZ] [--tone HZ]\n"
+        "                      [--drift HZ_PER_S] [--amplitude A]\n"
         "Writes a work unit that okrelt reads: by default the 1048576-sample example\n"
         "(receiver noise with a faint drifting tone) as work_unit.sah, classic format.\n"
         "\n"
@@ -42,6 +45,11 @@ void print_usage() {
         "  --constant I Q           every sample I + iQ, each +1 or -1\n"
         "  --tone HZ                noise with a steady tone HZ from the centre (negative\n"
         "                           below), less than half the sub-band rate either way\n"
+        "  --drift HZ_PER_S         the tone's frequency moves linearly from HZ by this\n"
+        "                           much a second (negative: falling; default 0)\n"
+        "  --amplitude A            the tone's amplitude relative to the noise's\n"
+        "                           standard deviation in I and in Q, 0 to 100 (default\n"
+        "                           0.25)\n"
         "  --format classic|later   the work-unit format\n"
         "  --bits 2|4               bits per sample (--format later only)\n"
         "  --rate HZ                the sub-band's sample rate, above 0 (default 9765.625;\n"
@@ -52,15 +60,18 @@ void print_usage() {
 
 enum MakeOption {
     OPTION_HELP, OPTION_VERSION, OPTION_OUTPUT, OPTION_SAMPLES, OPTION_SEED, OPTION_CRLF,
-    OPTION_CONSTANT, OPTION_TONE, OPTION_FORMAT, OPTION_BITS, OPTION_RATE
+    OPTION_CONSTANT, OPTION_TONE, OPTION_FORMAT, OPTION_BITS, OPTION_RATE, OPTION_DRIFT, OPTION_AMPLITUDE
 };
 
 const std::vector<okrelt::OptionSpec> MAKE_OPTIONS = {
     {OPTION_HELP, 'h', "help", 0},        {OPTION_VERSION, 'V', "version", 0}, {OPTION_OUTPUT, 'o', "output", 1},
     {OPTION_SAMPLES, 0, "samples", 1},    {OPTION_SEED, 0, "seed", 1},         {OPTION_CRLF, 0, "crlf", 0},
     {OPTION_CONSTANT, 0, "constant", 2},  {OPTION_TONE, 0, "tone", 1},         {OPTION_FORMAT, 0, "format", 1},
-    {OPTION_BITS, 0, "bits", 1},          {OPTION_RATE, 0, "rate", 1},
+    {OPTION_BITS, 0, "bits", 1},          {OPTION_RATE, 0, "rate", 1},         {OPTION_DRIFT, 0, "drift", 1},
+    {OPTION_AMPLITUDE, 0, "amplitude", 1},
 };
+
+constexpr double MAX_AMPLITUDE = 100.0;
 
 // +1 or -1, the only values a constant sample's parts take.
 bool parse_sign(const char* text, int64_t* value) {
@@ -80,6 +91,9 @@ int run(int argc, char** argv) {
     int64_t constant_q = 0;
     bool tone = false;
     double tone_hz = 0.0;
+    double drift_hz_s = 0.0;
+    double amplitude = okrelt::STEADY_TONE_AMPLITUDE;
+    bool drift_or_amplitude = false;
     int64_t bits = 2;
     bool bits_given = false;
     bool rate_given = false;
@@ -127,6 +141,14 @@ int run(int argc, char** argv) {
                 valid = okrelt::parse_real(value, &tone_hz);
                 tone = true;
                 break;
+            case OPTION_DRIFT:
+                valid = okrelt::parse_real(value, &drift_hz_s);
+                drift_or_amplitude = true;
+                break;
+            case OPTION_AMPLITUDE:
+                valid = okrelt::parse_real(value, &amplitude) && amplitude >= 0.0 && amplitude <= MAX_AMPLITUDE;
+                drift_or_amplitude = true;
+                break;
         }
         if (!valid) {
             const std::string what = std::string("invalid value for --") + MAKE_OPTIONS[static_cast<size_t>(use.id)].long_name;
@@ -138,6 +160,7 @@ int run(int argc, char** argv) {
         return okrelt::usage_error(PROGRAM, bits_given ? "--bits needs --format later" : "--rate needs --format later");
     }
     if (constant && tone) return okrelt::usage_error(PROGRAM, "--constant and --tone exclude each other");
+    if (drift_or_amplitude && !tone) return okrelt::usage_error(PROGRAM, "--drift and --amplitude need --tone");
     if (tone && !(std::fabs(tone_hz) < options.subband_rate / 2.0)) {
         return okrelt::usage_error(PROGRAM, "--tone must lie below half the sub-band rate", okrelt::real_text(tone_hz).c_str());
     }
@@ -149,8 +172,10 @@ int run(int argc, char** argv) {
         vectors.in_phase.assign(static_cast<size_t>(samples), constant_i > 0 ? high : -high);
         vectors.quadrature.assign(static_cast<size_t>(samples), constant_q > 0 ? high : -high);
     } else if (tone) {
-        vectors = okrelt::make_tone_samples(static_cast<int32_t>(samples), static_cast<uint64_t>(seed),
-                                            tone_hz / options.subband_rate, options.bits_per_sample);
+        const double rate = options.subband_rate;
+        vectors = okrelt::make_drifting_tone_samples(static_cast<int32_t>(samples), static_cast<uint64_t>(seed),
+                                                     tone_hz / rate, drift_hz_s / (rate * rate), amplitude,
+                                                     options.bits_per_sample);
     } else {
         vectors = okrelt::make_example_samples(static_cast<int32_t>(samples), static_cast<uint64_t>(seed));
         if (bits == 4) {

@@ -16,7 +16,6 @@ namespace {
 constexpr double TONE_AMPLITUDE = 0.045;
 constexpr double TONE_START_FREQUENCY = 0.1;
 constexpr double TONE_DRIFT_PER_SAMPLE = 2.0e-10;
-constexpr double STEADY_TONE_AMPLITUDE = 0.25;
 constexpr double TWO_PI = 6.283185307179586476925286766559;
 
 // splitmix64: small, fast and the same on every platform.
@@ -182,6 +181,11 @@ SampleVectors make_example_samples(int32_t count, uint64_t seed) {
 }
 
 SampleVectors make_tone_samples(int32_t count, uint64_t seed, double cycles_per_sample, int bits_per_sample) {
+    return make_drifting_tone_samples(count, seed, cycles_per_sample, 0.0, STEADY_TONE_AMPLITUDE, bits_per_sample);
+}
+
+SampleVectors make_drifting_tone_samples(int32_t count, uint64_t seed, double cycles_per_sample,
+                                         double drift_cycles_per_sample2, double amplitude, int bits_per_sample) {
     SampleVectors samples;
     const size_t n = count > 0 ? static_cast<size_t>(count) : 0;
     samples.in_phase.resize(n);
@@ -191,10 +195,13 @@ SampleVectors make_tone_samples(int32_t count, uint64_t seed, double cycles_per_
         double noise_re = 0.0;
         double noise_im = 0.0;
         next_noise(&state, &noise_re, &noise_im);
-        // The phase from k directly, so that it does not drift by rounding.
-        const double phase = TWO_PI * std::fmod(cycles_per_sample * static_cast<double>(k), 1.0);
-        const double re = noise_re + STEADY_TONE_AMPLITUDE * std::cos(phase);
-        const double im = noise_im + STEADY_TONE_AMPLITUDE * std::sin(phase);
+        // The phase from k directly, so that it does not drift by rounding:
+        // the frequency f0 + a k integrates to f0 k + a k^2 / 2 cycles.
+        const double t = static_cast<double>(k);
+        const double cycles = cycles_per_sample * t + 0.5 * drift_cycles_per_sample2 * t * t;
+        const double phase = TWO_PI * std::fmod(cycles, 1.0);
+        const double re = noise_re + amplitude * std::cos(phase);
+        const double im = noise_im + amplitude * std::sin(phase);
         samples.in_phase[k] = bits_per_sample == 4 ? four_bit_code_of(re) : sign_of(re);
         samples.quadrature[k] = bits_per_sample == 4 ? four_bit_code_of(im) : sign_of(im);
     }

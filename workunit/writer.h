@@ -11,6 +11,7 @@ namespace okrelt {
 constexpr int WRITER_CHARS_PER_LINE = 64;
 constexpr int32_t EXAMPLE_SAMPLES = 1048576;
 constexpr uint64_t EXAMPLE_SEED = 0x5e71a7e5ULL;
+constexpr double STEADY_TONE_AMPLITUDE = 0.25;   // make_tone_samples' tone, relative to the noise's parts
 
 // Samples to encode: in_phase[k] + i * quadrature[k], each +1 or -1, or for
 // 4-bit units the codes -2, -1, 1, 2 of FOUR_BIT_LEVELS.
@@ -47,5 +48,12 @@ SampleVectors make_example_samples(int32_t count, uint64_t seed);
 // below the centre), quantised for a unit of bits_per_sample (2: signs, 4:
 // the codes of FOUR_BIT_LEVELS); the same seed always gives the same samples.
 SampleVectors make_tone_samples(int32_t count, uint64_t seed, double cycles_per_sample, int bits_per_sample);
+
+// The same with the tone's amplitude relative to the noise's parts (each of
+// standard deviation 1; make_tone_samples' is STEADY_TONE_AMPLITUDE) and its
+// frequency moving linearly, by drift_cycles_per_sample2 each sample, from
+// cycles_per_sample at sample 0. A drift of 0 gives make_tone_samples' samples.
+SampleVectors make_drifting_tone_samples(int32_t count, uint64_t seed, double cycles_per_sample,
+                                         double drift_cycles_per_sample2, double amplitude, int bits_per_sample);
 
 }  // namespace okrelt

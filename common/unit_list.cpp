@@ -1,4 +1,4 @@
-#include "app/unit_list.h"
+#include "common/unit_list.h"
 
 #include <cstdio>
 

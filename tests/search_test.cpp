@@ -1,0 +1,449 @@
+// The de-Doppler search: the Taylor tree against direct path sums, injected
+// drifting tones found where and as fast as they drift, noise and the
+// unit's constant and silence making no hits, crossing signals kept apart,
+// the sensitivity checked by injection, and the hit file's layout.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstdint>
+#include <filesystem>
+#include <random>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "common/messages.h"
+#include "search/correction.h"
+#include "search/search.h"
+#include "tests/support/test_support.h"
+#include "tests/support/work_units.h"
+#include "workunit/reader.h"
+
+namespace {
+
+using okrelt_test::TempDir;
+
+constexpr double RATE = 9765.625;
+constexpr int32_t SHORT_UNIT = 262144;   // with 2048-point transforms: 128 rows of 0.21 s, 4.77 Hz bins
+constexpr int SHORT_FFT = 2048;
+constexpr double QUANTISED_AMPLITUDE = 0.7978845608;   // sqrt(2 / pi): a weak tone's amplitude after 1-bit sampling
+
+struct Tone {
+    double hz;           // at the first sample, from the centre
+    double drift_hz_s;
+    double amplitude;    // relative to the noise's parts
+};
+
+// Noise with tones, quantised as a unit of `bits` stores them.
+okrelt::SampleVectors tone_samples(int32_t count, uint64_t seed, const std::vector<Tone>& tones, int bits) {
+    okrelt::SampleVectors samples;
+    samples.in_phase.resize(static_cast<size_t>(count));
+    samples.quadrature.resize(static_cast<size_t>(count));
+    std::mt19937_64 random(seed);
+    std::normal_distribution<double> noise(0.0, 1.0);
+    for (int32_t k = 0; k < count; ++k) {
+        const double t = k / RATE;
+        double re = noise(random);
+        double im = noise(random);
+        for (const Tone& tone : tones) {
+            const double phase = 2.0 * M_PI * std::fmod(tone.hz * t + 0.5 * tone.drift_hz_s * t * t, 1.0);
+            re += tone.amplitude * std::cos(phase);
+            im += tone.amplitude * std::sin(phase);
+        }
+        const auto code = [bits](double v) -> int8_t {
+            if (bits == 2) return v >= 0.0 ? 1 : -1;
+            return v < -1.0 ? -2 : v < 0.0 ? -1 : v < 1.0 ? 1 : 2;
+        };
+        samples.in_phase[static_cast<size_t>(k)] = code(re);
+        samples.quadrature[static_cast<size_t>(k)] = code(im);
+    }
+    return samples;
+}
+
+// A unit of samples searched, its reader's messages kept out of the log.
+struct Searched {
+    int status = 1;
+    okrelt::WorkUnitInfo info;
+    okrelt::SearchResult result;
+};
+
+Searched search(const okrelt::SampleVectors& samples, const okrelt::SearchOptions& options, int bits = 2,
+                int dropped_groups = 0) {
+    TempDir dir;
+    okrelt::WriterOptions writer;
+    writer.later_format = true;
+    writer.bits_per_sample = bits;
+    writer.dropped_groups = dropped_groups;
+    okrelt_test::write_work_unit_file(dir.file("unit.wu"), samples, writer);
+    std::vector<okrelt::KeptMessage> kept;
+    okrelt::MessageSink sink = okrelt::keeping_sink(&kept);
+    const okrelt::ScopedMessageSink quiet(&sink);
+    okrelt::SampleStreams streams;
+    Searched s;
+    if (okrelt::load_work_unit(dir.file("unit.wu").c_str(), &streams, &s.info) != 0) return s;
+    s.status = okrelt::search_work_unit(streams, s.info, options, &s.result);
+    return s;
+}
+
+okrelt::SearchOptions short_options() {
+    okrelt::SearchOptions options;
+    options.fft_size = SHORT_FFT;
+    return options;
+}
+
+// The hit nearest a tone's start, or null.
+const okrelt::Hit* hit_near(const okrelt::SearchResult& result, double hz) {
+    const okrelt::Hit* nearest = nullptr;
+    for (const okrelt::Hit& hit : result.hits) {
+        if (nearest == nullptr || std::fabs(hit.offset_hz - hz) < std::fabs(nearest->offset_hz - hz)) nearest = &hit;
+    }
+    return nearest;
+}
+
+// A spectrogram of exponential noise (mean 1) with straight lines of power added.
+okrelt::PowerSpectrogram synthetic_spectrogram(int bins, int rows, uint64_t seed) {
+    okrelt::PowerSpectrogram s;
+    EXPECT_EQ(okrelt::allocate_spectrogram(bins, rows, &s), 0);
+    s.bin_hz = RATE / bins;
+    s.row_seconds = bins / RATE;
+    s.tone_gain = 2.0 / bins;
+    std::mt19937_64 random(seed);
+    std::exponential_distribution<float> noise(1.0f);
+    std::generate(s.power, s.power + s.cells(), [&] { return noise(random); });
+    const double slopes[] = {0.0, 0.37, -0.8, 1.6, -2.3};   // bins a row
+    for (size_t line = 0; line < 5; ++line) {
+        const int start = static_cast<int>(line + 1) * bins / 6;
+        for (int r = 0; r < rows; ++r) {
+            // A bin-centred tone's lobe, as a Hann window gives it.
+            const long column = std::lround(start + slopes[line] * r);
+            for (long c = column - 1; c <= column + 1; ++c) s.row(r)[((c % bins) + bins) % bins] += c == column ? 2.0f : 1.0f;
+        }
+    }
+    return s;
+}
+
+TEST(SearchTree, AgreesWithDirectPathSums) {
+    // 100 rows (padded to 128) and 128 rows; drifts up to about 2.6 bins a
+    // row: three blocks of the tree each way. 256 bins: the tree of the whole
+    // band; 2048: in stripes.
+    for (const int rows : {100, 128}) {
+      for (const int bins : {256, 2048}) {
+        const okrelt::PowerSpectrogram s = synthetic_spectrogram(bins, rows, 7u + static_cast<uint64_t>(rows));
+        okrelt::SearchOptions options;
+        options.max_drift_hz_s = 2.6 * s.bin_hz / s.row_seconds;
+        okrelt::SearchResult tree;
+        ASSERT_EQ(okrelt::search_spectrogram(s, options, &tree), 0);
+        ASSERT_GT(tree.max_drift_index, 2 * 127);
+        const std::vector<float> direct = okrelt::brute_force_best_snr(s, options, tree.noise);
+        ASSERT_EQ(tree.best_snr.size(), direct.size());
+        double worst = 0.0;
+        for (size_t f = 0; f < direct.size(); ++f) {
+            const double off = std::fabs(static_cast<double>(tree.best_snr[f] - direct[f]));
+            worst = std::max(worst, off - 0.1 * std::fabs(static_cast<double>(direct[f])));
+        }
+        // The tree's paths leave the straight line by one bin at most, on about
+        // a quarter of the rows: each start bin's best agrees within 10 % and
+        // 3 (noise deviations), a line's own within 20 %.
+        EXPECT_LT(worst, 3.0) << rows << " rows, " << bins << " bins";
+        for (int line = 0; line < 5; ++line) {
+            const size_t start = static_cast<size_t>((line + 1) * bins / 6);
+            EXPECT_GT(direct[start], 15.0f) << rows << " rows, line " << line;
+            EXPECT_GT(tree.best_snr[start], 0.8f * direct[start]) << rows << " rows, line " << line;
+        }
+      }
+    }
+}
+
+TEST(SearchTree, PaddedRowsDoNotBiasTheSums) {
+    // 20 rows (padded to 32) of power 1 but for row 0's, which sets each start
+    // bin apart: every path of every drift from bin f sums 19 + row 0's cell.
+    okrelt::PowerSpectrogram s = synthetic_spectrogram(256, 20, 1);
+    std::fill(s.power, s.power + s.cells(), 1.0f);
+    for (int f = 0; f < 256; ++f) s.row(0)[f] = 1.0f + 0.5f * static_cast<float>(f % 3);
+    okrelt::SearchOptions options;
+    options.max_drift_hz_s = 2.5 * s.bin_hz / s.row_seconds;   // three blocks each way
+    okrelt::SearchResult result;
+    ASSERT_EQ(okrelt::search_spectrogram(s, options, &result), 0);
+    EXPECT_DOUBLE_EQ(result.noise.median, 20.5);
+    ASSERT_GT(result.noise.deviation, 0.0);
+    for (size_t f = 0; f < 256; ++f) {
+        const double best = result.best_snr[f] * result.noise.deviation + result.noise.median;
+        EXPECT_NEAR(best, 20.0 + 0.5 * static_cast<double>(f % 3), 1e-4) << f;
+    }
+}
+
+TEST(SearchTree, KeepsTheStrongestSignalsOnly) {
+    // 400 steady lines 5 bins apart (few of the band's columns, so that the
+    // noise statistics stand), growing stronger: the 256 strongest are the hits.
+    okrelt::PowerSpectrogram s = synthetic_spectrogram(16384, 32, 3);
+    for (int r = 0; r < s.rows; ++r) {
+        for (int c = 0; c < s.bins; ++c) s.row(r)[c] = 1.0f + 0.001f * static_cast<float>(c % 7);
+    }
+    for (int line = 0; line < 400; ++line) {
+        for (int r = 0; r < s.rows; ++r) s.row(r)[5 * line] += 2.0f + 0.05f * static_cast<float>(line);
+    }
+    okrelt::SearchOptions options;
+    options.max_drift_hz_s = 0.0;
+    okrelt::SearchResult result;
+    ASSERT_EQ(okrelt::search_spectrogram(s, options, &result), 0);
+    ASSERT_EQ(result.hits.size(), static_cast<size_t>(okrelt::SEARCH_MAX_HITS));
+    for (const okrelt::Hit& hit : result.hits) EXPECT_GE(hit.start_bin, 5 * (400 - okrelt::SEARCH_MAX_HITS)) << hit.start_bin;
+}
+
+TEST(Search, FindsDriftingTonesWhereAndAsFastAsTheyDrift) {
+    const okrelt::SearchOptions options = short_options();
+    for (int bits : {2, 4}) {
+        for (double drift : {-8.0, -2.5, 0.0, 3.0, 8.0}) {
+            double last_snr = 0.0;
+            for (double amplitude : {0.12, 0.3}) {
+                const Tone tone{-1234.5 + 100.0 * drift, drift, amplitude};
+                const Searched s = search(tone_samples(SHORT_UNIT, 11u + static_cast<uint64_t>(bits), {tone}, bits),
+                                          options, bits);
+                ASSERT_EQ(s.status, 0);
+                const okrelt::Hit* hit = hit_near(s.result, tone.hz);
+                ASSERT_NE(hit, nullptr) << bits << " bits, " << drift << " Hz/s, amplitude " << amplitude;
+                EXPECT_EQ(hit, &s.result.hits[0]);
+                EXPECT_LE(std::fabs(hit->offset_hz - tone.hz), 2.0 * s.result.bin_hz) << bits << " bits, " << drift;
+                EXPECT_LE(std::fabs(hit->drift_hz_s - drift), 2.0 * s.result.drift_step_hz_s) << bits << " bits, " << drift;
+                EXPECT_GT(hit->snr, last_snr) << bits << " bits, " << drift << " Hz/s, amplitude " << amplitude;
+                last_snr = hit->snr;
+            }
+        }
+    }
+}
+
+TEST(Search, NoiseAloneMakesNoHits) {
+    for (int bits : {2, 4}) {
+        for (uint64_t seed : {1u, 2u, 3u}) {
+            const Searched s = search(tone_samples(SHORT_UNIT, seed, {}, bits), short_options(), bits);
+            ASSERT_EQ(s.status, 0);
+            EXPECT_TRUE(s.result.hits.empty()) << bits << " bits, seed " << seed << ": SNR " << s.result.hits[0].snr;
+        }
+    }
+    // A whole unit at the usual transform size.
+    const Searched s = search(tone_samples(1048576, 4, {}, 2), okrelt::SearchOptions());
+    ASSERT_EQ(s.status, 0);
+    EXPECT_EQ(s.result.rows, 128);
+    EXPECT_TRUE(s.result.hits.empty()) << s.result.hits[0].snr;
+}
+
+TEST(Search, AWeakDriftingToneCrossingAStrongSteadyOneIsASecondHit) {
+    // The weak tone drifts across the strong one a third of the way through.
+    const std::vector<Tone> tones = {{1500.0, 0.0, 0.8}, {1480.0, 2.5, 0.15}};
+    const okrelt::SampleVectors samples = tone_samples(SHORT_UNIT, 5, tones, 2);
+    okrelt::SearchOptions options = short_options();
+    options.max_drift_hz_s = 3.0;
+    const Searched narrow = search(samples, options);
+    options.max_drift_hz_s = 10.0;
+    const Searched wide = search(samples, options);
+    for (const Searched* s : {&narrow, &wide}) {
+        ASSERT_EQ(s->status, 0);
+        const okrelt::Hit* steady = hit_near(s->result, 1500.0);
+        const okrelt::Hit* drifting = hit_near(s->result, 1480.0);
+        ASSERT_NE(steady, nullptr);
+        ASSERT_NE(drifting, nullptr);
+        ASSERT_NE(steady, drifting);
+        EXPECT_LE(std::fabs(drifting->offset_hz - 1480.0), 2.0 * s->result.bin_hz);
+        EXPECT_LE(std::fabs(drifting->drift_hz_s - 2.5), 2.0 * s->result.drift_step_hz_s);
+        EXPECT_LE(std::fabs(steady->drift_hz_s), 2.0 * s->result.drift_step_hz_s);
+    }
+    // Searching further than the signals drift changes nothing.
+    ASSERT_EQ(narrow.result.hits.size(), wide.result.hits.size());
+    for (size_t i = 0; i < narrow.result.hits.size(); ++i) {
+        EXPECT_EQ(narrow.result.hits[i].start_bin, wide.result.hits[i].start_bin);
+        EXPECT_EQ(narrow.result.hits[i].drift_index, wide.result.hits[i].drift_index);
+    }
+}
+
+TEST(Search, TheConstantAndSilenceMakeNoHits) {
+    // A strong constant: a tone at 0 Hz.
+    const Searched constant = search(tone_samples(SHORT_UNIT, 6, {{0.0, 0.0, 0.6}}, 2), short_options());
+    ASSERT_EQ(constant.status, 0);
+    EXPECT_TRUE(constant.result.hits.empty()) << constant.result.hits[0].offset_hz;
+    // The last 23 % of the data missing, played as silence: the search stops
+    // before it, and a tone is measured over the rows that hold it.
+    const int dropped_groups = 5000;   // 2-bit: 12 samples a group, 60000 samples
+    const Searched silent = search(tone_samples(SHORT_UNIT, 7, {{800.0, 1.0, 0.3}}, 2), short_options(), 2,
+                                   dropped_groups);
+    ASSERT_EQ(silent.status, 0);
+    ASSERT_GT(silent.info.silent_samples, 0);
+    EXPECT_EQ(silent.result.rows, silent.info.first_silent_sample / SHORT_FFT);
+    ASSERT_EQ(silent.result.hits.size(), 1u);
+    EXPECT_EQ(silent.result.hits[0].last_row, silent.result.rows - 1);
+    EXPECT_NEAR(silent.result.hits[0].amplitude, 0.3 * QUANTISED_AMPLITUDE, 0.2 * 0.3 * QUANTISED_AMPLITUDE);
+}
+
+TEST(Search, SensitivityIsTheAmplitudeThatReachesTheThreshold) {
+    // Steady tones at a bin's centre, a little above the predicted weakest:
+    // the amplitude their SNR says would reach the threshold exactly (SNR
+    // goes with the square of the amplitude) lies within 20 % of it.
+    const okrelt::SearchOptions options = short_options();
+    const Searched noise = search(tone_samples(SHORT_UNIT, 8, {}, 2), options);
+    ASSERT_EQ(noise.status, 0);
+    const double predicted = noise.result.sensitivity;
+    ASSERT_GT(predicted, 0.0);
+    EXPECT_NEAR(noise.result.sensitivity_db, 20.0 * std::log10(predicted), 1e-9);
+    double measured = 0.0;
+    const int seeds = 4;
+    for (int seed = 0; seed < seeds; ++seed) {
+        const double amplitude = 2.0 * predicted;   // as recorded
+        const Tone tone{-300.0 * noise.result.bin_hz, 0.0, amplitude / QUANTISED_AMPLITUDE};
+        const Searched s = search(tone_samples(SHORT_UNIT, 20u + static_cast<uint64_t>(seed), {tone}, 2), options);
+        const okrelt::Hit* hit = hit_near(s.result, tone.hz);
+        ASSERT_NE(hit, nullptr);
+        measured += amplitude * std::sqrt(options.snr_threshold / hit->snr) / seeds;
+        EXPECT_NEAR(hit->amplitude, amplitude, 0.2 * amplitude);
+    }
+    EXPECT_NEAR(measured, predicted, 0.2 * predicted);
+}
+
+okrelt_test::RunResult run(const TempDir& dir, const char* program, const std::vector<std::string>& args) {
+    okrelt_test::RunOptions options;
+    options.program = program;
+    options.args = args;
+    return okrelt_test::run_program(dir.path(), options);
+}
+
+std::vector<std::string> lines_of(const std::string& text) {
+    std::vector<std::string> lines;
+    std::istringstream stream(text);
+    for (std::string line; std::getline(stream, line);) lines.push_back(line);
+    return lines;
+}
+
+std::vector<std::string> fields_of(const std::string& line) {
+    std::vector<std::string> fields;
+    std::istringstream stream(line);
+    for (std::string field; std::getline(stream, field, '\t');) fields.push_back(field);
+    return fields;
+}
+
+TEST(SearchProgram, WritesTheHitFileTheTableAndTheCsv) {
+    TempDir dir;
+    // okrelt-make-wu's drifting tone, in a later unit (sky frequency known)
+    // and a classic one (offsets from the centre only).
+    for (const char* format : {"later", "classic"}) {
+        ASSERT_EQ(run(dir, OKRELT_MAKE_WU_BINARY, {"--format", format, "--samples", "262144", "--tone", "1000",
+                                                   "--drift", "-2.5", "--amplitude", "0.3", "-o",
+                                                   std::string(format) + ".wu"}).exit_status, 0);
+    }
+    ASSERT_EQ(run(dir, OKRELT_MAKE_WU_BINARY, {"--samples", "262144", "-o", "example.sah"}).exit_status, 0);
+    okrelt::WorkUnitInfo info;
+    {
+        std::vector<okrelt::KeptMessage> kept;
+        okrelt::MessageSink sink = okrelt::keeping_sink(&kept);
+        const okrelt::ScopedMessageSink quiet(&sink);
+        okrelt::SampleStreams streams;
+        ASSERT_EQ(okrelt::load_work_unit(dir.file("later.wu").c_str(), &streams, &info), 0);
+        ASSERT_TRUE(info.center_known);
+    }
+    std::filesystem::create_directory(dir.file("hits"));
+    const okrelt_test::RunResult r = run(dir, OKRELT_SEARCH_BINARY, {"--fft", "2048", "-o", "hits", "--csv", "all.csv",
+                                                                     "later.wu", "classic.wu"});
+    ASSERT_EQ(r.exit_status, 0) << r.out << r.err;
+    EXPECT_NE(r.out.find("Sensitivity: a steady tone of amplitude"), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find(" rank    offset Hz        sky MHz  drift Hz/s"), std::string::npos) << r.out;
+
+    const double bin_mhz = RATE / 2048 / 1e6;
+    for (const char* format : {"later", "classic"}) {
+        const std::vector<std::string> dat = lines_of(okrelt_test::read_file(dir.file(std::string("hits/") + format + ".dat")));
+        ASSERT_GE(dat.size(), 10u) << format;
+        EXPECT_EQ(dat[1], std::string("# File ID: ") + format + ".wu");
+        EXPECT_EQ(dat[3], "# Source: okrelt_example.0");
+        EXPECT_EQ(dat[4].rfind("# MJD: ", 0), 0u);
+        EXPECT_NE(dat[4].find("\tRA: "), std::string::npos);
+        EXPECT_NE(dat[4].find("\tDEC: "), std::string::npos);
+        EXPECT_EQ(dat[5].rfind("# DELTAT:   0.209715\tDELTAF(Hz):   4.768372\tmax_drift_rate:  10.000000\tobs_length:", 0), 0u)
+            << dat[5];
+        const bool classic = std::string(format) == "classic";
+        const size_t names = classic ? 9 : 8;   // after the frequencies' and the correction's lines
+        EXPECT_EQ(dat[6] == "# Frequencies: MHz from the sub-band's centre; the unit gives no sky frequency", classic);
+        EXPECT_EQ(fields_of(dat[names]).size(), 12u) << dat[names];
+        EXPECT_EQ(fields_of(dat[names])[3], "Uncorrected_Frequency ");
+        const std::vector<std::string> top = fields_of(dat[names + 2]);
+        ASSERT_EQ(top.size(), 12u) << dat[names + 2];
+        EXPECT_EQ(top[0], "001");
+        EXPECT_NEAR(std::stod(top[1]), -2.5, 2 * 0.179);
+        EXPECT_GT(std::stod(top[2]), 10.0);
+        const double expected_mhz = ((classic ? 0.0 : info.center_hz) + 1000.0) / 1e6;
+        EXPECT_NEAR(std::stod(top[3]), expected_mhz, 2 * bin_mhz) << format;
+        EXPECT_EQ(dat[names - 2].rfind("# Corrected_Frequency: not corrected", 0), 0u) << dat[names - 2];
+        EXPECT_EQ(top[3], top[4]);   // the made-up units give no time or place to correct with
+        EXPECT_EQ(top[3], top[6]);
+        EXPECT_NEAR(std::stod(top[7]) - std::stod(top[6]), -2.5 * 262144 / 2048 * 2048 / RATE / 1e6, 2 * bin_mhz);
+    }
+    const std::vector<std::string> csv = lines_of(okrelt_test::read_file(dir.file("all.csv")));
+    ASSERT_GE(csv.size(), 3u);
+    EXPECT_EQ(csv[0], "unit,rank,offset_hz,sky_mhz,drift_hz_s,snr,amplitude,corrected_mhz,corrected_drift_hz_s");
+    EXPECT_EQ(csv[1].rfind("later.wu,1,", 0), 0u) << csv[1];
+    EXPECT_EQ(csv.back().rfind("classic.wu,", 0), 0u) << csv.back();
+
+    // -q: a line a unit; a unit that fails does not stop the others.
+    const okrelt_test::RunResult q = run(dir, OKRELT_SEARCH_BINARY, {"-q", "--fft", "2048", "missing.wu", "example.sah"});
+    EXPECT_EQ(q.exit_status, 1);
+    EXPECT_EQ(q.err.rfind("missing.wu: ", 0), 0u) << q.err;
+    // The example's faint tone, at 976.6 Hz, in its first quarter.
+    EXPECT_EQ(q.out.rfind("example.sah: 1 hit, strongest 97", 0), 0u) << q.out;
+    EXPECT_TRUE(okrelt_test::file_exists(dir.file("example.dat")));
+    // One file named twice is searched once; two units that would write one
+    // hit file stop the run.
+    okrelt_test::write_file(dir.file("list"), "example.sah\n./example.sah\n");
+    const okrelt_test::RunResult twice = run(dir, OKRELT_SEARCH_BINARY, {"-q", "--fft", "2048", "-T", "list"});
+    EXPECT_EQ(twice.exit_status, 0);
+    EXPECT_NE(twice.err.find("./example.sah is the same file as example.sah; searched once"), std::string::npos) << twice.err;
+    okrelt_test::write_file(dir.file("later.sah"), okrelt_test::read_file(dir.file("later.wu")));
+    const okrelt_test::RunResult clash = run(dir, OKRELT_SEARCH_BINARY, {"later.wu", "-o", "hits", "--", "later.sah"});
+    EXPECT_EQ(clash.exit_status, 1);
+    EXPECT_NE(clash.err.find("hits/later.dat (for later.sah) is the same file as hits/later.dat (for later.wu); nothing written"), std::string::npos) << clash.err;
+    EXPECT_EQ(run(dir, OKRELT_SEARCH_BINARY, {"--fft", "1000", "example.sah"}).exit_status, 2);
+    EXPECT_EQ(run(dir, OKRELT_SEARCH_BINARY, {"--max-drift", "-1", "example.sah"}).exit_status, 2);
+    EXPECT_EQ(run(dir, OKRELT_SEARCH_BINARY, {}).exit_status, 2);
+    EXPECT_EQ(run(dir, OKRELT_SEARCH_BINARY, {"--help"}).exit_status, 0);
+}
+
+}  // namespace
+
+namespace {
+
+// A hit seen at Arecibo on 2005-03-15 06:00 UTC toward RA 5.5 h, Dec +20:
+// astropy (tools/barycentric_reference.py, UT1 taken as UTC) puts the
+// observer at -30270.507698 m/s toward the source, so the barycentre sees
+// the tone at f / (1 + v/c). Where the header lacks the place, nothing is
+// corrected and the reason is kept.
+TEST(BarycentricHits, CorrectedAsAstropyHasTheObserverMove) {
+    okrelt::WorkUnitInfo info;
+    info.time_recorded_jd = 2453444.75;
+    info.time_recorded_jd_known = true;
+    info.longitude = -66.7528;
+    info.latitude = 18.3464;
+    info.altitude = 497.0;
+    info.geolocation_known = true;
+    info.altitude_known = true;
+    info.start_ra = "5.5";
+    info.start_dec = "20";
+    info.center_hz = 1420.0e6;
+    info.center_known = true;
+    okrelt::SearchResult result;
+    result.hits.resize(1);
+    result.hits[0].offset_hz = 1000.0;
+    result.hits[0].drift_hz_s = 0.5;
+    ASSERT_EQ(okrelt::correct_hits_to_barycentre(info, &result), 0);
+    const double beta = -30270.507698 / 299792458.0;
+    ASSERT_TRUE(result.hits[0].barycentric_mhz.has_value());
+    EXPECT_NEAR(*result.hits[0].barycentric_mhz, 1420.001 / (1.0 + beta), 1e-7);   // 0.1 Hz
+    // The Earth's spin and orbit change the line-of-sight speed by at most a few cm/s^2: the drift barely moves.
+    ASSERT_TRUE(result.hits[0].barycentric_drift_hz_s.has_value());
+    EXPECT_NEAR(*result.hits[0].barycentric_drift_hz_s, 0.5, 0.2);
+    EXPECT_NE(*result.hits[0].barycentric_drift_hz_s, 0.5);
+    EXPECT_EQ(result.uncorrected_because, "");
+
+    info.geolocation_known = false;
+    okrelt::SearchResult placeless;
+    placeless.hits.resize(1);
+    EXPECT_EQ(okrelt::correct_hits_to_barycentre(info, &placeless), 1);
+    EXPECT_FALSE(placeless.hits[0].barycentric_mhz.has_value());
+    EXPECT_EQ(placeless.uncorrected_because, "the telescope's place");
+}
+
+}  // namespace
