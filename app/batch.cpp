@@ -91,6 +91,7 @@ int plan_batch(const BatchOptions& options, std::vector<PlannedUnit>* units) {
         if (options.sigmf) planned.request.sigmf_base = planned.base;
         planned.request.unit_name = output_name(unit, "");
         planned.request.order = options.order;
+        planned.request.hits = options.hits;
         units->push_back(std::move(planned));
     }
     for (PlannedUnit& unit : *units) {

@@ -16,6 +16,7 @@ struct BatchOptions {
     bool sound = true;
     bool sigmf = false;
     bool iq_wav = false;
+    bool hits = false;          // the SigMF metadata marks the search's hits
     SoundOrder order = SOUND_BIN_ORDER;
     std::string folder = ".";
     std::vector<std::string> units;

@@ -22,8 +22,8 @@ constexpr const char* PROGRAM = "okrelt";
 
 void print_usage() {
     std::printf(
-        "Usage: okrelt [-q] [-o FOLDER] [--files-from LIST [--null]] [--sigmf] [--iq-wav]\n"
-        "              [--no-sound] [--sky-order] [WORK_UNIT...]\n"
+        "Usage: okrelt [-q] [-o FOLDER] [--files-from LIST [--null]] [--sigmf [--hits]]\n"
+        "              [--iq-wav] [--no-sound] [--sky-order] [WORK_UNIT...]\n"
         "Converts SETI@home work units (classic or later format) into sound files and\n"
         "prints their RFI factor, the strongest spectral peak, graded from Nope to WHOA.\n"
         "\n"
@@ -43,6 +43,8 @@ void print_usage() {
         "      --sigmf             also a SigMF recording: NAME.sigmf-data (complex\n"
         "                          32-bit floats, the client's own levels) and\n"
         "                          NAME.sigmf-meta (rate, frequency, time, place)\n"
+        "      --hits              also search for drifting tones (as okrelt-search does)\n"
+        "                          and mark each hit in the SigMF metadata\n"
         "      --iq-wav            also an I/Q WAV for SDR programs (16-bit stereo,\n"
         "                          I left, Q right): NAME_<centre>Hz_IQ.wav\n"
         "      --no-sound          no sound file (with --sigmf or --iq-wav)\n"
@@ -63,14 +65,15 @@ void print_usage() {
 
 enum OkreltOption {
     OPTION_HELP, OPTION_VERSION, OPTION_QUIET, OPTION_OUTPUT, OPTION_FILES_FROM, OPTION_NULL, OPTION_SIGMF,
-    OPTION_IQ_WAV, OPTION_NO_SOUND, OPTION_SKY_ORDER
+    OPTION_HITS, OPTION_IQ_WAV, OPTION_NO_SOUND, OPTION_SKY_ORDER
 };
 
 const std::vector<OptionSpec> OKRELT_OPTIONS = {
     {OPTION_HELP, 'h', "help", 0},       {OPTION_VERSION, 'V', "version", 0},
     {OPTION_QUIET, 'q', "quiet", 0},     {OPTION_OUTPUT, 'o', "output", 1},
     {OPTION_FILES_FROM, 'T', "files-from", 1}, {OPTION_NULL, '0', "null", 0},
-    {OPTION_SIGMF, 0, "sigmf", 0},       {OPTION_IQ_WAV, 0, "iq-wav", 0},
+    {OPTION_SIGMF, 0, "sigmf", 0},       {OPTION_HITS, 0, "hits", 0},
+    {OPTION_IQ_WAV, 0, "iq-wav", 0},
     {OPTION_NO_SOUND, 0, "no-sound", 0}, {OPTION_SKY_ORDER, 0, "sky-order", 0},
 };
 
@@ -107,6 +110,9 @@ int run_options(int argc, char** argv) {
             case OPTION_SIGMF:
                 options.sigmf = true;
                 break;
+            case OPTION_HITS:
+                options.hits = true;
+                break;
             case OPTION_IQ_WAV:
                 options.iq_wav = true;
                 break;
@@ -118,6 +124,7 @@ int run_options(int argc, char** argv) {
                 break;
         }
     }
+    if (options.hits && !options.sigmf) return usage_error(PROGRAM, "--hits marks the hits in a SigMF recording: add --sigmf");
     if (!options.sound && !options.sigmf && !options.iq_wav) {
         return usage_error(PROGRAM, "--no-sound leaves nothing to write; add --sigmf or --iq-wav");
     }

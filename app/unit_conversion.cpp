@@ -1,5 +1,6 @@
 #include "app/unit_conversion.h"
 
+#include <algorithm>
 #include <exception>
 #include <memory>
 
@@ -8,12 +9,36 @@
 #include "common/messages.h"
 #include "common/output_file.h"
 #include "export/recording.h"
+#include "search/search.h"
 
 namespace okrelt {
 
 static_assert(DEFAULT_SOUND_RATE == OUTPUT_RATE, "a classic unit plays at the sound file's usual rate");
 
 namespace {
+
+// The search's hits as the metadata marks them: the samples of the rows each
+// path covers, and the frequencies it sweeps there, half a bin either side.
+std::vector<HitMark> hit_marks(const SearchResult& search) {
+    std::vector<HitMark> marks;
+    int rank = 0;
+    for (const Hit& hit : search.hits) {
+        HitMark mark;
+        mark.rank = ++rank;
+        mark.sample_start = static_cast<int64_t>(hit.first_row) * search.bins;
+        mark.sample_count = static_cast<int64_t>(hit.last_row - hit.first_row + 1) * search.bins;
+        const double start_s = hit.first_row * search.row_seconds;
+        const double end_s = (hit.last_row + 1) * search.row_seconds;
+        const double first_hz = hit.offset_hz + hit.drift_hz_s * start_s;
+        const double last_hz = hit.offset_hz + hit.drift_hz_s * end_s;
+        mark.lower_offset_hz = std::min(first_hz, last_hz) - search.bin_hz / 2.0;
+        mark.upper_offset_hz = std::max(first_hz, last_hz) + search.bin_hz / 2.0;
+        mark.snr = hit.snr;
+        mark.drift_hz_s = hit.drift_hz_s;
+        marks.push_back(mark);
+    }
+    return marks;
+}
 
 int convert_unit_steps(const char* unit_path, const UnitRequest& request, UnitResult* result) {
     SampleStreams streams;
@@ -48,7 +73,15 @@ int convert_unit_steps(const char* unit_path, const UnitRequest& request, UnitRe
     const int status = convert_to_sound_file(streams.in_phase, streams.quadrature, streams.count, format, &sound);
     writing.reset();
     result->factor = sound.rfi_factor;
-    const RecordingFindings findings{result->factor, sound.place};
+    RecordingFindings findings{result->factor, sound.place, {}};
+    if (status == 0 && request.hits && !request.sigmf_base.empty()) {
+        SearchResult search;
+        if (search_work_unit(streams, *info, SearchOptions{}, &search) != 0) {
+            tell(MESSAGE_NOTE, "Conversion failed.\n");
+            return 1;
+        }
+        findings.hits = hit_marks(search);
+    }
     if (status != 0 || finish_recording(&recording, streams.count, *info, request.unit_name, findings) != 0) {
         tell(MESSAGE_NOTE, "Conversion failed.\n");
         return 1;

@@ -23,6 +23,7 @@ struct UnitRequest {
     std::string unit_name;     // the unit's file name, for the metadata
     SoundOrder order = SOUND_BIN_ORDER;
     bool team = false;         // a second thread may share each block
+    bool hits = false;         // the SigMF metadata marks the search's hits
 };
 
 // What converting a unit gave.

@@ -193,6 +193,22 @@ Json metadata(const WorkUnitInfo& info, const std::string& unit_name, const Reco
         peak["core:generator"] = "okrelt";
         annotations.push_back(peak);
     }
+    for (const HitMark& hit : findings.hits) {
+        Json mark;
+        mark["core:sample_start"] = hit.sample_start;
+        mark["core:sample_count"] = hit.sample_count;
+        if (info.center_known) {
+            mark["core:freq_lower_edge"] = info.center_hz + hit.lower_offset_hz;
+            mark["core:freq_upper_edge"] = info.center_hz + hit.upper_offset_hz;
+        }
+        char label[64];
+        std::snprintf(label, sizeof label, "hit %d: SNR %.1f, %+.2f Hz/s", hit.rank, hit.snr, hit.drift_hz_s);
+        mark["core:label"] = label;
+        mark["core:generator"] = "okrelt";
+        mark["okrelt:snr"] = hit.snr;
+        mark["okrelt:drift_hz_s"] = hit.drift_hz_s;
+        annotations.push_back(mark);
+    }
     if (info.silent_samples > 0 && info.first_silent_sample >= 0) {
         Json silence;
         silence["core:sample_start"] = info.first_silent_sample;
@@ -203,6 +219,10 @@ Json metadata(const WorkUnitInfo& info, const std::string& unit_name, const Reco
         silence["core:generator"] = "okrelt";
         annotations.push_back(silence);
     }
+    // Readers expect annotations in the order of their first samples.
+    std::stable_sort(annotations.begin(), annotations.end(), [](const Json& a, const Json& b) {
+        return a["core:sample_start"].get<int64_t>() < b["core:sample_start"].get<int64_t>();
+    });
     return Json{{"global", global}, {"captures", Json::array({capture})}, {"annotations", annotations}};
 }
 

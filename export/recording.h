@@ -22,10 +22,23 @@ constexpr const char* SIGMF_NAMESPACE = "okrelt";     // our own keys, declared 
 constexpr double IQ_WAV_SCALE = 8192.0;                // 4-bit outer levels stay far from 16-bit clipping
 constexpr double CLIENT_LEVEL_SCALE = 2.0;             // okrelt halves the client's 4-bit levels
 
-// What the conversion found, for the metadata.
+// A drifting tone the search found, as an annotation marks it: the samples
+// its path covers and the frequencies it sweeps, as offsets from the centre.
+struct HitMark {
+    int rank = 0;                 // 1: the strongest
+    int64_t sample_start = 0;
+    int64_t sample_count = 0;
+    double lower_offset_hz = 0.0;
+    double upper_offset_hz = 0.0;
+    double snr = 0.0;
+    double drift_hz_s = 0.0;
+};
+
+// What the conversion (and the search, where asked) found, for the metadata.
 struct RecordingFindings {
     int32_t rfi_factor = 0;
     PeakPlace peak;
+    std::vector<HitMark> hits;
 };
 
 // The client's value of a stored sample byte (see SampleStreams).

@@ -322,3 +322,38 @@ TEST(Export, Latin1NamesGoThroughEveryProgram) {
 }
 
 }  // namespace
+
+namespace {
+
+// --hits marks each drifting tone the search finds: the samples its path
+// covers, the frequencies it sweeps (here from 500 Hz below the centre up at
+// +0.7 Hz/s), its SNR and drift; in the order of the annotations' samples.
+TEST(Export, HitsAreAnnotatedOverTheirPaths) {
+    TempDir dir;
+    okrelt_test::RunOptions make;
+    make.program = OKRELT_MAKE_WU_BINARY;
+    make.args = {"--format", "later", "--samples", "1048576", "--tone", "-500", "--drift", "0.7",
+                 "--amplitude", "0.05", "-o", "d.wu"};
+    ASSERT_EQ(okrelt_test::run_program(dir.path(), make).exit_status, 0);
+    EXPECT_EQ(okrelt_in(dir, {"--hits", "d.wu"}).exit_status, 2) << "--hits without --sigmf";
+    const RunResult run = okrelt_in(dir, {"-q", "--sigmf", "--hits", "--no-sound", "d.wu"});
+    ASSERT_EQ(run.exit_status, 0) << run.err;
+    const nlohmann::json meta = nlohmann::json::parse(okrelt_test::read_file(dir.file("d.sigmf-meta")));
+    const nlohmann::json& hit = meta["annotations"][0];
+    ASSERT_EQ(hit["core:label"].get<std::string>().rfind("hit 1: SNR ", 0), 0u) << hit;
+    EXPECT_EQ(hit["core:sample_start"], 0);
+    EXPECT_EQ(hit["core:sample_count"], 1048576);
+    const double centre = 1420.0e6;
+    const double sweep = 0.7 * 1048576 / 9765.625;
+    EXPECT_NEAR(hit["core:freq_lower_edge"].get<double>() - centre, -500.0, 2.5);
+    EXPECT_NEAR(hit["core:freq_upper_edge"].get<double>() - centre, -500.0 + sweep, 2.5);
+    EXPECT_NEAR(hit["okrelt:drift_hz_s"].get<double>(), 0.7, 0.03);
+    EXPECT_GT(hit["okrelt:snr"].get<double>(), 10.0);
+    int64_t previous = 0;
+    for (const nlohmann::json& annotation : meta["annotations"]) {
+        EXPECT_GE(annotation["core:sample_start"].get<int64_t>(), previous);
+        previous = annotation["core:sample_start"].get<int64_t>();
+    }
+}
+
+}  // namespace
