@@ -18,6 +18,7 @@
 #include "common/file_names.h"
 #include "common/messages.h"
 #include "common/output_file.h"
+#include "common/release_thread.h"
 #include "common/output_plan.h"
 #include "export/recording.h"
 #include "report/rfi.h"

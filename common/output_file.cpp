@@ -12,15 +12,13 @@
 #include <atomic>
 #include <cerrno>
 #include <climits>
-#include <condition_variable>
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
-#include <mutex>
 #include <utility>
 #include <vector>
 
-#include "common/background.h"
+#include "common/release_thread.h"
 
 namespace okrelt {
 
@@ -127,82 +125,11 @@ extern "C" void on_interrupt(int signal_number) {
     end_by_signal(signal_number);
 }
 
-// Replaced files waiting to be closed, at most; beyond, the publishing
-// thread closes its own.
-constexpr size_t MAX_HELD_FILES = 16;
-
-}  // namespace
-
-class ReleaseThread {
-public:
-    // Takes the descriptor of a replaced file to close.
-    void hand_over(int descriptor) {
-        {
-            const std::lock_guard<std::mutex> hold(lock_);
-            if (held_.size() < MAX_HELD_FILES) {
-                held_.push_back(descriptor);
-                wake_.notify_one();
-                return;
-            }
-        }
-        close(descriptor);
-    }
-    // Closes the files handed over until told to end, then those left.
-    void run() {
-        std::vector<int> closing;
-        for (;;) {
-            {
-                std::unique_lock<std::mutex> hold(lock_);
-                wake_.wait(hold, [this] { return ending_ || !held_.empty(); });
-                if (held_.empty()) return;
-                closing.swap(held_);
-            }
-            for (const int descriptor : closing) close(descriptor);
-            closing.clear();
-        }
-    }
-    void end() {
-        const std::lock_guard<std::mutex> hold(lock_);
-        ending_ = true;
-        wake_.notify_one();
-    }
-    std::unique_ptr<Background> thread;
-
-private:
-    std::mutex lock_;
-    std::condition_variable wake_;
-    std::vector<int> held_;
-    bool ending_ = false;
-};
-
-namespace {
-
-std::atomic<ReleaseThread*> release_thread{nullptr};
-
-// A descriptor that keeps the file at path alive through its replacement;
-// -1 where there is none. O_PATH opens nothing: no read permission needed,
-// no device woken.
-int hold_replaced_file(const std::string& path) {
-#if defined(O_PATH)
-    return open(path.c_str(), O_PATH | O_NOFOLLOW | O_CLOEXEC);
-#else
-    (void)path;
-    return -1;
-#endif
-}
-
 // Renames one finished output onto its target. 0, or the error number.
 int rename_onto_target(OutputFile* output) {
-    ReleaseThread* const releasing = release_thread.load();
-    const int replaced = releasing != nullptr ? hold_replaced_file(output->path) : -1;
+    const int replaced = hold_file_to_release(output->path);
     const int error = std::rename(output->temporary.c_str(), output->path.c_str()) == 0 ? 0 : errno;
-    if (replaced >= 0) {
-        if (error == 0) {
-            releasing->hand_over(replaced);
-        } else {
-            close(replaced);
-        }
-    }
+    release_held_file(replaced, error == 0);
     if (error != 0) return error;
     unlist_unfinished(output->slot);
     output->temporary.clear();
@@ -236,28 +163,6 @@ private:
 };
 
 }  // namespace
-
-ReleaseThreadPtr start_release_thread() {
-    ReleaseThreadPtr started(new ReleaseThread);
-    ReleaseThread* const running = started.get();
-    started->thread = Background::try_start([running] { running->run(); });
-    ReleaseThread* none = nullptr;
-    if (!started->thread || !release_thread.compare_exchange_strong(none, running)) {
-        if (started->thread) started->end();
-        started.reset();
-    }
-    return started;
-}
-
-void ReleaseThreadEnd::operator()(ReleaseThread* thread) const {
-    ReleaseThread* expected = thread;
-    release_thread.compare_exchange_strong(expected, nullptr);
-    if (thread->thread) {
-        thread->end();
-        thread->thread->wait();
-    }
-    delete thread;
-}
 
 OutputFile::~OutputFile() { discard(this); }
 

@@ -13,7 +13,6 @@
 #pragma once
 
 #include <cstddef>
-#include <memory>
 #include <string>
 
 #include "common/stdio_file.h"
@@ -78,20 +77,5 @@ void remove_unfinished_outputs();
 // 128 + the signal); a signal during publish_outputs waits for its renames.
 // Standard output is flushed only where the program flushed it before.
 void clean_up_on_interrupt();
-
-// Replacing a file drops its storage, and where the file system tells the
-// disk of every block it frees (ext4 mounted with discard) the rename waits
-// for the disk. While a release thread runs, publishing keeps the file it
-// replaces open through the rename and hands it to that thread to close.
-class ReleaseThread;
-struct ReleaseThreadEnd {
-    void operator()(ReleaseThread* thread) const;   // closes every file handed over, then joins the thread
-};
-using ReleaseThreadPtr = std::unique_ptr<ReleaseThread, ReleaseThreadEnd>;
-
-// Starts the release thread, for a process with more to do after a publish;
-// null where one runs already or no thread can be started. Ended only once
-// no thread publishes any more.
-ReleaseThreadPtr start_release_thread();
 
 }  // namespace okrelt

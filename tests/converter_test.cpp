@@ -11,6 +11,7 @@
 
 #include "audio/converter.h"
 #include "common/output_file.h"
+#include "common/release_thread.h"
 #include "tests/support/test_support.h"
 #include "tests/support/work_units.h"
 
