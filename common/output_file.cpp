@@ -107,8 +107,12 @@ std::string folder_of(const std::string& path) {
     return slash == 0 ? "/" : path.substr(0, slash);
 }
 
-// Signals that arrive while outputs are being published wait for the renames.
-std::atomic<int> publishing{0};
+// Steps an interrupt must not cut in two (a temporary file made and listed,
+// a unit's set of renames) are counted here. An interrupt marks the count
+// ENDING; if steps are under way, the last of them to finish ends the
+// process, and no step starts once it is marked.
+constexpr unsigned ENDING = 1u << 31;
+std::atomic<unsigned> guarded_steps{0};
 std::atomic<int> pending_signal{0};
 
 void end_by_signal(int signal_number) {
@@ -117,12 +121,28 @@ void end_by_signal(int signal_number) {
     raise(signal_number);
 }
 
-extern "C" void on_interrupt(int signal_number) {
-    if (publishing.load() > 0) {
-        pending_signal.store(signal_number);
-        return;
+void leave_guarded_step() {
+    if (guarded_steps.fetch_sub(1) == (ENDING | 1u)) end_by_signal(pending_signal.load());
+}
+
+// Starts a guarded step: false, with nothing started, once the process is ending.
+bool enter_guarded_step() {
+    if ((guarded_steps.fetch_add(1) & ENDING) == 0) return true;
+    leave_guarded_step();
+    return false;
+}
+
+// Leaves a guarded step when it goes.
+struct GuardedStep {
+    bool entered = enter_guarded_step();
+    ~GuardedStep() {
+        if (entered) leave_guarded_step();
     }
-    end_by_signal(signal_number);
+};
+
+extern "C" void on_interrupt(int signal_number) {
+    pending_signal.store(signal_number);
+    if ((guarded_steps.fetch_or(ENDING) & ~ENDING) == 0) end_by_signal(signal_number);
 }
 
 // Renames one finished output onto its target. 0, or the error number.
@@ -172,8 +192,10 @@ int open_output(const std::string& path, OutputFile* output) {
     if (lstat(path.c_str(), &existing) == 0 && !S_ISREG(existing.st_mode) && !S_ISLNK(existing.st_mode)) {
         return S_ISDIR(existing.st_mode) ? EISDIR : NOT_A_REGULAR_FILE;
     }
-    // Each name is listed before the file is made, so that an interrupt
-    // between the two cannot leave the file behind.
+    // Each name is listed before the file is made, and an interrupt waits for
+    // both, so that it cannot leave the file behind.
+    const GuardedStep step;
+    if (!step.entered) return EINTR;
     std::string temporary = temporary_pattern(path);
     int descriptor = -1;
     int slot = -1;
@@ -253,15 +275,17 @@ int publish_outputs(OutputFile* const* outputs, size_t count, const OutputFile**
     std::vector<std::string> folders;
     for (size_t i = 0; i < count; ++i) folders.push_back(folder_of(outputs[i]->path));
     int error = 0;
-    publishing.fetch_add(1);
-    {
-        const FolderLocks locked(std::move(folders));
-        for (size_t i = 0; i < count && error == 0; ++i) {
-            error = outputs[i]->finished ? rename_onto_target(outputs[i]) : EINVAL;
-            if (error != 0 && failed != nullptr) *failed = outputs[i];
-        }
+    // An interrupt waits for the whole set, or comes before any of it.
+    const GuardedStep step;
+    if (!step.entered) {
+        error = EINTR;
+        if (failed != nullptr && count > 0) *failed = outputs[0];
     }
-    if (publishing.fetch_sub(1) == 1 && pending_signal.load() != 0) end_by_signal(pending_signal.load());
+    const FolderLocks locked(error == 0 ? std::move(folders) : std::vector<std::string>());
+    for (size_t i = 0; i < count && error == 0; ++i) {
+        error = outputs[i]->finished ? rename_onto_target(outputs[i]) : EINVAL;
+        if (error != 0 && failed != nullptr) *failed = outputs[i];
+    }
     return error;
 }
 
