@@ -29,15 +29,6 @@ constexpr double RING_RADIUS = 16.0;
 constexpr double DB_PER_OCTAVE = 3.0102999566398120;   // 10 log10(2)
 constexpr int WHITE_BYTE = 0xff;             // every channel full: white
 
-struct SurfaceCloser {
-    void operator()(cairo_surface_t* surface) const { cairo_surface_destroy(surface); }
-};
-struct ContextCloser {
-    void operator()(cairo_t* cr) const { cairo_destroy(cr); }
-};
-using Surface = std::unique_ptr<cairo_surface_t, SurfaceCloser>;
-using Context = std::unique_ptr<cairo_t, ContextCloser>;
-
 // Paints the cells into the plot area of the picture's pixels, each pixel
 // taking the cell under its centre, coloured from low_db above the floor (the
 // map's lowest colour) to high_db above it (its highest).
@@ -107,10 +98,11 @@ ColourRange range_of(const Spectrogram& spectrogram, const ColourRange& asked) {
 
 }  // namespace
 
-Canvas prepare_canvas() {
+Canvas prepare_canvas(int height) {
     Canvas canvas;
+    canvas.height = std::max(height, PICTURE_HEIGHT);
     canvas.stride = cairo_format_stride_for_width(CAIRO_FORMAT_RGB24, PICTURE_WIDTH);
-    const size_t bytes = static_cast<size_t>(canvas.stride) * PICTURE_HEIGHT;
+    const size_t bytes = static_cast<size_t>(canvas.stride) * static_cast<size_t>(canvas.height);
     canvas.pixels = map_big_array(bytes);
     if (!canvas.pixels) return canvas;
     // White around the plot; the cells cover the plot itself.
@@ -139,12 +131,16 @@ Canvas prepare_canvas() {
     return canvas;
 }
 
+Surface canvas_surface(Canvas* canvas) {
+    unsigned char* const pixels = static_cast<unsigned char*>(canvas->pixels.get());
+    return Surface(
+        cairo_image_surface_create_for_data(pixels, CAIRO_FORMAT_RGB24, PICTURE_WIDTH, canvas->height, canvas->stride));
+}
+
 void draw_spectrogram(Canvas* canvas, const Spectrogram& spectrogram, const WorkUnitInfo& info,
                       const ColourRange& asked) {
     if (!canvas->pixels || canvas->status != CAIRO_STATUS_SUCCESS) return;
-    unsigned char* const pixels = static_cast<unsigned char*>(canvas->pixels.get());
-    Surface picture(
-        cairo_image_surface_create_for_data(pixels, CAIRO_FORMAT_RGB24, PICTURE_WIDTH, PICTURE_HEIGHT, canvas->stride));
+    Surface picture = canvas_surface(canvas);
     Context cr(cairo_create(picture.get()));
     const ColourRange range = range_of(spectrogram, asked);
     paint_cells(picture.get(), spectrogram, range.low_db, range.high_db);
@@ -169,9 +165,7 @@ int finish_waterfall(Canvas* canvas, const Spectrogram& spectrogram, const std::
         report_draw_error(canvas->status);
         return 1;
     }
-    unsigned char* const pixels = static_cast<unsigned char*>(canvas->pixels.get());
-    Surface picture(
-        cairo_image_surface_create_for_data(pixels, CAIRO_FORMAT_RGB24, PICTURE_WIDTH, PICTURE_HEIGHT, canvas->stride));
+    Surface picture = canvas_surface(canvas);
     Context cr(cairo_create(picture.get()));
     if (!peaks.empty()) draw_ring(cr.get(), axes_of(spectrogram, info), peaks.front());
     cairo_surface_flush(picture.get());
