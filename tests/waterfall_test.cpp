@@ -620,7 +620,7 @@ TEST(WaterfallHits, TheTableListsTheDriftingTone) {
     EXPECT_EQ(plain.out.find("De-Doppler"), std::string::npos) << plain.out;
 }
 
-// Hits make the picture differ and the cut-outs' band taller; with no hits
+// Hits change the picture and add the cut-outs' band below it; with no hits
 // (the reference unit) the picture is --no-hits' byte for byte.
 TEST(WaterfallHits, OnlyHitsChangeThePicture) {
     TempDir dir;
@@ -637,8 +637,22 @@ TEST(WaterfallHits, OnlyHitsChangeThePicture) {
     const Pixels hits(dir.file("drift-hits.png"));
     const Pixels plain(dir.file("drift-plain.png"));
     ASSERT_TRUE(hits.ok() && plain.ok());
-    EXPECT_EQ(hits.height(), okrelt::PICTURE_HEIGHT + okrelt::HIT_BAND_HEIGHT);
+    ASSERT_EQ(hits.height(), okrelt::PICTURE_HEIGHT + okrelt::HIT_BAND_HEIGHT);
     EXPECT_EQ(plain.height(), okrelt::PICTURE_HEIGHT);
+    // Changed within today's picture, and the band below holds the cut-out.
+    int changed = 0;
+    int coloured = 0;
+    for (int y = 0; y < hits.height(); ++y) {
+        for (int x = 0; x < okrelt::PICTURE_WIDTH; ++x) {
+            if (y < okrelt::PICTURE_HEIGHT) {
+                changed += hits.at(x, y) != plain.at(x, y);
+            } else {
+                coloured += hits.at(x, y) != 0xffffff;
+            }
+        }
+    }
+    EXPECT_GT(changed, okrelt::PLOT_HEIGHT);
+    EXPECT_GT(coloured, 200 * 200);
 }
 
 // The path's line runs beside the tone, not on it: along the tone every
