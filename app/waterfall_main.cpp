@@ -199,7 +199,9 @@ int draw(WaterfallRequest request) {
         std::fputs(okrelt::hit_table_text(hits.result, request.search).c_str(), stdout);
         std::fputs(okrelt::sensitivity_text(hits.result, request.search).c_str(), stdout);
     } else if (request.hits) {
-        std::printf("\nNo de-Doppler search: %s", hits.reason.empty() ? "it failed.\n" : hits.reason.c_str());
+        std::string reason = hits.reason.empty() ? "it failed." : hits.reason;
+        if (reason.back() == '\n') reason.pop_back();
+        std::printf("\nNo de-Doppler search: %s\n", reason.c_str());
     }
     return EXIT_OK;
 }
