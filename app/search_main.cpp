@@ -31,7 +31,6 @@ using okrelt::EXIT_FAILED;
 using okrelt::EXIT_OK;
 
 constexpr const char* PROGRAM = "okrelt-search";
-constexpr double MAX_SNR = 1.0e6;
 
 void print_usage() {
     std::printf(
@@ -242,7 +241,7 @@ int run(int argc, char** argv) {
                 break;
             case OPTION_SNR:
                 if (!okrelt::parse_real(use.value[0], &request.options.snr_threshold) ||
-                    !(request.options.snr_threshold > 0.0 && request.options.snr_threshold <= MAX_SNR)) {
+                    !(request.options.snr_threshold > 0.0 && request.options.snr_threshold <= okrelt::SEARCH_MAX_SNR)) {
                     return okrelt::usage_error(PROGRAM, "--snr takes a number above 0", use.value[0]);
                 }
                 break;

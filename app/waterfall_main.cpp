@@ -1,8 +1,10 @@
 // okrelt-waterfall: draws a work unit's waterfall picture and prints the
-// strongest peaks of its block spectra, the first being the RFI factor's.
+// strongest peaks of its block spectra, the first being the RFI factor's,
+// and the de-Doppler search's hits, drawn beside their signals.
 //
 //   okrelt-waterfall [WORK_UNIT] [-o PICTURE.png] [--fft N] [--average N]
 //                    [--range LOW:HIGH] [--peaks K] [--csv FILE] [--peaks-csv FILE]
+//                    [--snr S] [--max-drift HZ_PER_S] [--no-hits]
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
@@ -17,6 +19,9 @@
 #include "common/output_file.h"
 #include "common/output_plan.h"
 #include "common/version.h"
+#include "search/hit_table.h"
+#include "search/search.h"
+#include "waterfall/hits_overlay.h"
 #include "waterfall/picture.h"
 #include "waterfall/waterfall.h"
 #include "workunit/reader.h"
@@ -32,12 +37,16 @@ void print_usage() {
     std::printf(
         "Usage: okrelt-waterfall [WORK_UNIT] [-o PICTURE.png] [--fft N] [--average N]\n"
         "                        [--range LOW:HIGH] [--peaks K] [--csv FILE]\n"
-        "                        [--peaks-csv FILE]\n"
+        "                        [--peaks-csv FILE] [--snr S] [--max-drift HZ_PER_S]\n"
+        "                        [--no-hits]\n"
         "Draws the waterfall (spectrogram) of a SETI@home work unit, classic or later\n"
         "format, as a PNG picture, with the integrated spectrum above it (the mean\n"
         "power of each frequency over the whole unit, where steady signals show) and\n"
         "each row's power beside it, and prints the strongest peaks of its 65536-point\n"
         "block spectra; the first is the one okrelt reports as the RFI factor.\n"
+        "It also runs okrelt-search's de-Doppler search: each hit's path is drawn\n"
+        "beside its signal and numbered as in the printed hit table, and the\n"
+        "strongest three are cut out below at the search's resolution.\n"
         "\n"
         "  WORK_UNIT          the work unit (default: work_unit.sah)\n"
         "  -o PICTURE.png     the picture, a name ending in .png in any case (default:\n"
@@ -54,19 +63,24 @@ void print_usage() {
         "  --csv FILE         also the integrated spectrum as CSV: offset Hz, sky MHz,\n"
         "                     dB above the floor\n"
         "  --peaks-csv FILE   also the peak table as CSV\n"
+        "  --snr S            the SNR a hit reaches at least, above 0 (default 10)\n"
+        "  --max-drift HZ_PER_S  the largest drift searched, either sign, 0 to 1000\n"
+        "                     (default 10)\n"
+        "  --no-hits          no search: the picture and table without hits\n"
         "  -h, --help         this text\n"
         "  -V, --version      the version\n");
 }
 
 enum WaterfallOption {
     OPTION_HELP, OPTION_VERSION, OPTION_PICTURE, OPTION_FFT, OPTION_PEAKS, OPTION_AVERAGE, OPTION_RANGE, OPTION_CSV,
-    OPTION_PEAKS_CSV
+    OPTION_PEAKS_CSV, OPTION_SNR, OPTION_MAX_DRIFT, OPTION_NO_HITS
 };
 
 const std::vector<okrelt::OptionSpec> WATERFALL_OPTIONS = {
     {OPTION_HELP, 'h', "help", 0},       {OPTION_VERSION, 'V', "version", 0}, {OPTION_PICTURE, 'o', "output", 1},
     {OPTION_FFT, 0, "fft", 1},           {OPTION_PEAKS, 0, "peaks", 1},       {OPTION_AVERAGE, 0, "average", 1},
     {OPTION_RANGE, 0, "range", 1},       {OPTION_CSV, 0, "csv", 1},           {OPTION_PEAKS_CSV, 0, "peaks-csv", 1},
+    {OPTION_SNR, 0, "snr", 1},           {OPTION_MAX_DRIFT, 0, "max-drift", 1}, {OPTION_NO_HITS, 0, "no-hits", 0},
 };
 
 constexpr const char* PICTURE_ENDING = ".png";
@@ -81,7 +95,35 @@ struct WaterfallRequest {
     okrelt::ColourRange range;
     std::string spectrum_csv;   // empty: none
     std::string peaks_csv;
+    bool hits = true;                // search and draw the hits
+    okrelt::SearchOptions search;    // its defaults but for --snr and --max-drift
 };
+
+// The search's hits and the cells they were found on. A unit the search
+// cannot take (too short) is still drawn: why goes to *reason, and there
+// are no hits.
+struct Hits {
+    bool searched = false;
+    std::string reason;
+    okrelt::SearchResult result;
+    okrelt::PowerSpectrogram cells;
+};
+
+void search_hits(const WaterfallRequest& request, const okrelt::SampleStreams& streams, const okrelt::WorkUnitInfo& info,
+                 Hits* hits) {
+    okrelt::MessageSink last = okrelt::last_problem_sink(&hits->reason);
+    const okrelt::ScopedMessageSink quiet(&last);
+    hits->searched = okrelt::search_work_unit(streams, info, request.search, &hits->result) == 0;
+    if (!hits->searched) {
+        hits->result = okrelt::SearchResult();
+        return;
+    }
+    // The cut-outs show the cells the hits were found on.
+    if (!hits->result.hits.empty() &&
+        okrelt::make_power_spectrogram(streams, info, request.search.fft_size, request.search.window, &hits->cells) != 0) {
+        hits->cells = okrelt::PowerSpectrogram();
+    }
+}
 
 // The files the request reads and writes, checked against each other before
 // anything is written. 0, or 1 after saying why.
@@ -118,8 +160,11 @@ int draw(WaterfallRequest request) {
     const std::vector<okrelt::BlockPeak> peaks = okrelt::find_block_peaks(streams, request.wanted);
     const okrelt::Spectrogram spectrogram = okrelt::make_spectrogram(streams, request.fft_size, request.average,
                                                                      okrelt::PLOT_WIDTH, okrelt::PLOT_HEIGHT);
-    okrelt::Canvas canvas = okrelt::prepare_canvas();
+    Hits hits;
+    if (request.hits) search_hits(request, streams, info, &hits);
+    okrelt::Canvas canvas = okrelt::prepare_canvas(okrelt::picture_height(hits.result));
     okrelt::draw_spectrogram(&canvas, spectrogram, info, request.range);
+    okrelt::draw_hits(&canvas, spectrogram, info, hits.result, hits.cells);
     // Every file is finished before any is put in place: all of them, or none.
     okrelt::OutputFile picture;
     okrelt::OutputFile spectrum_csv;
@@ -149,6 +194,15 @@ int draw(WaterfallRequest request) {
     if (!request.spectrum_csv.empty()) std::printf("Integrated spectrum: %s\n", request.spectrum_csv.c_str());
     if (!request.peaks_csv.empty()) std::printf("Peak table: %s\n", request.peaks_csv.c_str());
     if (!peaks.empty()) okrelt::print_peak_table(peaks, request.wanted, info);
+    if (hits.searched) {
+        std::printf("\n");
+        std::fputs(okrelt::hit_table_text(hits.result, request.search).c_str(), stdout);
+        std::fputs(okrelt::sensitivity_text(hits.result, request.search).c_str(), stdout);
+    } else if (request.hits) {
+        std::string reason = hits.reason.empty() ? "it failed." : hits.reason;
+        if (reason.back() == '\n') reason.pop_back();
+        std::printf("\nNo de-Doppler search: %s\n", reason.c_str());
+    }
     return EXIT_OK;
 }
 
@@ -229,6 +283,22 @@ int run(int argc, char** argv) {
                                                "--range takes LOW:HIGH in dB, from -200 to 200, HIGH at least 1 dB above LOW",
                                                use.value[0]);
                 }
+                break;
+            case OPTION_SNR:
+                if (!okrelt::parse_real(use.value[0], &request.search.snr_threshold) ||
+                    !(request.search.snr_threshold > 0.0 && request.search.snr_threshold <= okrelt::SEARCH_MAX_SNR)) {
+                    return okrelt::usage_error(PROGRAM, "--snr takes a number above 0", use.value[0]);
+                }
+                break;
+            case OPTION_MAX_DRIFT:
+                if (!okrelt::parse_real(use.value[0], &request.search.max_drift_hz_s) ||
+                    !(request.search.max_drift_hz_s >= 0.0 &&
+                      request.search.max_drift_hz_s <= okrelt::SEARCH_MAX_MAX_DRIFT)) {
+                    return okrelt::usage_error(PROGRAM, "--max-drift takes Hz/s from 0 to 1000", use.value[0]);
+                }
+                break;
+            case OPTION_NO_HITS:
+                request.hits = false;
                 break;
             case OPTION_CSV:
             case OPTION_PEAKS_CSV:

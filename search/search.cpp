@@ -57,9 +57,6 @@ long reversed_bits(long value, int bits) {
     return reversed;
 }
 
-// n rounded up to a power of two.
-int padded_rows_of(int rows) { return 1 << log2_of(rows); }
-
 // The value of sample k of one stream, as the transform takes it.
 double value_of(const SampleStreams& streams, const int8_t* stream, long k) {
     return streams.levels == nullptr ? stream[k] : streams.levels[stream[k] & LEVEL_INDEX_MASK];
@@ -552,6 +549,8 @@ NoiseStatistics noise_statistics(const PowerSpectrogram& spectrogram) {
     noise.cell_mean = noise.median / spectrogram.rows;
     return noise;
 }
+
+int padded_rows_of(int rows) { return 1 << log2_of(rows); }
 
 double drift_step_hz_s(const PowerSpectrogram& spectrogram) {
     return spectrogram.bin_hz / ((padded_rows_of(spectrogram.rows) - 1) * spectrogram.row_seconds);

@@ -22,6 +22,7 @@ constexpr int SEARCH_DEFAULT_FFT = 8192;         // 1.19 Hz by 0.84 s at 9765.62
 constexpr int SEARCH_MIN_FFT = 256;
 constexpr int SEARCH_MAX_FFT = 65536;
 constexpr double SEARCH_DEFAULT_SNR = 10.0;
+constexpr double SEARCH_MAX_SNR = 1.0e6;         // the largest --snr taken
 constexpr double SEARCH_DEFAULT_MAX_DRIFT = 10.0;   // Hz/s, either sign
 constexpr double SEARCH_MAX_MAX_DRIFT = 1000.0;     // Hz/s: the largest --max-drift taken
 constexpr int SEARCH_MIN_ROWS = 2;               // a drift needs two rows at least
@@ -115,6 +116,9 @@ bool valid_search_fft(long fft_size);
 
 // The noise statistics of the zero-drift column sums.
 NoiseStatistics noise_statistics(const PowerSpectrogram& spectrogram);
+
+// The rows rounded up to a power of two: the drift grid's and the tree's.
+int padded_rows_of(int rows);
 
 // The drift grid's step in Hz/s for a spectrogram: rows padded to a power of two.
 double drift_step_hz_s(const PowerSpectrogram& spectrogram);

@@ -1,7 +1,8 @@
 // okrelt-waterfall end to end: where a tone shows in the picture and the peak
 // table, the table's first row against okrelt's RFI factor and the rules of
 // its other rows, averaged rows, features of the integrated spectrum, the
-// PNG read by an independent parser, the options' limits and its failures.
+// PNG read by an independent parser, the options' limits and its failures;
+// the de-Doppler search's hits in the table and drawn beside their signals.
 #include <gtest/gtest.h>
 
 #include <cairo.h>
@@ -20,6 +21,7 @@
 #include "waterfall/colour_map.h"
 #include "tests/support/test_support.h"
 #include "tests/support/work_units.h"
+#include "waterfall/hits_overlay.h"
 #include "waterfall/picture.h"
 #include "waterfall/waterfall.h"
 #include "workunit/reader_internal.h"
@@ -562,6 +564,150 @@ TEST(Waterfall, ReasonsForFailingGoToStandardError) {
         EXPECT_NE(run.err.find(reason), std::string::npos) << run.err;
         EXPECT_EQ(run.out.find(reason), std::string::npos) << run.out;
     }
+}
+
+// The de-Doppler search's hits: a made-up unit with a tone from +1000 Hz
+// drifting by +0.7 Hz/s, far stronger than the threshold.
+constexpr double DRIFT_TONE_HZ = 1000.0;
+constexpr double DRIFT_HZ_S = 0.7;
+
+void make_drifting_unit(const TempDir& dir) {
+    okrelt_test::RunOptions options;
+    options.program = OKRELT_MAKE_WU_BINARY;
+    options.args = {"--tone", "1000", "--drift", "0.7", "--amplitude", "0.1", "--samples", "1048576", "-o", "drift.sah"};
+    ASSERT_EQ(okrelt_test::run_program(dir.path(), options).exit_status, 0);
+}
+
+// A picture's pixels, its size and colours as read back.
+struct Pixels {
+    cairo_surface_t* surface = nullptr;
+    explicit Pixels(const std::string& path) : surface(cairo_image_surface_create_from_png(path.c_str())) {}
+    ~Pixels() { cairo_surface_destroy(surface); }
+    Pixels(const Pixels&) = delete;
+    Pixels& operator=(const Pixels&) = delete;
+    bool ok() const { return cairo_surface_status(surface) == CAIRO_STATUS_SUCCESS; }
+    int height() const { return cairo_image_surface_get_height(surface); }
+    uint32_t at(int x, int y) const {
+        const unsigned char* data = cairo_image_surface_get_data(surface);
+        return reinterpret_cast<const uint32_t*>(data + static_cast<long>(y) * cairo_image_surface_get_stride(surface))[x] &
+               0xffffff;
+    }
+};
+
+// The table lists the tone as hit 1, at its frequency and drift; --no-hits
+// prints no search.
+TEST(WaterfallHits, TheTableListsTheDriftingTone) {
+    TempDir dir;
+    make_drifting_unit(dir);
+    const RunResult run = waterfall(dir, {"drift.sah"});
+    ASSERT_EQ(run.exit_status, 0) << run.err;
+    const size_t heading = run.out.find("De-Doppler search: 8192-point transforms");
+    ASSERT_NE(heading, std::string::npos) << run.out;
+    ASSERT_GT(heading, run.out.find(" rank  block")) << "the hits follow the peak table";
+    const size_t row = run.out.find("\n    1 ", heading);
+    ASSERT_NE(row, std::string::npos) << run.out;
+    std::istringstream line(run.out.substr(row + 1));
+    int rank = 0;
+    double offset_hz = 0.0;
+    double drift = 0.0;
+    line >> rank >> offset_hz >> drift;
+    EXPECT_NEAR(offset_hz, DRIFT_TONE_HZ, 1.2);
+    EXPECT_NEAR(drift, DRIFT_HZ_S, 0.012);
+    EXPECT_EQ(run.out.find("\n    2 ", row + 1), std::string::npos) << run.out;
+
+    const RunResult plain = waterfall(dir, {"drift.sah", "--no-hits", "-o", "plain.png"});
+    ASSERT_EQ(plain.exit_status, 0) << plain.err;
+    EXPECT_EQ(plain.out.find("De-Doppler"), std::string::npos) << plain.out;
+}
+
+// Hits change the picture and add the cut-outs' band below it; with no hits
+// (the reference unit) the picture is --no-hits' byte for byte.
+TEST(WaterfallHits, OnlyHitsChangeThePicture) {
+    TempDir dir;
+    make_drifting_unit(dir);
+    okrelt_test::write_file(dir.file("reference.sah"), okrelt_test::read_file(OKRELT_REFERENCE_WORK_UNIT));
+    for (const char* unit : {"drift", "reference"}) {
+        const std::string name = unit;
+        ASSERT_EQ(waterfall(dir, {name + ".sah", "-o", name + "-hits.png"}).exit_status, 0);
+        ASSERT_EQ(waterfall(dir, {name + ".sah", "--no-hits", "-o", name + "-plain.png"}).exit_status, 0);
+    }
+    EXPECT_NE(okrelt_test::read_file(dir.file("drift-hits.png")), okrelt_test::read_file(dir.file("drift-plain.png")));
+    EXPECT_TRUE(okrelt_test::read_file(dir.file("reference-hits.png")) ==
+                okrelt_test::read_file(dir.file("reference-plain.png")));
+    const Pixels hits(dir.file("drift-hits.png"));
+    const Pixels plain(dir.file("drift-plain.png"));
+    ASSERT_TRUE(hits.ok() && plain.ok());
+    ASSERT_EQ(hits.height(), okrelt::PICTURE_HEIGHT + okrelt::HIT_BAND_HEIGHT);
+    EXPECT_EQ(plain.height(), okrelt::PICTURE_HEIGHT);
+    // Changed within today's picture, and the band below holds the cut-out.
+    int changed = 0;
+    int coloured = 0;
+    for (int y = 0; y < hits.height(); ++y) {
+        for (int x = 0; x < okrelt::PICTURE_WIDTH; ++x) {
+            if (y < okrelt::PICTURE_HEIGHT) {
+                changed += hits.at(x, y) != plain.at(x, y);
+            } else {
+                coloured += hits.at(x, y) != 0xffffff;
+            }
+        }
+    }
+    EXPECT_GT(changed, okrelt::PLOT_HEIGHT);
+    EXPECT_GT(coloured, 200 * 200);
+}
+
+// The path's line runs beside the tone, not on it: along the tone every
+// pixel is --no-hits' own, while HIT_PATH_OFFSET columns to its left they
+// are the line's.
+TEST(WaterfallHits, ThePathRunsBesideTheTone) {
+    TempDir dir;
+    make_drifting_unit(dir);
+    ASSERT_EQ(waterfall(dir, {"drift.sah", "-o", "hits.png"}).exit_status, 0);
+    ASSERT_EQ(waterfall(dir, {"drift.sah", "--no-hits", "-o", "plain.png"}).exit_status, 0);
+    const Pixels hits(dir.file("hits.png"));
+    const Pixels plain(dir.file("plain.png"));
+    ASSERT_TRUE(hits.ok() && plain.ok());
+    const double rate = 9765.625;
+    const double seconds = 1048576 / rate;
+    int on_tone_changed = 0;
+    int beside_changed = 0;
+    for (int y = okrelt::PLOT_TOP; y < okrelt::PLOT_TOP + okrelt::PLOT_HEIGHT; ++y) {
+        const double t = (y - okrelt::PLOT_TOP + 0.5) / okrelt::PLOT_HEIGHT * seconds;
+        const double x = okrelt::PLOT_LEFT + okrelt::PLOT_WIDTH * (0.5 + (DRIFT_TONE_HZ + DRIFT_HZ_S * t) / rate);
+        for (int dx = -2; dx <= 2; ++dx) {
+            const int column = static_cast<int>(std::lround(x)) + dx;
+            on_tone_changed += hits.at(column, y) != plain.at(column, y);
+        }
+        const int beside = static_cast<int>(std::lround(x - okrelt::HIT_PATH_OFFSET));
+        beside_changed += hits.at(beside, y) != plain.at(beside, y);
+    }
+    EXPECT_EQ(on_tone_changed, 0);
+    EXPECT_GE(beside_changed, okrelt::PLOT_HEIGHT * 9 / 10);
+}
+
+// --snr and --max-drift are checked as okrelt-search checks them, and --snr
+// is the search's: a threshold above the tone's SNR leaves no hit.
+TEST(WaterfallHits, TheSearchOptionsAreCheckedAndUsed) {
+    TempDir dir;
+    make_drifting_unit(dir);
+    const std::pair<std::vector<std::string>, const char*> refused[] = {
+        {{"--snr", "0"}, "--snr takes a number above 0"},
+        {{"--snr", "x"}, "--snr takes a number above 0"},
+        {{"--max-drift", "-1"}, "--max-drift takes Hz/s from 0 to 1000"},
+        {{"--max-drift", "1000.5"}, "--max-drift takes Hz/s from 0 to 1000"},
+    };
+    for (const auto& [args, reason] : refused) {
+        std::vector<std::string> line = {"drift.sah"};
+        line.insert(line.end(), args.begin(), args.end());
+        const RunResult bad = waterfall(dir, line);
+        EXPECT_EQ(bad.exit_status, 2) << args[0] << " " << args[1];
+        EXPECT_NE(bad.err.find(reason), std::string::npos) << bad.err;
+    }
+    const RunResult strict = waterfall(dir, {"drift.sah", "--snr", "1000", "--max-drift", "2", "-o", "strict.png"});
+    ASSERT_EQ(strict.exit_status, 0) << strict.err;
+    EXPECT_NE(strict.out.find("drifts to +-1.992 Hz/s"), std::string::npos) << strict.out;
+    EXPECT_NE(strict.out.find("No hits.\n"), std::string::npos) << strict.out;
+    const Pixels picture(dir.file("strict.png"));
+    EXPECT_EQ(picture.height(), okrelt::PICTURE_HEIGHT);
 }
 
 }  // namespace

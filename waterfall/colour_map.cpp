@@ -264,4 +264,9 @@ const float VIRIDIS[COLOUR_MAP_SIZE][3] = {
     {0.993248f, 0.906157f, 0.143936f},
 };
 
+uint32_t map_colour(int index) {
+    const auto channel = [index](int c) { return static_cast<uint32_t>(VIRIDIS[index][c] * 255.0f + 0.5f); };
+    return channel(0) << 16 | channel(1) << 8 | channel(2);
+}
+
 }  // namespace okrelt

@@ -45,13 +45,28 @@ struct ColourRange {
 struct Canvas {
     MappedMemory pixels;                            // null if memory ran out
     int stride = 0;                                 // bytes per row
+    int height = PICTURE_HEIGHT;                    // rows: more where a band is added below
     cairo_status_t status = CAIRO_STATUS_SUCCESS;   // of the drawing so far
 };
 
-// Makes the blank picture and has cairo load its fonts: both take a good
-// share of a picture's time and can run beside the analysis, on another
-// thread while nothing else draws.
-Canvas prepare_canvas();
+// cairo's objects, let go of when they go out of scope.
+struct SurfaceCloser {
+    void operator()(cairo_surface_t* surface) const { cairo_surface_destroy(surface); }
+};
+struct ContextCloser {
+    void operator()(cairo_t* cr) const { cairo_destroy(cr); }
+};
+using Surface = std::unique_ptr<cairo_surface_t, SurfaceCloser>;
+using Context = std::unique_ptr<cairo_t, ContextCloser>;
+
+// Makes the blank picture, height rows high (PICTURE_HEIGHT or more; the
+// rows below PICTURE_HEIGHT white), and has cairo load its fonts: both take
+// a good share of a picture's time and can run beside the analysis, on
+// another thread while nothing else draws.
+Canvas prepare_canvas(int height = PICTURE_HEIGHT);
+
+// A cairo surface drawing straight into the canvas's pixels.
+Surface canvas_surface(Canvas* canvas);
 
 // Draws everything but the RFI peak's ring on the canvas: the spectrogram,
 // its panels, axes, title and colour bar. Needs no peaks, so it can run

@@ -1,0 +1,27 @@
+// The picture's lettering: DejaVu Sans, loaded straight from its files
+// (fontconfig only where they are missing), and text placed by its edges.
+#pragma once
+
+#include <cairo.h>
+
+#include <string>
+
+namespace okrelt {
+
+constexpr double TITLE_SIZE = 20.0;   // points
+constexpr double TEXT_SIZE = 13.0;
+
+// Loads the regular and bold faces once. False if a font file is there but
+// could not be loaded (memory ran out): fontconfig, the fallback, must not
+// run then.
+bool load_font_files();
+
+// Selects the regular or the bold face.
+void select_font(cairo_t* cr, cairo_font_weight_t weight);
+
+// Text at (x, y); align_x 0 puts its left edge there, 0.5 its centre, 1 its
+// right edge; align_y likewise from its top to its bottom. Bytes that are no
+// UTF-8 (a Latin-1 name) show as U+FFFD: cairo refuses such text outright.
+void draw_text(cairo_t* cr, double x, double y, const std::string& text, double align_x, double align_y);
+
+}  // namespace okrelt
