@@ -7,6 +7,7 @@
 #include <limits>
 #include <vector>
 
+#include "search/row_sums.h"
 #include "search/taylor_tree.h"
 
 namespace okrelt {
@@ -33,12 +34,7 @@ MaximaScan::MaximaScan(int bins, float threshold_sum)
       best_(static_cast<size_t>(bins), -std::numeric_limits<float>::infinity()) {}
 
 void MaximaScan::add(const float* sums, int drift_index) {
-    int above = 0;
-    float* best = best_.data();
-    for (int f = 0; f < bins_; ++f) {
-        best[f] = std::max(best[f], sums[f]);
-        above += sums[f] >= threshold_;
-    }
+    const bool above = raise_best(sums, best_.data(), bins_, threshold_);
     rows_[held_ % 3] = sums;
     above_[held_ % 3] = above;
     ++held_;
@@ -73,7 +69,7 @@ int MaximaScan::slot_back(int age) const { return (held_ - 1 - age) % 3; }
 
 void MaximaScan::examine(int drift_index, bool has_before, bool has_after) {
     const int age = has_after ? 1 : 0;
-    if (above_[slot_back(age)] == 0) return;
+    if (!above_[slot_back(age)]) return;
     const float* row = rows_[slot_back(age)];
     const float* before = has_before ? rows_[slot_back(age + 1)] : nullptr;
     const float* after = has_after ? rows_[slot_back(0)] : nullptr;

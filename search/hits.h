@@ -50,7 +50,7 @@ private:
     std::vector<std::vector<float>> kept_;
     std::vector<float> best_;
     const float* rows_[3] = {nullptr, nullptr, nullptr};
-    int above_[3] = {0, 0, 0};
+    bool above_[3] = {false, false, false};
     int held_ = 0;
     int last_index_ = 0;
     int counted_ = 0;

@@ -11,6 +11,7 @@
 
 #include "common/background.h"
 #include "common/messages.h"
+#include "search/row_sums.h"
 
 namespace okrelt {
 
@@ -61,23 +62,24 @@ long tree_offset(int d, int r, int size) {
 // The Taylor tree on rows g .. g + size - 1 of the whole band: level L of
 // the tree (groups of 2^L rows) is in buffers[L % 2], row g + d of a group
 // holding the sums of its drift d from every start bin, direction +1
-// (rising) or -1. Depth first, so that small groups are combined while they
-// are still in the cache.
-void taylor_tree(float* const buffers[2], int g, int level, int bins, int direction) {
+// (rising) or -1, for the group's drifts 0 .. drifts - 1 (those of the
+// level above need half as many). Depth first, so that small groups are
+// combined while they are still in the cache.
+void taylor_tree(float* const buffers[2], int g, int level, int drifts, int bins, int direction) {
     if (level == 0) return;
-    const int size = 1 << level;
-    const int half = size / 2;
-    taylor_tree(buffers, g, level - 1, bins, direction);
-    taylor_tree(buffers, g + half, level - 1, bins, direction);
+    const int half = 1 << (level - 1);
+    taylor_tree(buffers, g, level - 1, (drifts + 1) / 2, bins, direction);
+    taylor_tree(buffers, g + half, level - 1, (drifts + 1) / 2, bins, direction);
     const float* source = buffers[(level - 1) % 2];
     float* target = buffers[level % 2];
-    for (int j = 0; j < half; ++j) {
+    for (int d = 0; d < drifts; ++d) {
+        const int j = d / 2;
         const float* lower = source + index_of(g + j, bins);
         const float* upper = source + index_of(g + half + j, bins);
-        for (int odd = 0; odd < 2; ++odd) {
-            add_shifted(lower, upper, wrapped(static_cast<long>(direction) * (j + odd), bins), bins,
-                        target + index_of(g + 2 * j + odd, bins));
-        }
+        const int shift = wrapped(static_cast<long>(direction) * (j + d % 2), bins);
+        float* out = target + index_of(g + d, bins);
+        add_rows(lower, upper + shift, out, bins - shift);
+        add_rows(lower + bins - shift, upper, out + bins - shift, shift);
     }
 }
 
@@ -94,39 +96,37 @@ struct Stripe {
 // The Taylor tree of a stripe as taylor_tree's of the band, but that the top
 // level writes the served start bins' sums straight into result (rows of
 // bins, from column x on).
-void stripe_tree(float* const buffers[2], int g, int level, int top, const Stripe& stripe, float* result, int bins,
-                 int x) {
+void stripe_tree(float* const buffers[2], int g, int level, int drifts, int top, const Stripe& stripe, float* result,
+                 int bins, int x) {
     if (level == 0) return;
-    const int size = 1 << level;
-    const int half = size / 2;
-    stripe_tree(buffers, g, level - 1, top, stripe, result, bins, x);
-    stripe_tree(buffers, g + half, level - 1, top, stripe, result, bins, x);
+    const int half = 1 << (level - 1);
+    stripe_tree(buffers, g, level - 1, (drifts + 1) / 2, top, stripe, result, bins, x);
+    stripe_tree(buffers, g + half, level - 1, (drifts + 1) / 2, top, stripe, result, bins, x);
     const float* source = buffers[(level - 1) % 2];
     const int width = stripe.width;
     const bool rising = stripe.direction > 0;
-    for (int j = 0; j < half; ++j) {
+    for (int d = 0; d < drifts; ++d) {
+        const int j = d / 2;
         const float* lower = source + index_of(g + j, width);
         const float* upper = source + index_of(g + half + j, width);
-        for (int odd = 0; odd < 2; ++odd) {
-            const int shift = j + odd;
-            if (level == top) {
-                // Served start bins: 0 .. TREE_STRIPE_BINS - 1 of the stripe
-                // rising, reach .. reach + TREE_STRIPE_BINS - 1 falling.
-                float* out = result + index_of(g + 2 * j + odd, bins) + x;
-                const int first = rising ? 0 : stripe.reach;
-                const int step = rising ? shift : -shift;
-                for (int f = 0; f < TREE_STRIPE_BINS; ++f) out[f] = lower[first + f] + upper[first + f + step];
-                continue;
-            }
-            float* out = buffers[level % 2] + index_of(g + 2 * j + odd, width);
-            if (rising) {
-                const int split = width - shift;
-                for (int f = 0; f < split; ++f) out[f] = lower[f] + upper[f + shift];
-                std::copy(lower + split, lower + width, out + split);
-            } else {
-                std::copy(lower, lower + shift, out);
-                for (int f = shift; f < width; ++f) out[f] = lower[f] + upper[f - shift];
-            }
+        const int shift = j + d % 2;
+        if (level == top) {
+            // Served start bins: 0 .. TREE_STRIPE_BINS - 1 of the stripe
+            // rising, reach .. reach + TREE_STRIPE_BINS - 1 falling.
+            float* out = result + index_of(g + d, bins) + x;
+            const int first = rising ? 0 : stripe.reach;
+            const int step = rising ? shift : -shift;
+            add_rows(lower + first, upper + first + step, out, TREE_STRIPE_BINS);
+            continue;
+        }
+        float* out = buffers[level % 2] + index_of(g + d, width);
+        if (rising) {
+            const int split = width - shift;
+            add_rows(lower, upper + shift, out, split);
+            std::copy(lower + split, lower + width, out + split);
+        } else {
+            std::copy(lower, lower + shift, out);
+            add_rows(lower + shift, upper, out + shift, width - shift);
         }
     }
 }
@@ -164,7 +164,8 @@ public:
         return (striped_ ? result_.data : buffers_[level_ % 2]) + index_of(d, s_.bins);
     }
 
-    void run(int block, int direction) {
+    // Drifts 0 .. drifts - 1 of the block (padded rows at most).
+    void run(int block, int direction, int drifts) {
         const int bins = s_.bins;
         // Row r skewed by the block's whole bins a row, from column x on; padding rows zero.
         const auto fill = [&](float* piece, int x, int width) {
@@ -176,7 +177,7 @@ public:
         };
         if (!striped_) {
             fill(buffers_[0], 0, bins);
-            taylor_tree(buffers_, 0, level_, bins, direction);
+            taylor_tree(buffers_, 0, level_, drifts, bins, direction);
             return;
         }
         const Stripe stripe{width_, padded_ - 1, direction};
@@ -186,7 +187,7 @@ public:
             for (int i = first; i < last; ++i) {
                 const int x = i * TREE_STRIPE_BINS;
                 fill(buffers[0], direction > 0 ? x : x - stripe.reach, width_);
-                stripe_tree(buffers, 0, level_, level_, stripe, result_.data, bins, x);
+                stripe_tree(buffers, 0, level_, drifts, level_, stripe, result_.data, bins, x);
             }
         };
         if (teams_ == 1) {
@@ -243,7 +244,8 @@ int tree_search(const PowerSpectrogram& spectrogram, int max_drift_index, Maxima
         for (int step = 0; step <= last_block; ++step) {
             const int block = direction < 0 ? last_block - step : step;
             scan->keep_rows();
-            tree.run(block, direction);
+            // The last block may need few of its drifts, and those need few of each level's.
+            tree.run(block, direction, std::min(per_block, max_drift_index - block * per_block + 1));
             for (int k = 0; k < per_block; ++k) {
                 const int d = direction < 0 ? per_block - 1 - k : k;
                 const int magnitude = block * per_block + d;

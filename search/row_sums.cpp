@@ -1,0 +1,31 @@
+#include "search/row_sums.h"
+
+namespace okrelt {
+
+namespace {
+
+#include "search/row_sums.inc"
+
+AddRows chosen_add_rows() {
+    const AddRows wide = avx2_add_rows();
+    return wide != nullptr ? wide : add_rows_on;
+}
+
+RaiseBest chosen_raise_best() {
+    const RaiseBest wide = avx2_raise_best();
+    return wide != nullptr ? wide : raise_best_on;
+}
+
+}  // namespace
+
+void add_rows(const float* a, const float* b, float* out, int n) {
+    static const AddRows add = chosen_add_rows();
+    add(a, b, out, n);
+}
+
+bool raise_best(const float* sums, float* best, int n, float threshold) {
+    static const RaiseBest raise = chosen_raise_best();
+    return raise(sums, best, n, threshold);
+}
+
+}  // namespace okrelt
