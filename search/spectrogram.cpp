@@ -1,5 +1,7 @@
 #include "search/spectrogram.h"
 
+#include <sched.h>
+
 #include <algorithm>
 #include <cmath>
 #include <cstddef>
@@ -8,6 +10,7 @@
 #include <vector>
 
 #include "audio/fft.h"
+#include "common/background.h"
 #include "common/messages.h"
 
 namespace okrelt {
@@ -29,6 +32,12 @@ double value_of(const SampleStreams& streams, const int8_t* stream, long k) {
 }
 
 }  // namespace
+
+bool spare_processor() {
+    cpu_set_t allowed;
+    CPU_ZERO(&allowed);
+    return sched_getaffinity(0, sizeof allowed, &allowed) == 0 && CPU_COUNT(&allowed) > 1;
+}
 
 FloatArray float_array(size_t n) {
     FloatArray array;
@@ -94,25 +103,34 @@ int make_power_spectrogram(const SampleStreams& streams, const WorkUnitInfo& inf
     for (size_t position = 0; position < n; ++position) {
         column_of[position] = static_cast<int>((reversed_bits(static_cast<long>(position), m) + fft_size / 2) % fft_size);
     }
-    std::vector<double> re(n);
-    std::vector<double> im(n);
-    for (int r = 0; r < rows; ++r) {
-        const long first = static_cast<long>(r) * fft_size;
-        for (size_t j = 0; j < n; ++j) {
-            re[j] = w[j] * value_of(streams, streams.in_phase, first + static_cast<long>(j));
-            im[j] = w[j] * value_of(streams, streams.quadrature, first + static_cast<long>(j));
+    // Rows first .. last - 1; each row's bits are the same on either thread.
+    const auto transform_rows = [&](int first_row, int last_row) {
+        std::vector<double> re(n);
+        std::vector<double> im(n);
+        for (int r = first_row; r < last_row; ++r) {
+            const long first = static_cast<long>(r) * fft_size;
+            for (size_t j = 0; j < n; ++j) {
+                re[j] = w[j] * value_of(streams, streams.in_phase, first + static_cast<long>(j));
+                im[j] = w[j] * value_of(streams, streams.quadrature, first + static_cast<long>(j));
+            }
+            (void)fft_forward_bit_reversed(m, re.data(), im.data());
+            float* cells = s.row(r);
+            for (size_t k = 0; k < n; ++k) cells[column_of[k]] = static_cast<float>(re[k] * re[k] + im[k] * im[k]);
+            // A constant lies in the centre bin, and with a window in its neighbours.
+            const int centre = fft_size / 2;
+            const int reach = window == SearchWindow::HANN ? 1 : 0;
+            float beside = 0.0f;
+            for (int b = 1; b <= CENTRE_BESIDE_BINS; ++b) beside += cells[centre - reach - b] + cells[centre + reach + b];
+            beside /= static_cast<float>(2 * CENTRE_BESIDE_BINS);
+            for (int c = centre - reach; c <= centre + reach; ++c) cells[c] = beside;
         }
-        (void)fft_forward_bit_reversed(m, re.data(), im.data());
-        float* cells = s.row(r);
-        for (size_t k = 0; k < n; ++k) cells[column_of[k]] = static_cast<float>(re[k] * re[k] + im[k] * im[k]);
-        // A constant lies in the centre bin, and with a window in its neighbours.
-        const int centre = fft_size / 2;
-        const int reach = window == SearchWindow::HANN ? 1 : 0;
-        float beside = 0.0f;
-        for (int b = 1; b <= CENTRE_BESIDE_BINS; ++b) beside += cells[centre - reach - b] + cells[centre + reach + b];
-        beside /= static_cast<float>(2 * CENTRE_BESIDE_BINS);
-        for (int c = centre - reach; c <= centre + reach; ++c) cells[c] = beside;
+    };
+    if (!spare_processor()) {
+        transform_rows(0, rows);
+        return 0;
     }
+    Background other([&] { transform_rows(rows / 2, rows); });
+    transform_rows(0, rows / 2);
     return 0;
 }
 

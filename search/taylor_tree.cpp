@@ -1,7 +1,5 @@
 #include "search/taylor_tree.h"
 
-#include <sched.h>
-
 #include <algorithm>
 #include <cmath>
 #include <cstddef>
@@ -129,13 +127,6 @@ void stripe_tree(float* const buffers[2], int g, int level, int drifts, int top,
             add_rows(lower + shift, upper, out + shift, width - shift);
         }
     }
-}
-
-// Whether this process may run on more than one processor (taskset).
-bool spare_processor() {
-    cpu_set_t allowed;
-    CPU_ZERO(&allowed);
-    return sched_getaffinity(0, sizeof allowed, &allowed) == 0 && CPU_COUNT(&allowed) > 1;
 }
 
 // The sums of one block of drifts (k bins a row plus 0 .. padded - 1 steps)
