@@ -89,7 +89,47 @@ struct Stripe {
     int width;
     int reach;
     int direction;
+    const PowerSpectrogram* cells;   // level 0: row r from column first + skew r on (round the band), zero past the rows
+    int first;
+    long skew;
 };
+
+// out[j] = a[(first_a + j) mod bins] + b[(first_b + j) mod bins] for j
+// below count: runs of consecutive cells.
+void add_shifted_runs(const float* a, int first_a, const float* b, int first_b, int bins, int count, float* out) {
+    for (int j = 0; j < count;) {
+        const int run = std::min({count - j, bins - first_a, bins - first_b});
+        add_rows(a + first_a, b + first_b, out + j, run);
+        j += run;
+        first_a = first_a + run == bins ? 0 : first_a + run;
+        first_b = first_b + run == bins ? 0 : first_b + run;
+    }
+}
+
+// Level 1 of a stripe's tree straight from the spectrogram: drift d (0 or 1)
+// of rows g and g + 1, as the level-0 rows would give it.
+void stripe_pair(const Stripe& stripe, int g, int d, float* out) {
+    const PowerSpectrogram& s = *stripe.cells;
+    const int bins = s.bins;
+    const int width = stripe.width;
+    if (g >= s.rows) {
+        std::fill(out, out + width, 0.0f);
+        return;
+    }
+    const int lower = wrapped(stripe.first + stripe.skew * g, bins);
+    if (g + 1 >= s.rows) {
+        copy_shifted_run(s.row(g), lower, bins, width, out);
+        return;
+    }
+    const int upper = wrapped(stripe.first + stripe.skew * (g + 1), bins);
+    if (stripe.direction > 0) {
+        add_shifted_runs(s.row(g), lower, s.row(g + 1), wrapped(upper + d, bins), bins, width - d, out);
+        copy_shifted_run(s.row(g), wrapped(lower + width - d, bins), bins, d, out + width - d);
+    } else {
+        copy_shifted_run(s.row(g), lower, bins, d, out);
+        add_shifted_runs(s.row(g), wrapped(lower + d, bins), s.row(g + 1), upper, bins, width - d, out + d);
+    }
+}
 
 // The Taylor tree of a stripe as taylor_tree's of the band, but that the top
 // level writes the served start bins' sums straight into result (rows of
@@ -103,6 +143,10 @@ void stripe_tree(float* const buffers[2], int g, int level, int drifts, int top,
     const float* source = buffers[(level - 1) % 2];
     const int width = stripe.width;
     const bool rising = stripe.direction > 0;
+    if (level == 1 && top > 1) {
+        for (int d = 0; d < drifts; ++d) stripe_pair(stripe, g, d, buffers[1] + index_of(g + d, width));
+        return;
+    }
     for (int d = 0; d < drifts; ++d) {
         const int j = d / 2;
         const float* lower = source + index_of(g + j, width);
@@ -171,14 +215,17 @@ public:
             taylor_tree(buffers_, 0, level_, drifts, bins, direction);
             return;
         }
-        const Stripe stripe{width_, padded_ - 1, direction};
+        const Stripe stripe{width_, padded_ - 1, direction, &s_, 0, static_cast<long>(direction) * block};
         const int stripes = bins / TREE_STRIPE_BINS;
         const auto run_stripes = [&](int team, int first, int last) {
             float* const buffers[2] = {buffers_[2 * team], buffers_[2 * team + 1]};
             for (int i = first; i < last; ++i) {
                 const int x = i * TREE_STRIPE_BINS;
-                fill(buffers[0], direction > 0 ? x : x - stripe.reach, width_);
-                stripe_tree(buffers, 0, level_, drifts, level_, stripe, result_.data, bins, x);
+                Stripe piece = stripe;
+                piece.first = direction > 0 ? x : x - stripe.reach;
+                // With two levels or more, level 1 reads the spectrogram itself.
+                if (level_ == 1) fill(buffers[0], piece.first, width_);
+                stripe_tree(buffers, 0, level_, drifts, level_, piece, result_.data, bins, x);
             }
         };
         if (teams_ == 1) {
