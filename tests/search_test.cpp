@@ -156,6 +156,33 @@ TEST(SearchTree, AgreesWithDirectPathSums) {
     }
 }
 
+TEST(SearchTree, SumsExactlyTheCellsOfItsPaths) {
+    // Small whole numbers add up exactly in any order, so each start bin's
+    // best must be that of the sums along path_column's cells to the bit.
+    // 2048 bins: in stripes; 100 rows: padded; drifts both ways, two blocks.
+    constexpr int BINS = 2048;
+    constexpr int ROWS = 100;
+    okrelt::PowerSpectrogram s = synthetic_spectrogram(BINS, ROWS, 11);
+    std::mt19937_64 random(11);
+    std::uniform_int_distribution<int> level(0, 7);
+    std::generate(s.power, s.power + s.cells(), [&] { return static_cast<float>(level(random)); });
+    okrelt::SearchOptions options;
+    options.max_drift_hz_s = 1.2 * s.bin_hz / s.row_seconds;
+    okrelt::SearchResult tree;
+    ASSERT_EQ(okrelt::search_spectrogram(s, options, &tree), 0);
+    ASSERT_GT(tree.max_drift_index, 127);
+    for (int start = 0; start < BINS; start += 7) {
+        float best = -1.0f;
+        for (int d = -tree.max_drift_index; d <= tree.max_drift_index; ++d) {
+            float sum = 0.0f;
+            for (int r = 0; r < ROWS; ++r) sum += s.row(r)[okrelt::path_column(start, d, r, BINS, 128)];
+            best = std::max(best, sum);
+        }
+        const float snr = static_cast<float>((best - tree.noise.median) / tree.noise.deviation);
+        ASSERT_EQ(tree.best_snr[static_cast<size_t>(start)], snr) << start;
+    }
+}
+
 TEST(SearchTree, WideRowPassesGiveThePlainLoopsBits) {
     // Every length up to three vectors and a bit, so that each tail is run;
     // the maxima on ties, and rows with and without a sum at the threshold.
