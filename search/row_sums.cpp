@@ -4,7 +4,19 @@ namespace okrelt {
 
 namespace {
 
-#include "search/row_sums.inc"
+// The plain loops, for processors without AVX2.
+void add_rows_on(const float* a, const float* b, float* out, int n) {
+    for (int f = 0; f < n; ++f) out[f] = a[f] + b[f];
+}
+
+bool raise_best_on(const float* sums, float* best, int n, float threshold) {
+    bool above = false;
+    for (int f = 0; f < n; ++f) {
+        best[f] = best[f] < sums[f] ? sums[f] : best[f];
+        above = above || sums[f] >= threshold;
+    }
+    return above;
+}
 
 AddRows chosen_add_rows() {
     const AddRows wide = avx2_add_rows();
