@@ -15,6 +15,7 @@
 
 #include "common/messages.h"
 #include "search/correction.h"
+#include "search/row_sums.h"
 #include "search/search.h"
 #include "tests/support/test_support.h"
 #include "tests/support/work_units.h"
@@ -152,6 +153,76 @@ TEST(SearchTree, AgreesWithDirectPathSums) {
             EXPECT_GT(tree.best_snr[start], 0.8f * direct[start]) << rows << " rows, line " << line;
         }
       }
+    }
+}
+
+TEST(SearchTree, SumsExactlyTheCellsOfItsPaths) {
+    // Small whole numbers add up exactly in any order, so each start bin's
+    // best must be that of the sums along path_column's cells to the bit.
+    // 2048 bins: in stripes; 100 rows: padded; drifts both ways, two blocks.
+    constexpr int BINS = 2048;
+    constexpr int ROWS = 100;
+    okrelt::PowerSpectrogram s = synthetic_spectrogram(BINS, ROWS, 11);
+    std::mt19937_64 random(11);
+    std::uniform_int_distribution<int> level(0, 7);
+    std::generate(s.power, s.power + s.cells(), [&] { return static_cast<float>(level(random)); });
+    okrelt::SearchOptions options;
+    options.max_drift_hz_s = 1.2 * s.bin_hz / s.row_seconds;
+    okrelt::SearchResult tree;
+    ASSERT_EQ(okrelt::search_spectrogram(s, options, &tree), 0);
+    ASSERT_GT(tree.max_drift_index, 127);
+    for (int start = 0; start < BINS; start += 7) {
+        float best = -1.0f;
+        for (int d = -tree.max_drift_index; d <= tree.max_drift_index; ++d) {
+            float sum = 0.0f;
+            for (int r = 0; r < ROWS; ++r) sum += s.row(r)[okrelt::path_column(start, d, r, BINS, 128)];
+            best = std::max(best, sum);
+        }
+        const float snr = static_cast<float>((best - tree.noise.median) / tree.noise.deviation);
+        ASSERT_EQ(tree.best_snr[static_cast<size_t>(start)], snr) << start;
+    }
+}
+
+TEST(SearchTree, WideRowPassesGiveThePlainLoopsBits) {
+    // Every length up to three vectors and a bit, so that each tail is run;
+    // the maxima on ties, and rows with and without a sum at the threshold.
+    std::mt19937_64 random(5);
+    std::exponential_distribution<float> noise(1.0f);
+    std::vector<float> a(64);
+    std::vector<float> b(64);
+    std::generate(a.begin(), a.end(), [&] { return noise(random); });
+    std::generate(b.begin(), b.end(), [&] { return noise(random); });
+    for (size_t f = 0; f < a.size(); f += 5) b[f] = a[f];
+    const okrelt::AddRows wide_add = okrelt::avx2_add_rows();
+    const okrelt::RaiseBest wide_raise = okrelt::avx2_raise_best();
+    for (int n = 0; n <= 40; ++n) {
+        std::vector<float> sum(64, -1.0f);
+        okrelt::add_rows(a.data(), b.data(), sum.data(), n);
+        for (int f = 0; f < 64; ++f) {
+            const size_t i = static_cast<size_t>(f);
+            ASSERT_EQ(sum[i], f < n ? a[i] + b[i] : -1.0f) << n << " " << f;
+        }
+        if (wide_add != nullptr) {
+            std::vector<float> wide(64, -1.0f);
+            wide_add(a.data(), b.data(), wide.data(), n);
+            EXPECT_EQ(wide, sum) << n;
+        }
+        for (float threshold : {1e9f, a[static_cast<size_t>(n) / 2]}) {
+            std::vector<float> best(b);
+            const bool above = okrelt::raise_best(a.data(), best.data(), n, threshold);
+            bool expected_above = false;
+            for (int f = 0; f < n; ++f) {
+                const size_t i = static_cast<size_t>(f);
+                EXPECT_EQ(best[i], std::max(b[i], a[i])) << n << " " << f;
+                expected_above = expected_above || a[i] >= threshold;
+            }
+            EXPECT_EQ(above, expected_above) << n;
+            if (wide_raise != nullptr) {
+                std::vector<float> wide(b);
+                EXPECT_EQ(wide_raise(a.data(), wide.data(), n, threshold), above) << n;
+                EXPECT_EQ(wide, best) << n;
+            }
+        }
     }
 }
 

@@ -1,0 +1,150 @@
+#include "search/hits.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstddef>
+#include <cstdlib>
+#include <limits>
+#include <vector>
+
+#include "search/row_sums.h"
+#include "search/taylor_tree.h"
+
+namespace okrelt {
+
+namespace {
+
+// Circular distance of two columns.
+int column_distance(int a, int b, int bins) {
+    const int d = std::abs(a - b);
+    return std::min(d, bins - d);
+}
+
+}  // namespace
+
+// Stronger first; ties in the order of the search grid.
+bool stronger(const Candidate& a, const Candidate& b) {
+    if (a.sum != b.sum) return a.sum > b.sum;
+    if (a.drift_index != b.drift_index) return a.drift_index < b.drift_index;
+    return a.start_bin < b.start_bin;
+}
+
+MaximaScan::MaximaScan(int bins, float threshold_sum)
+    : bins_(bins), threshold_(threshold_sum), kept_(3, std::vector<float>(static_cast<size_t>(bins))),
+      best_(static_cast<size_t>(bins), -std::numeric_limits<float>::infinity()) {}
+
+void MaximaScan::add(const float* sums, int drift_index) {
+    const bool above = raise_best(sums, best_.data(), bins_, threshold_);
+    rows_[held_ % 3] = sums;
+    above_[held_ % 3] = above;
+    ++held_;
+    if (held_ >= 2) examine(drift_index - 1, held_ >= 3, true);
+    last_index_ = drift_index;
+}
+
+void MaximaScan::keep_rows() {
+    for (int slot = 0; slot < 3; ++slot) {
+        if (rows_[slot] == nullptr) continue;
+        std::vector<float>& kept = kept_[static_cast<size_t>(slot)];
+        std::copy(rows_[slot], rows_[slot] + bins_, kept.begin());
+        rows_[slot] = kept.data();
+    }
+}
+
+void MaximaScan::finish() {
+    if (held_ >= 1) examine(last_index_, held_ >= 2, false);
+}
+
+std::vector<Candidate> MaximaScan::take_candidates() {
+    std::vector<Candidate> kept;
+    while (!heap_.empty()) {
+        kept.push_back(heap_.top());
+        heap_.pop();
+    }
+    std::sort(kept.begin(), kept.end(), stronger);
+    return kept;
+}
+
+int MaximaScan::slot_back(int age) const { return (held_ - 1 - age) % 3; }
+
+void MaximaScan::examine(int drift_index, bool has_before, bool has_after) {
+    const int age = has_after ? 1 : 0;
+    if (!above_[slot_back(age)]) return;
+    const float* row = rows_[slot_back(age)];
+    const float* before = has_before ? rows_[slot_back(age + 1)] : nullptr;
+    const float* after = has_after ? rows_[slot_back(0)] : nullptr;
+    for (int f = 0; f < bins_; ++f) {
+        const float v = row[f];
+        if (!(v >= threshold_)) continue;
+        const int left = wrapped(f - 1, bins_);
+        const int right = wrapped(f + 1, bins_);
+        if (!(v > row[left] && v >= row[right])) continue;
+        if (before != nullptr && !(v > before[left] && v > before[f] && v > before[right])) continue;
+        if (after != nullptr && !(v >= after[left] && v >= after[f] && v >= after[right])) continue;
+        ++counted_;
+        const Candidate c{f, drift_index, v};
+        if (heap_.size() < static_cast<size_t>(SEARCH_MAX_CANDIDATES)) {
+            heap_.push(c);
+        } else if (stronger(c, heap_.top())) {
+            heap_.pop();
+            heap_.push(c);
+        }
+    }
+}
+
+double sensitivity(const PowerSpectrogram& spectrogram, const NoiseStatistics& noise, double snr_threshold) {
+    return std::sqrt(spectrogram.tone_gain * snr_threshold * noise.deviation / (spectrogram.rows * noise.cell_mean));
+}
+
+std::vector<Hit> make_hits(const PowerSpectrogram& spectrogram, const std::vector<Candidate>& candidates,
+                           const NoiseStatistics& noise, float threshold_sum) {
+    const int bins = spectrogram.bins;
+    const int rows = spectrogram.rows;
+    const int padded = padded_rows_of(rows);
+    std::vector<std::vector<int>> hit_columns;
+    std::vector<Hit> hits;
+    std::vector<int> columns(static_cast<size_t>(rows));
+    std::vector<char> near(static_cast<size_t>(rows));
+    for (const Candidate& c : candidates) {
+        // A unit swamped by interference stops here, its work bounded.
+        if (hits.size() == static_cast<size_t>(SEARCH_MAX_HITS)) break;
+        for (int r = 0; r < rows; ++r) {
+            columns[static_cast<size_t>(r)] = path_column(c.start_bin, c.drift_index, r, bins, padded);
+        }
+        std::fill(near.begin(), near.end(), 0);
+        bool same = false;
+        for (const std::vector<int>& other : hit_columns) {
+            int close = 0;
+            for (size_t r = 0; r < columns.size(); ++r) {
+                if (column_distance(columns[r], other[r], bins) <= SAME_SIGNAL_BINS) {
+                    ++close;
+                    near[r] = 1;
+                }
+            }
+            if (2 * close >= rows) {
+                same = true;
+                break;
+            }
+        }
+        if (same) continue;
+        double cleaned = 0.0;
+        for (int r = 0; r < rows; ++r) {
+            const size_t rr = static_cast<size_t>(r);
+            cleaned += near[rr] != 0 ? noise.cell_mean : static_cast<double>(spectrogram.row(r)[columns[rr]]);
+        }
+        if (cleaned < static_cast<double>(threshold_sum)) continue;
+        Hit hit;
+        hit.start_bin = c.start_bin;
+        hit.drift_index = c.drift_index;
+        hit.snr = (static_cast<double>(c.sum) - noise.median) / noise.deviation;
+        hit.first_row = 0;
+        hit.last_row = rows - 1;
+        const double excess_per_cell = (static_cast<double>(c.sum) - noise.median) / rows;
+        hit.amplitude = std::sqrt(std::max(0.0, spectrogram.tone_gain * excess_per_cell / noise.cell_mean));
+        hits.push_back(hit);
+        hit_columns.push_back(columns);
+    }
+    return hits;
+}
+
+}  // namespace okrelt

@@ -1,0 +1,73 @@
+// From the Taylor tree's drift rows to hits: local maxima over the threshold
+// are candidates, the candidates made hits one a signal, and the unit's
+// sensitivity.
+#pragma once
+
+#include <queue>
+#include <vector>
+
+#include "search/search.h"
+
+namespace okrelt {
+
+// A local maximum of the search's sums.
+struct Candidate {
+    int start_bin;
+    int drift_index;
+    float sum;
+};
+
+// Stronger first; ties in the order of the search grid.
+bool stronger(const Candidate& a, const Candidate& b);
+
+// Drift rows in the order of the signed drift, with the local maxima over
+// the threshold among them: a cell greater than its neighbours before it
+// (the row before, the bin before) and not less than those after it. Rows
+// are looked at where they lie until keep_rows() is called, before the
+// memory is used again.
+class MaximaScan {
+public:
+    MaximaScan(int bins, float threshold_sum);
+    // The next drift row, drift_index being one more than the last one's.
+    void add(const float* sums, int drift_index);
+    // Copies the rows still to be looked at, whose memory is about to be reused.
+    void keep_rows();
+    // Examines the last row added.
+    void finish();
+    // The strongest SEARCH_MAX_CANDIDATES maxima, strongest first.
+    std::vector<Candidate> take_candidates();
+    // Local maxima over the threshold, all of them.
+    int counted() const { return counted_; }
+    // Each start bin's largest sum over the drifts added.
+    const std::vector<float>& best() const { return best_; }
+
+private:
+    int slot_back(int age) const;
+    void examine(int drift_index, bool has_before, bool has_after);
+
+    int bins_;
+    float threshold_;
+    std::vector<std::vector<float>> kept_;
+    std::vector<float> best_;
+    const float* rows_[3] = {nullptr, nullptr, nullptr};
+    bool above_[3] = {false, false, false};
+    int held_ = 0;
+    int last_index_ = 0;
+    int counted_ = 0;
+    std::priority_queue<Candidate, std::vector<Candidate>, decltype(&stronger)> heap_{stronger};   // weakest on top
+};
+
+// The candidates made hits, strongest first: one a signal. A candidate whose
+// path stays within SAME_SIGNAL_BINS of a stronger hit's for half the rows
+// or more is that signal; otherwise it is a hit of its own if its path still
+// reaches the threshold with the rows where it meets a hit taken as noise
+// (so that crossing a strong tone does not make a path a hit). Start bins
+// and drifts set, frequencies left to the caller.
+std::vector<Hit> make_hits(const PowerSpectrogram& spectrogram, const std::vector<Candidate>& candidates,
+                           const NoiseStatistics& noise, float threshold_sum);
+
+// The amplitude of the weakest steady tone at a bin's centre whose path
+// reaches snr_threshold, relative to the noise's parts.
+double sensitivity(const PowerSpectrogram& spectrogram, const NoiseStatistics& noise, double snr_threshold);
+
+}  // namespace okrelt

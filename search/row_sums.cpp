@@ -1,0 +1,43 @@
+#include "search/row_sums.h"
+
+namespace okrelt {
+
+namespace {
+
+// The plain loops, for processors without AVX2.
+void add_rows_on(const float* a, const float* b, float* out, int n) {
+    for (int f = 0; f < n; ++f) out[f] = a[f] + b[f];
+}
+
+bool raise_best_on(const float* sums, float* best, int n, float threshold) {
+    bool above = false;
+    for (int f = 0; f < n; ++f) {
+        best[f] = best[f] < sums[f] ? sums[f] : best[f];
+        above = above || sums[f] >= threshold;
+    }
+    return above;
+}
+
+AddRows chosen_add_rows() {
+    const AddRows wide = avx2_add_rows();
+    return wide != nullptr ? wide : add_rows_on;
+}
+
+RaiseBest chosen_raise_best() {
+    const RaiseBest wide = avx2_raise_best();
+    return wide != nullptr ? wide : raise_best_on;
+}
+
+}  // namespace
+
+void add_rows(const float* a, const float* b, float* out, int n) {
+    static const AddRows add = chosen_add_rows();
+    add(a, b, out, n);
+}
+
+bool raise_best(const float* sums, float* best, int n, float threshold) {
+    static const RaiseBest raise = chosen_raise_best();
+    return raise(sums, best, n, threshold);
+}
+
+}  // namespace okrelt

@@ -1,0 +1,22 @@
+// The search's passes over rows of floats, on the widest instructions the
+// processor has (AVX2 where there is, chosen at run time). Each result is
+// one float addition or comparison of its own, so every path gives the
+// same bits.
+#pragma once
+
+namespace okrelt {
+
+// out[f] = a[f] + b[f] for f below n; out may be a or b.
+void add_rows(const float* a, const float* b, float* out, int n);
+
+// best[f] = max(best[f], sums[f]) for f below n; true if any sums[f] is
+// threshold or more.
+bool raise_best(const float* sums, float* best, int n, float threshold);
+
+// The same two on AVX2: null pointers where the processor lacks it.
+using AddRows = void (*)(const float* a, const float* b, float* out, int n);
+using RaiseBest = bool (*)(const float* sums, float* best, int n, float threshold);
+AddRows avx2_add_rows();
+RaiseBest avx2_raise_best();
+
+}  // namespace okrelt

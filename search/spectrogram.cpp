@@ -1,0 +1,158 @@
+#include "search/spectrogram.h"
+
+#include <sched.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstddef>
+#include <cstdint>
+#include <utility>
+#include <vector>
+
+#include "audio/fft.h"
+#include "common/background.h"
+#include "common/messages.h"
+
+namespace okrelt {
+
+namespace {
+
+constexpr double TWO_PI = 6.283185307179586476925286766559;
+constexpr int CENTRE_BESIDE_BINS = 2;   // bins each side of the blanked centre whose mean replaces it
+
+long reversed_bits(long value, int bits) {
+    long reversed = 0;
+    for (int b = 0; b < bits; ++b) reversed |= ((value >> b) & 1L) << (bits - 1 - b);
+    return reversed;
+}
+
+// The value of sample k of one stream, as the transform takes it.
+double value_of(const SampleStreams& streams, const int8_t* stream, long k) {
+    return streams.levels == nullptr ? stream[k] : streams.levels[stream[k] & LEVEL_INDEX_MASK];
+}
+
+}  // namespace
+
+bool spare_processor() {
+    cpu_set_t allowed;
+    CPU_ZERO(&allowed);
+    return sched_getaffinity(0, sizeof allowed, &allowed) == 0 && CPU_COUNT(&allowed) > 1;
+}
+
+FloatArray float_array(size_t n) {
+    FloatArray array;
+    const size_t bytes = std::max<size_t>(n, 1) * sizeof(float);
+    array.storage = map_big_array(bytes);
+    if (array.storage == nullptr) return array;
+    array.data = static_cast<float*>(array.storage.get());
+    return array;
+}
+
+int log2_of(long n) {
+    int m = 0;
+    while ((1L << m) < n) ++m;
+    return m;
+}
+
+bool valid_search_fft(long fft_size) {
+    return fft_size >= SEARCH_MIN_FFT && fft_size <= SEARCH_MAX_FFT && (fft_size & (fft_size - 1)) == 0;
+}
+
+int allocate_spectrogram(int bins, int rows, PowerSpectrogram* spectrogram) {
+    FloatArray cells = float_array(static_cast<size_t>(rows) * static_cast<size_t>(bins));
+    if (cells.data == nullptr) {
+        tell(MESSAGE_PROBLEM, "Not enough memory for a spectrogram of %d by %d.\n", rows, bins);
+        return 1;
+    }
+    spectrogram->bins = bins;
+    spectrogram->rows = rows;
+    spectrogram->storage = std::move(cells.storage);
+    spectrogram->power = cells.data;
+    return 0;
+}
+
+int make_power_spectrogram(const SampleStreams& streams, const WorkUnitInfo& info, int fft_size, SearchWindow window,
+                           PowerSpectrogram* spectrogram) {
+    const int32_t usable = info.silent_samples > 0 && info.first_silent_sample >= 0
+                               ? std::min(streams.count, info.first_silent_sample)
+                               : streams.count;
+    const int rows = usable / fft_size;
+    if (rows < SEARCH_MIN_ROWS) {
+        tell(MESSAGE_PROBLEM, "Too few samples for a search: %d before any silence, %d needed.\n", usable,
+             SEARCH_MIN_ROWS * fft_size);
+        return 1;
+    }
+    if (allocate_spectrogram(fft_size, rows, spectrogram) != 0) return 1;
+    PowerSpectrogram& s = *spectrogram;
+    s.bin_hz = info.subband_rate / fft_size;
+    s.row_seconds = fft_size / info.subband_rate;
+    const size_t n = static_cast<size_t>(fft_size);
+    std::vector<double> w(n, 1.0);
+    if (window == SearchWindow::HANN) {
+        for (size_t j = 0; j < n; ++j) w[j] = 0.5 - 0.5 * std::cos(TWO_PI * static_cast<double>(j) / fft_size);
+    }
+    double sum = 0.0;
+    double sum_squares = 0.0;
+    for (double x : w) {
+        sum += x;
+        sum_squares += x * x;
+    }
+    s.tone_gain = 2.0 * sum_squares / (sum * sum);
+    const int m = log2_of(fft_size);
+    std::vector<int> column_of(n);
+    for (size_t position = 0; position < n; ++position) {
+        column_of[position] = static_cast<int>((reversed_bits(static_cast<long>(position), m) + fft_size / 2) % fft_size);
+    }
+    // Rows first .. last - 1; each row's bits are the same on either thread.
+    const auto transform_rows = [&](int first_row, int last_row) {
+        std::vector<double> re(n);
+        std::vector<double> im(n);
+        for (int r = first_row; r < last_row; ++r) {
+            const long first = static_cast<long>(r) * fft_size;
+            for (size_t j = 0; j < n; ++j) {
+                re[j] = w[j] * value_of(streams, streams.in_phase, first + static_cast<long>(j));
+                im[j] = w[j] * value_of(streams, streams.quadrature, first + static_cast<long>(j));
+            }
+            (void)fft_forward_bit_reversed(m, re.data(), im.data());
+            float* cells = s.row(r);
+            for (size_t k = 0; k < n; ++k) cells[column_of[k]] = static_cast<float>(re[k] * re[k] + im[k] * im[k]);
+            // A constant lies in the centre bin, and with a window in its neighbours.
+            const int centre = fft_size / 2;
+            const int reach = window == SearchWindow::HANN ? 1 : 0;
+            float beside = 0.0f;
+            for (int b = 1; b <= CENTRE_BESIDE_BINS; ++b) beside += cells[centre - reach - b] + cells[centre + reach + b];
+            beside /= static_cast<float>(2 * CENTRE_BESIDE_BINS);
+            for (int c = centre - reach; c <= centre + reach; ++c) cells[c] = beside;
+        }
+    };
+    if (!spare_processor()) {
+        transform_rows(0, rows);
+        return 0;
+    }
+    Background other([&] { transform_rows(rows / 2, rows); });
+    transform_rows(0, rows / 2);
+    return 0;
+}
+
+NoiseStatistics noise_statistics(const PowerSpectrogram& spectrogram) {
+    std::vector<double> sums(static_cast<size_t>(spectrogram.bins), 0.0);
+    for (int r = 0; r < spectrogram.rows; ++r) {
+        const float* cells = spectrogram.row(r);
+        for (size_t f = 0; f < sums.size(); ++f) sums[f] += static_cast<double>(cells[f]);
+    }
+    std::sort(sums.begin(), sums.end());
+    const size_t n = sums.size();
+    NoiseStatistics noise;
+    noise.median = n % 2 == 1 ? sums[n / 2] : 0.5 * (sums[n / 2 - 1] + sums[n / 2]);
+    const size_t low = static_cast<size_t>(TRIM_LOW * static_cast<double>(n));
+    const size_t high = static_cast<size_t>(std::ceil(TRIM_HIGH * static_cast<double>(n)));
+    double mean = 0.0;
+    for (size_t i = low; i < high; ++i) mean += sums[i];
+    mean /= static_cast<double>(high - low);
+    double variance = 0.0;
+    for (size_t i = low; i < high; ++i) variance += (sums[i] - mean) * (sums[i] - mean);
+    noise.deviation = std::sqrt(variance / static_cast<double>(high - low));
+    noise.cell_mean = noise.median / spectrogram.rows;
+    return noise;
+}
+}  // namespace okrelt

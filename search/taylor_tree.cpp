@@ -1,0 +1,318 @@
+#include "search/taylor_tree.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstddef>
+#include <cstdlib>
+#include <limits>
+#include <vector>
+
+#include "common/background.h"
+#include "common/messages.h"
+#include "search/row_sums.h"
+
+namespace okrelt {
+
+namespace {
+
+constexpr int TREE_STRIPE_BINS = 1024;   // columns of a tree's piece: with 128 rows, 2 x 590 KiB
+
+size_t index_of(int row, int bins) { return static_cast<size_t>(row) * static_cast<size_t>(bins); }
+
+// out[f] = a[f] + b[(f + shift) mod bins], shift in 0 .. bins - 1: two runs
+// the compiler vectorises.
+void add_shifted(const float* a, const float* b, int shift, int bins, float* out) {
+    const int split = bins - shift;
+    for (int f = 0; f < split; ++f) out[f] = a[f] + b[f + shift];
+    for (int f = split; f < bins; ++f) out[f] = a[f] + b[f - split];
+}
+
+// out[j] = cells[(first + j) mod bins] for j below count: runs of
+// consecutive cells.
+void copy_shifted_run(const float* cells, int first, int bins, int count, float* out) {
+    int column = first;
+    for (int j = 0; j < count;) {
+        const int run = std::min(count - j, bins - column);
+        std::copy(cells + column, cells + column + run, out + j);
+        j += run;
+        column = 0;
+    }
+}
+
+// The offset in bins, at row r of a group of size rows, of the tree's path of
+// drift d (0 .. size - 1 bins over the group): the lower half follows drift
+// d / 2, the upper half starts d / 2 + d % 2 further on.
+long tree_offset(int d, int r, int size) {
+    long offset = 0;
+    while (size > 1) {
+        const int half = size / 2;
+        const int j = d >> 1;
+        if (r >= half) {
+            offset += j + (d & 1);
+            r -= half;
+        }
+        d = j;
+        size = half;
+    }
+    return offset;
+}
+
+// The Taylor tree on rows g .. g + size - 1 of the whole band: level L of
+// the tree (groups of 2^L rows) is in buffers[L % 2], row g + d of a group
+// holding the sums of its drift d from every start bin, direction +1
+// (rising) or -1, for the group's drifts 0 .. drifts - 1 (those of the
+// level above need half as many). Depth first, so that small groups are
+// combined while they are still in the cache.
+void taylor_tree(float* const buffers[2], int g, int level, int drifts, int bins, int direction) {
+    if (level == 0) return;
+    const int half = 1 << (level - 1);
+    taylor_tree(buffers, g, level - 1, (drifts + 1) / 2, bins, direction);
+    taylor_tree(buffers, g + half, level - 1, (drifts + 1) / 2, bins, direction);
+    const float* source = buffers[(level - 1) % 2];
+    float* target = buffers[level % 2];
+    for (int d = 0; d < drifts; ++d) {
+        const int j = d / 2;
+        const float* lower = source + index_of(g + j, bins);
+        const float* upper = source + index_of(g + half + j, bins);
+        const int shift = wrapped(static_cast<long>(direction) * (j + d % 2), bins);
+        float* out = target + index_of(g + d, bins);
+        add_rows(lower, upper + shift, out, bins - shift);
+        add_rows(lower + bins - shift, upper, out + bins - shift, shift);
+    }
+}
+
+// A stripe of the band: `width` columns, the paths' reach (reach columns)
+// beyond the TREE_STRIPE_BINS start bins it serves, on their right for
+// rising drifts, on their left for falling ones. Sums that would leave the
+// stripe stop at its edge: only the start bins served are whole.
+struct Stripe {
+    int width;
+    int reach;
+    int direction;
+    const PowerSpectrogram* cells;   // level 0: row r from column first + skew r on (round the band), zero past the rows
+    int first;
+    long skew;
+};
+
+// out[j] = a[(first_a + j) mod bins] + b[(first_b + j) mod bins] for j
+// below count: runs of consecutive cells.
+void add_shifted_runs(const float* a, int first_a, const float* b, int first_b, int bins, int count, float* out) {
+    for (int j = 0; j < count;) {
+        const int run = std::min({count - j, bins - first_a, bins - first_b});
+        add_rows(a + first_a, b + first_b, out + j, run);
+        j += run;
+        first_a = first_a + run == bins ? 0 : first_a + run;
+        first_b = first_b + run == bins ? 0 : first_b + run;
+    }
+}
+
+// Level 1 of a stripe's tree straight from the spectrogram: drift d (0 or 1)
+// of rows g and g + 1, as the level-0 rows would give it.
+void stripe_pair(const Stripe& stripe, int g, int d, float* out) {
+    const PowerSpectrogram& s = *stripe.cells;
+    const int bins = s.bins;
+    const int width = stripe.width;
+    if (g >= s.rows) {
+        std::fill(out, out + width, 0.0f);
+        return;
+    }
+    const int lower = wrapped(stripe.first + stripe.skew * g, bins);
+    if (g + 1 >= s.rows) {
+        copy_shifted_run(s.row(g), lower, bins, width, out);
+        return;
+    }
+    const int upper = wrapped(stripe.first + stripe.skew * (g + 1), bins);
+    if (stripe.direction > 0) {
+        add_shifted_runs(s.row(g), lower, s.row(g + 1), wrapped(upper + d, bins), bins, width - d, out);
+        copy_shifted_run(s.row(g), wrapped(lower + width - d, bins), bins, d, out + width - d);
+    } else {
+        copy_shifted_run(s.row(g), lower, bins, d, out);
+        add_shifted_runs(s.row(g), wrapped(lower + d, bins), s.row(g + 1), upper, bins, width - d, out + d);
+    }
+}
+
+// The Taylor tree of a stripe as taylor_tree's of the band, but that the top
+// level writes the served start bins' sums straight into result (rows of
+// bins, from column x on).
+void stripe_tree(float* const buffers[2], int g, int level, int drifts, int top, const Stripe& stripe, float* result,
+                 int bins, int x) {
+    if (level == 0) return;
+    const int half = 1 << (level - 1);
+    stripe_tree(buffers, g, level - 1, (drifts + 1) / 2, top, stripe, result, bins, x);
+    stripe_tree(buffers, g + half, level - 1, (drifts + 1) / 2, top, stripe, result, bins, x);
+    const float* source = buffers[(level - 1) % 2];
+    const int width = stripe.width;
+    const bool rising = stripe.direction > 0;
+    if (level == 1 && top > 1) {
+        for (int d = 0; d < drifts; ++d) stripe_pair(stripe, g, d, buffers[1] + index_of(g + d, width));
+        return;
+    }
+    for (int d = 0; d < drifts; ++d) {
+        const int j = d / 2;
+        const float* lower = source + index_of(g + j, width);
+        const float* upper = source + index_of(g + half + j, width);
+        const int shift = j + d % 2;
+        if (level == top) {
+            // Served start bins: 0 .. TREE_STRIPE_BINS - 1 of the stripe
+            // rising, reach .. reach + TREE_STRIPE_BINS - 1 falling.
+            float* out = result + index_of(g + d, bins) + x;
+            const int first = rising ? 0 : stripe.reach;
+            const int step = rising ? shift : -shift;
+            add_rows(lower + first, upper + first + step, out, TREE_STRIPE_BINS);
+            continue;
+        }
+        float* out = buffers[level % 2] + index_of(g + d, width);
+        if (rising) {
+            const int split = width - shift;
+            add_rows(lower, upper + shift, out, split);
+            std::copy(lower + split, lower + width, out + split);
+        } else {
+            std::copy(lower, lower + shift, out);
+            add_rows(lower + shift, upper, out + shift, width - shift);
+        }
+    }
+}
+
+// The sums of one block of drifts (k bins a row plus 0 .. padded - 1 steps)
+// in one direction. In stripes of TREE_STRIPE_BINS start bins where the band
+// is wide enough beside the paths' reach: a stripe's two levels stay in the
+// processor's second-level cache, and with a spare processor a second thread
+// does half the stripes (the sums are the same bits either way).
+class BlockTree {
+public:
+    explicit BlockTree(const PowerSpectrogram& spectrogram)
+        : s_(spectrogram), padded_(padded_rows_of(spectrogram.rows)), level_(log2_of(padded_)),
+          striped_(padded_ - 1 <= TREE_STRIPE_BINS && spectrogram.bins >= 2 * TREE_STRIPE_BINS),
+          width_(striped_ ? TREE_STRIPE_BINS + padded_ - 1 : spectrogram.bins),
+          teams_(striped_ && spare_processor() ? 2 : 1),
+          storage_(float_array(2 * static_cast<size_t>(teams_) * index_of(padded_, width_))),
+          result_(float_array(striped_ ? index_of(padded_, spectrogram.bins) : 0)) {
+        if (storage_.data == nullptr) return;
+        for (int b = 0; b < 2 * teams_; ++b) buffers_[b] = storage_.data + static_cast<size_t>(b) * index_of(padded_, width_);
+    }
+
+    // False if there was no memory for it.
+    bool ready() const { return storage_.data != nullptr && result_.data != nullptr; }
+
+    // Row d of the block's result holds the sums of drift d from every start bin.
+    const float* sums(int d) const {
+        return (striped_ ? result_.data : buffers_[level_ % 2]) + index_of(d, s_.bins);
+    }
+
+    // Drifts 0 .. drifts - 1 of the block (padded rows at most).
+    void run(int block, int direction, int drifts) {
+        const int bins = s_.bins;
+        // Row r skewed by the block's whole bins a row, from column x on; padding rows zero.
+        const auto fill = [&](float* piece, int x, int width) {
+            for (int r = 0; r < s_.rows; ++r) {
+                copy_shifted_run(s_.row(r), wrapped(x + static_cast<long>(direction) * block * r, bins), bins, width,
+                                 piece + index_of(r, width));
+            }
+            std::fill(piece + index_of(s_.rows, width), piece + index_of(padded_, width), 0.0f);
+        };
+        if (!striped_) {
+            fill(buffers_[0], 0, bins);
+            taylor_tree(buffers_, 0, level_, drifts, bins, direction);
+            return;
+        }
+        const Stripe stripe{width_, padded_ - 1, direction, &s_, 0, static_cast<long>(direction) * block};
+        const int stripes = bins / TREE_STRIPE_BINS;
+        const auto run_stripes = [&](int team, int first, int last) {
+            float* const buffers[2] = {buffers_[2 * team], buffers_[2 * team + 1]};
+            for (int i = first; i < last; ++i) {
+                const int x = i * TREE_STRIPE_BINS;
+                Stripe piece = stripe;
+                piece.first = direction > 0 ? x : x - stripe.reach;
+                // With two levels or more, level 1 reads the spectrogram itself.
+                if (level_ == 1) fill(buffers[0], piece.first, width_);
+                stripe_tree(buffers, 0, level_, drifts, level_, piece, result_.data, bins, x);
+            }
+        };
+        if (teams_ == 1) {
+            run_stripes(0, 0, stripes);
+            return;
+        }
+        Background other([&] { run_stripes(1, stripes / 2, stripes); });
+        run_stripes(0, 0, stripes / 2);
+    }
+
+private:
+    static constexpr int MAX_TEAMS = 2;
+    const PowerSpectrogram& s_;
+    int padded_;
+    int level_;
+    bool striped_;
+    int width_;
+    int teams_;
+    FloatArray storage_;
+    FloatArray result_;
+    float* buffers_[2 * MAX_TEAMS] = {nullptr, nullptr, nullptr, nullptr};
+};
+
+}  // namespace
+
+int padded_rows_of(int rows) { return 1 << log2_of(rows); }
+
+int wrapped(long column, int bins) {
+    const long r = column % bins;
+    return static_cast<int>(r < 0 ? r + bins : r);
+}
+
+double drift_step_hz_s(const PowerSpectrogram& spectrogram) {
+    return spectrogram.bin_hz / ((padded_rows_of(spectrogram.rows) - 1) * spectrogram.row_seconds);
+}
+
+int path_column(int start_bin, int drift_index, int row, int bins, int padded_rows) {
+    const int per_block = padded_rows - 1;
+    const long magnitude = std::labs(drift_index);
+    const long block = magnitude / per_block;
+    const long offset = block * row + tree_offset(static_cast<int>(magnitude % per_block), row, padded_rows);
+    return wrapped(start_bin + (drift_index < 0 ? -offset : offset), bins);
+}
+
+int tree_search(const PowerSpectrogram& spectrogram, int max_drift_index, MaximaScan* scan) {
+    const int per_block = padded_rows_of(spectrogram.rows) - 1;
+    const int last_block = max_drift_index / per_block;
+    BlockTree tree(spectrogram);
+    if (!tree.ready()) {
+        tell(MESSAGE_PROBLEM, "Not enough memory for the search.\n");
+        return 1;
+    }
+    for (int direction : {-1, 1}) {
+        for (int step = 0; step <= last_block; ++step) {
+            const int block = direction < 0 ? last_block - step : step;
+            scan->keep_rows();
+            // The last block may need few of its drifts, and those need few of each level's.
+            tree.run(block, direction, std::min(per_block, max_drift_index - block * per_block + 1));
+            for (int k = 0; k < per_block; ++k) {
+                const int d = direction < 0 ? per_block - 1 - k : k;
+                const int magnitude = block * per_block + d;
+                if (magnitude > max_drift_index || (direction < 0 && magnitude == 0)) continue;
+                scan->add(tree.sums(d), direction * magnitude);
+            }
+        }
+    }
+    scan->finish();
+    return 0;
+}
+
+std::vector<float> brute_force_best_snr(const PowerSpectrogram& spectrogram, const SearchOptions& options,
+                                        const NoiseStatistics& noise) {
+    const int bins = spectrogram.bins;
+    const double step_bins = 1.0 / (padded_rows_of(spectrogram.rows) - 1);   // bins a row per drift step
+    const int max_index = static_cast<int>(std::floor(options.max_drift_hz_s / drift_step_hz_s(spectrogram) + 1e-9));
+    std::vector<float> best(static_cast<size_t>(bins), -std::numeric_limits<float>::infinity());
+    std::vector<float> sums(static_cast<size_t>(bins));
+    for (int d = -max_index; d <= max_index; ++d) {
+        std::fill(sums.begin(), sums.end(), 0.0f);
+        for (int r = 0; r < spectrogram.rows; ++r) {
+            const long shift = static_cast<long>(std::floor(d * step_bins * r + 0.5));
+            add_shifted(sums.data(), spectrogram.row(r), wrapped(shift, bins), bins, sums.data());
+        }
+        for (size_t f = 0; f < best.size(); ++f) best[f] = std::max(best[f], sums[f]);
+    }
+    for (float& b : best) b = static_cast<float>((b - noise.median) / noise.deviation);
+    return best;
+}
+
+}  // namespace okrelt

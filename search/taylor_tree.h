@@ -1,0 +1,21 @@
+// The Taylor tree inside the search: power summed along every path of the
+// drift grid, a block of drifts at a time. drift_step_hz_s, path_column and
+// brute_force_best_snr and padded_rows_of (search/search.h) are in
+// search/taylor_tree.cpp too.
+#pragma once
+
+#include "search/hits.h"
+#include "search/search.h"
+
+namespace okrelt {
+
+// column taken round the band into 0 .. bins - 1.
+int wrapped(long column, int bins);
+
+// Every drift row of the search, in the order of the signed drift (-max ..
+// max steps), into scan: the tree of each block of drifts (block k: k bins a
+// row plus 0 .. padded - 2 steps) for each direction.
+// 0, or 1 after a message when there is no memory for the tree.
+[[nodiscard]] int tree_search(const PowerSpectrogram& spectrogram, int max_drift_index, MaximaScan* scan);
+
+}  // namespace okrelt
