@@ -33,7 +33,10 @@ import sys
 import tempfile
 import time
 
-import numpy as np
+try:
+    import numpy as np
+except ImportError:
+    sys.exit("search_detection.py needs numpy (Debian: python3-numpy, run by /usr/bin/python3)")
 
 RATE = 9765.625          # the units' sample rate, Hz (okrelt-make-wu's default)
 FFT = 8192               # the search's transform (its default)
