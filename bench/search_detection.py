@@ -216,7 +216,7 @@ def main():
                 t["snr_rect"], t["snr_hann"] = snr["rect"], snr["hann"]
                 t["observer"] = max(snr["rect"], snr["hann"])
                 t["hit"] = matched(hits[t["unit"]], t["f0"], t["drift"], drift_step)
-                t["hits"] = len(hits[t["unit"]])
+                t["hits"] = hits[t["unit"]]
                 for name in (t["unit"], data, t["unit"][:-3] + ".sigmf-meta", t["unit"][:-3] + ".dat"):
                     if os.path.exists(name):
                         os.remove(name)
@@ -247,13 +247,13 @@ def main():
         with open(args.csv, "w", newline="") as f:
             w = csv.writer(f)
             w.writerow(["bits", "f0_hz", "drift_hz_s", "amplitude", "observer_snr_rect", "observer_snr_hann",
-                        "found", "hit_offset_hz", "hit_drift_hz_s", "hit_snr", "hits_in_unit"])
+                        "found", "hit_offset_hz", "hit_drift_hz_s", "hit_snr", "hits_in_unit", "seed"])
             for t in tones:
                 h = t["hit"]
                 w.writerow([t["bits"], f"{t['f0']:.4f}", f"{t['drift']:.5f}", f"{t['amplitude']:.5f}",
                             f"{t['snr_rect']:.3f}", f"{t['snr_hann']:.3f}", int(h is not None),
                             f"{h[0]:.4f}" if h else "", f"{h[1]:.5f}" if h else "", f"{h[2]:.3f}" if h else "",
-                            t["hits"]])
+                            len(t["hits"]), t["seed"]])
 
     print(f"{args.tones} tone units and {args.noise_units} noise-only units of {args.samples} samples "
           f"({rows} rows of {FFT} points, drift step {drift_step:.5f} Hz/s), seed {args.seed}; "
@@ -275,8 +275,9 @@ def main():
     missed = [t for t in tones if t["observer"] >= level and t["hit"] is None]
     for t in sorted(missed, key=lambda t: -t["observer"]):
         print(f"  missed: {t['bits']}-bit, start {t['f0']:.2f} Hz, drift {t['drift']:+.4f} Hz/s, amplitude "
-              f"{t['amplitude']:.4f}, observer SNR rect {t['snr_rect']:.2f} Hann {t['snr_hann']:.2f}, "
-              f"{t['hits']} other hits in the unit")
+              f"{t['amplitude']:.4f}, seed {t['seed']}, observer SNR rect {t['snr_rect']:.2f} Hann {t['snr_hann']:.2f}; "
+              f"hits elsewhere: " + ("; ".join(f"{o:.2f} Hz {d:+.4f} Hz/s SNR {s:.2f}" for o, d, s in t["hits"])
+                                     or "none"))
     ratios_window = np.array([t["snr_hann"] / t["snr_rect"] for t in tones if t["snr_rect"] >= level])
     ratios_grid = np.array([t["hit"][2] / t["snr_hann"] for t in tones
                             if t["hit"] is not None and t["snr_hann"] >= level])
