@@ -48,6 +48,7 @@ MATCH_STEPS = 2
 CENTRE_CLEAR_HZ = 6.0    # a path keeps this far from 0 Hz, clear of the blanked bins
 TRIM_LOW, TRIM_HIGH = 0.05, 0.95
 CENTRE_BESIDE_BINS = 2
+DRIFT_BANDS = ((0, 0.5), (0.5, 1), (1, 2), (2, 4), (4, 6), (6, 8.01))   # Hz/s, for the losses by drift
 BATCH = 16               # units made, decoded and searched at a time
 
 
@@ -291,6 +292,22 @@ def main():
         print(f"  grid and tree: search's SNR / observer's Hann SNR on the exact path, median "
               f"{np.median(ratios_grid):.3f} (quartiles {np.percentile(ratios_grid, 25):.3f}, "
               f"{np.percentile(ratios_grid, 75):.3f}; min {ratios_grid.min():.3f}; {ratios_grid.size} tones)")
+    print("  by drift, tones at observer SNR >= %g: |drift| Hz/s, Hann/rect SNR (observer), search/observer's Hann SNR,"
+          " search/observer SNR (medians), found" % level)
+    for low, high in DRIFT_BANDS:
+        band = [t for t in tones if low <= abs(t["drift"]) < high and t["observer"] >= level]
+        if not band:
+            continue
+        window = [t["snr_hann"] / t["snr_rect"] for t in band if t["snr_rect"] >= level]
+        grid = [t["hit"][2] / t["snr_hann"] for t in band if t["hit"] is not None and t["snr_hann"] >= level]
+        whole = [t["hit"][2] / t["observer"] for t in band if t["hit"] is not None]
+        found = sum(1 for t in band if t["hit"] is not None)
+        print(f"    {low:g} to {high:g}: {np.median(window) if window else float('nan'):.3f}, "
+              f"{np.median(grid) if grid else float('nan'):.3f}, {np.median(whole) if whole else float('nan'):.3f}, "
+              f"{found} of {len(band)}")
+    hann_over = [t for t in tones if t["snr_hann"] >= level]
+    print(f"  observer's Hann SNR >= {level:g}: found {sum(1 for t in hann_over if t['hit'] is not None)} "
+          f"of {len(hann_over)}")
     per_unit = false_hits / args.noise_units if args.noise_units else float("nan")
     print(f"  false hits: {false_hits} over {args.noise_units} noise-only units = {per_unit:.4f} a unit "
           f"(95 % upper bound {poisson_upper(false_hits) / max(args.noise_units, 1):.4f} a unit)")
