@@ -124,7 +124,7 @@ void print_unit_line(const PlannedUnit& unit, const UnitOutcome& outcome) {
     if (outcome.status != 0) {
         std::fflush(stdout);
         std::fprintf(stderr, "%s: %s\n", quoted(unit.path).c_str(),
-                     outcome.reason.empty() ? "failed" : outcome.reason.c_str());
+                     outcome.reason.empty() ? "failed" : one_line(outcome.reason).c_str());
         return;
     }
     const UnitResult& result = outcome.result;

@@ -174,7 +174,8 @@ int search_unit(const SearchRequest& request, const std::string& unit, std::stri
     if (status != EXIT_OK) {
         if (request.quiet) {
             std::fflush(stdout);
-            std::fprintf(stderr, "%s: %s\n", okrelt::quoted(unit).c_str(), reason.empty() ? "failed" : reason.c_str());
+            std::fprintf(stderr, "%s: %s\n", okrelt::quoted(unit).c_str(),
+                         reason.empty() ? "failed" : okrelt::one_line(reason).c_str());
         }
         return EXIT_FAILED;
     }

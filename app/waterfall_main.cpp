@@ -302,6 +302,7 @@ int run(int argc, char** argv) {
                 break;
             case OPTION_CSV:
             case OPTION_PEAKS_CSV:
+                if (use.value[0][0] == '\0') return okrelt::usage_error(PROGRAM, "a table needs a file's name");
                 // A unit's name after --csv is a table's name forgotten, not a table to write.
                 if (ends_with_any_case(use.value[0], ".sah") || ends_with_any_case(use.value[0], ".wu")) {
                     return okrelt::usage_error(PROGRAM, "a table's name must not end in .sah or .wu", use.value[0]);

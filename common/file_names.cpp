@@ -56,4 +56,19 @@ std::string quoted(const std::string& name) {
     return text + "'";
 }
 
+std::string one_line(const std::string& text) {
+    std::string line;
+    for (const char c : text) {
+        const auto byte = static_cast<unsigned char>(c);
+        if (byte >= 0x20 && byte != 0x7f) {
+            line += c;
+            continue;
+        }
+        char escaped[8];
+        std::snprintf(escaped, sizeof escaped, "\\%03o", byte);
+        line += escaped;
+    }
+    return line;
+}
+
 }  // namespace okrelt

@@ -23,4 +23,8 @@ std::string in_folder(const std::string& folder, const std::string& name);
 // '\'' and a control byte as $'\ooo' between quoted runs.
 std::string quoted(const std::string& name);
 
+// text with each control byte (a line break among them) written as \ooo, so
+// that a message naming an odd file stays on its one line.
+std::string one_line(const std::string& text);
+
 }  // namespace okrelt

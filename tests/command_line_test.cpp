@@ -270,6 +270,10 @@ TEST(CommandLine, UnitListsAsToolsWriteThem) {
     EXPECT_EQ(lone_cr.err.rfind("okrelt: lone-cr, line 2: a carriage return", 0), 0u) << lone_cr.err;
     EXPECT_EQ(lone_cr.out, "");
 
+    // A failed unit's line stays one line, however its name is made.
+    const RunResult odd = run(dir, OKRELT_BINARY, {"-q", "no\nsuch.wu"});
+    EXPECT_EQ(odd.err, "'no'$'\\012''such.wu': Error opening no\\012such.wu: No such file or directory\n");
+
     okrelt_test::write_file(dir.file("empty"), "\n");
     const RunResult empty = run(dir, OKRELT_BINARY, {"-q", "-T", "empty"});
     EXPECT_EQ(empty.exit_status, 0);

@@ -109,6 +109,7 @@ int run(int argc, char** argv) {
                 std::printf("okrelt-make-wu %s\n", OKRELT_VERSION);
                 return 0;
             case OPTION_OUTPUT:
+                if (value[0] == '\0') return okrelt::usage_error(PROGRAM, "-o needs a file's name");
                 path = value;
                 break;
             case OPTION_SAMPLES:
