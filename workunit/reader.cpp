@@ -21,13 +21,9 @@ namespace okrelt {
 
 namespace {
 
-constexpr int LINE_BUFFER_SIZE = 100;   // one buffer shared by header and data reads
+constexpr int LINE_BUFFER_SIZE = 100;   // a header line's or a data read's text, at most, and its end
 constexpr int HEADER_READ_LIMIT = 66;   // at most 65 characters of text per header read
 constexpr int DATA_READ_LIMIT = 100;    // at most 99 characters of text per data read
-
-// Shared by the header scan and the decoder of a unit: one a thread, since
-// a batch reads units side by side.
-thread_local char line_buffer[LINE_BUFFER_SIZE];
 
 constexpr int32_t LARGEST_COUNT = INT32_MAX;
 constexpr int64_t LARGEST_MAGNITUDE = int64_t{INT32_MAX} + 1;  // -2147483648 still fits
@@ -116,6 +112,7 @@ void note_header_field(const char* piece, WorkUnitInfo* info) {
 int scan_header(PieceSource* source, const char* path, int32_t* declared_count, WorkUnitInfo* info) {
     const size_t key_length = std::strlen(NSAMPLES_KEY);
     const size_t mark_length = std::strlen(END_OF_HEADER_MARK);
+    char line_buffer[LINE_BUFFER_SIZE];
     *declared_count = 0;
     for (;;) {
         int length = 0;
@@ -304,6 +301,7 @@ int read_classic_work_unit(std::FILE* file, const char* path, SampleStreams* str
     streams->count = 0;
     streams->levels = nullptr;   // every stored byte is its sample's value, whatever a unit before was
 
+    char line_buffer[LINE_BUFFER_SIZE];
     int length = 0;
     int status = read_piece(&source, line_buffer, DATA_READ_LIMIT, &length);
     // The text of the read that meets the end of the file is never decoded.
