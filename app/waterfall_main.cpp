@@ -285,17 +285,10 @@ int run(int argc, char** argv) {
                 }
                 break;
             case OPTION_SNR:
-                if (!okrelt::parse_real(use.value[0], &request.search.snr_threshold) ||
-                    !(request.search.snr_threshold > 0.0 && request.search.snr_threshold <= okrelt::SEARCH_MAX_SNR)) {
-                    return okrelt::usage_error(PROGRAM, "--snr takes a number above 0", use.value[0]);
-                }
+                if (okrelt::take_search_snr(PROGRAM, use.value[0], &request.search) != 0) return okrelt::EXIT_USAGE;
                 break;
             case OPTION_MAX_DRIFT:
-                if (!okrelt::parse_real(use.value[0], &request.search.max_drift_hz_s) ||
-                    !(request.search.max_drift_hz_s >= 0.0 &&
-                      request.search.max_drift_hz_s <= okrelt::SEARCH_MAX_MAX_DRIFT)) {
-                    return okrelt::usage_error(PROGRAM, "--max-drift takes Hz/s from 0 to 1000", use.value[0]);
-                }
+                if (okrelt::take_search_max_drift(PROGRAM, use.value[0], &request.search) != 0) return okrelt::EXIT_USAGE;
                 break;
             case OPTION_NO_HITS:
                 request.hits = false;

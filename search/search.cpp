@@ -4,7 +4,9 @@
 #include <limits>
 #include <vector>
 
+#include "common/command_line.h"
 #include "common/messages.h"
+#include "common/numbers.h"
 #include "search/correction.h"
 #include "search/hits.h"
 #include "search/taylor_tree.h"
@@ -62,6 +64,24 @@ int search_work_unit(const SampleStreams& streams, const WorkUnitInfo& info, con
         for (Hit& hit : result->hits) hit.sky_mhz = (info.center_hz + hit.offset_hz) / HZ_PER_MHZ;
     }
     (void)correct_hits_to_barycentre(info, result);   // where the header lacks what it takes, it says so
+    return 0;
+}
+
+int take_search_snr(const char* program, const char* text, SearchOptions* options) {
+    double snr = 0.0;
+    if (!parse_real(text, &snr) || !(snr > 0.0 && snr <= SEARCH_MAX_SNR)) {
+        return usage_error(program, "--snr takes a number above 0", text);
+    }
+    options->snr_threshold = snr;
+    return 0;
+}
+
+int take_search_max_drift(const char* program, const char* text, SearchOptions* options) {
+    double drift = 0.0;
+    if (!parse_real(text, &drift) || !(drift >= 0.0 && drift <= SEARCH_MAX_MAX_DRIFT)) {
+        return usage_error(program, "--max-drift takes Hz/s from 0 to 1000", text);
+    }
+    options->max_drift_hz_s = drift;
     return 0;
 }
 

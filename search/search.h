@@ -99,4 +99,10 @@ std::vector<float> brute_force_best_snr(const PowerSpectrogram& spectrogram, con
 [[nodiscard]] int search_work_unit(const SampleStreams& streams, const WorkUnitInfo& info,
                                    const SearchOptions& options, SearchResult* result);
 
+// The options --snr and --max-drift as program's command line gives them,
+// into *options: 0, or EXIT_USAGE after the usage error for text that is no
+// number in their range.
+[[nodiscard]] int take_search_snr(const char* program, const char* text, SearchOptions* options);
+[[nodiscard]] int take_search_max_drift(const char* program, const char* text, SearchOptions* options);
+
 }  // namespace okrelt
