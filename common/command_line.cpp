@@ -17,12 +17,12 @@ int parse_command_line(const char* program, int argc, char** argv, const std::ve
     std::string letters = ":";
     std::vector<option> names;
     for (size_t i = 0; i < known.size(); ++i) {
-        const OptionSpec& spec = known[i];
-        if (spec.short_name != 0) {
-            letters += spec.short_name;
-            if (spec.values > 0) letters += ':';
+        const OptionSpec& entry = known[i];
+        if (entry.short_name != 0) {
+            letters += entry.short_name;
+            if (entry.values > 0) letters += ':';
         }
-        names.push_back({spec.long_name, spec.values > 0 ? required_argument : no_argument, nullptr,
+        names.push_back({entry.long_name, entry.values > 0 ? required_argument : no_argument, nullptr,
                          LONG_INDEX + static_cast<int>(i)});
     }
     names.push_back({nullptr, 0, nullptr, 0});
@@ -30,17 +30,17 @@ int parse_command_line(const char* program, int argc, char** argv, const std::ve
     optind = 0;    // a fresh scan, whatever parsed a command line before
     int found = 0;
     while ((found = getopt_long(argc, argv, letters.c_str(), names.data(), nullptr)) != -1) {
-        const OptionSpec* spec = nullptr;
+        const OptionSpec* entry = nullptr;
         if (found >= LONG_INDEX) {
-            spec = &known[static_cast<size_t>(found - LONG_INDEX)];
+            entry = &known[static_cast<size_t>(found - LONG_INDEX)];
         } else {
             for (const OptionSpec& candidate : known) {
-                if (candidate.short_name != 0 && candidate.short_name == found) spec = &candidate;
+                if (candidate.short_name != 0 && candidate.short_name == found) entry = &candidate;
             }
         }
         const char* word = argv[optind - 1];
         if (found == ':') return usage_error(program, "option needs a value", word);
-        if (spec == nullptr) {
+        if (entry == nullptr) {
             if (optopt != 0 && optopt < LONG_INDEX) {
                 const char letter[] = {'-', static_cast<char>(optopt), '\0'};
                 return usage_error(program, "unknown option", letter);
@@ -49,11 +49,11 @@ int parse_command_line(const char* program, int argc, char** argv, const std::ve
             return usage_error(program, "unknown option", word);
         }
         OptionUse use{};
-        use.id = spec->id;
+        use.id = entry->id;
         use.value[0] = optarg;
         // A second value is the next word, whatever it starts with.
-        if (spec->values > 1) {
-            if (optind >= argc) return usage_error(program, "option needs a value", word);
+        if (entry->values > 1) {
+            if (optind >= argc) return usage_error(program, "option needs two values", (std::string("--") + entry->long_name).c_str());
             use.value[1] = argv[optind++];
         }
         parsed->options.push_back(use);
