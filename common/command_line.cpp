@@ -53,7 +53,9 @@ int parse_command_line(const char* program, int argc, char** argv, const std::ve
         use.value[0] = optarg;
         // A second value is the next word, whatever it starts with.
         if (entry->values > 1) {
-            if (optind >= argc) return usage_error(program, "option needs two values", (std::string("--") + entry->long_name).c_str());
+            if (optind >= argc) {
+                return usage_error(program, "option needs two values", (std::string("--") + entry->long_name).c_str());
+            }
             use.value[1] = argv[optind++];
         }
         parsed->options.push_back(use);
