@@ -140,6 +140,16 @@ void print_unit_line(const PlannedUnit& unit, const UnitOutcome& outcome) {
     std::fflush(stdout);
 }
 
+// Prints a unit's line or report.
+void print_outcome(const BatchOptions& options, const PlannedUnit& unit, const UnitOutcome& outcome) {
+    if (options.quiet) {
+        print_unit_line(unit, outcome);
+        return;
+    }
+    std::printf("\n%s -> %s\n", unit.path.c_str(), options.sound ? unit.request.sound.c_str() : unit.base.c_str());
+    pass_messages(outcome.report);
+}
+
 // Converts one unit of the batch, keeping what it says in *outcome; alone
 // when no other unit is converted meanwhile.
 void convert_planned_unit(const BatchOptions& options, const PlannedUnit& unit, bool alone, UnitOutcome* outcome) {
@@ -150,16 +160,34 @@ void convert_planned_unit(const BatchOptions& options, const PlannedUnit& unit, 
     outcome->status = convert_unit(unit.path.c_str(), request, &outcome->result);
 }
 
-// Units handed out to the converting threads, and their outcomes, printed in
-// the batch's order as they complete. An outcome lives only from its unit's
-// end to its printing, so an archive's batch holds a pointer a unit.
+// Puts a converted unit's files in place and prints its line or report, as
+// one step an interrupt waits for: a unit whose files are in place has its
+// line printed. Units are published in the order named.
+void publish_and_print(const BatchOptions& options, const PlannedUnit& unit, UnitOutcome* outcome) {
+    const InterruptHold hold;
+    if (outcome->status == 0) {
+        MessageSink kept = options.quiet ? last_problem_sink(&outcome->reason) : keeping_sink(&outcome->report);
+        const ScopedMessageSink keeping(&kept);
+        outcome->status = publish_unit(&outcome->result);
+    }
+    print_outcome(options, unit, *outcome);
+}
+
+// Units handed out to the converting threads, and their outcomes, published
+// and printed in the batch's order as they complete. An outcome lives only
+// from its unit's end to its printing, so an archive's batch holds a pointer
+// a unit; a thread takes a unit at most `ahead` places past the one printed
+// next, so that finished files waiting for their turn stay few.
 struct BatchWork {
     const BatchOptions* options;
     const std::vector<PlannedUnit>* units;
     std::vector<std::unique_ptr<UnitOutcome>> outcomes;
+    size_t ahead = 0;
     size_t next = 0;
+    size_t printed = 0;
     std::mutex lock;
     std::condition_variable finished;
+    std::condition_variable room;
 };
 
 // A converting thread: takes the next unit until none is left.
@@ -167,7 +195,10 @@ void convert_batch_units(BatchWork* work) {
     for (;;) {
         size_t index = 0;
         {
-            const std::lock_guard<std::mutex> hold(work->lock);
+            std::unique_lock<std::mutex> hold(work->lock);
+            work->room.wait(hold, [work] {
+                return work->next == work->units->size() || work->next < work->printed + work->ahead;
+            });
             if (work->next == work->units->size()) return;
             index = work->next++;
         }
@@ -177,16 +208,6 @@ void convert_batch_units(BatchWork* work) {
         work->outcomes[index] = std::move(outcome);
         work->finished.notify_all();
     }
-}
-
-// Prints a unit's line or report.
-void print_outcome(const BatchOptions& options, const PlannedUnit& unit, const UnitOutcome& outcome) {
-    if (options.quiet) {
-        print_unit_line(unit, outcome);
-        return;
-    }
-    std::printf("\n%s -> %s\n", unit.path.c_str(), options.sound ? unit.request.sound.c_str() : unit.base.c_str());
-    pass_messages(outcome.report);
 }
 
 }  // namespace
@@ -210,13 +231,14 @@ int run_batch(const BatchOptions& options) {
         for (const PlannedUnit& unit : units) {
             UnitOutcome outcome;
             convert_planned_unit(options, unit, true, &outcome);
-            print_outcome(options, unit, outcome);
+            publish_and_print(options, unit, &outcome);
             converted += outcome.status == 0;
         }
     } else {
         // Declared before the converting threads, so that it ends after them.
         const ReleaseThreadPtr releasing = start_release_thread();
-        BatchWork work{&options, &units, std::vector<std::unique_ptr<UnitOutcome>>(units.size()), 0, {}, {}};
+        BatchWork work{&options, &units, std::vector<std::unique_ptr<UnitOutcome>>(units.size()), 2 * thread_count,
+                       0, 0, {}, {}, {}};
         std::vector<std::unique_ptr<Background>> threads;
         for (size_t t = 0; t < thread_count; ++t) {
             threads.push_back(std::make_unique<Background>([&work] { convert_batch_units(&work); }));
@@ -228,8 +250,13 @@ int run_batch(const BatchOptions& options) {
                 work.finished.wait(hold, [&] { return work.outcomes[index] != nullptr; });
                 done = std::move(work.outcomes[index]);
             }
-            print_outcome(options, units[index], *done);
+            publish_and_print(options, units[index], done.get());
             converted += done->status == 0;
+            {
+                const std::lock_guard<std::mutex> hold(work.lock);
+                work.printed = index + 1;
+            }
+            work.room.notify_all();
         }
     }
     if (!options.quiet) std::printf("\nConverted %zu of %zu work units.\n", converted, units.size());
@@ -245,7 +272,8 @@ int convert_classic_unit() {
     request.sound_label = "outfile";
     request.team = usable_processors() > 1;
     UnitResult result;
-    return convert_unit(WORK_UNIT_FILE_NAME, request, &result);
+    if (convert_unit(WORK_UNIT_FILE_NAME, request, &result) != 0) return 1;
+    return publish_unit(&result);
 }
 
 }  // namespace okrelt

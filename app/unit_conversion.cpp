@@ -51,7 +51,8 @@ int convert_unit_steps(const char* unit_path, const UnitRequest& request, UnitRe
     }
     tell(MESSAGE_NOTE, "Converting...\n");
     const bool exporting = !request.sigmf_base.empty() || !request.iq_wav.empty();
-    OutputFile sound_file;
+    result->finished = std::make_unique<FinishedFiles>();
+    OutputFile& sound_file = result->finished->sound;
     SoundFormat format;
     format.path = request.sound.empty() ? nullptr : request.sound.c_str();
     format.label = request.sound_label.c_str();
@@ -61,7 +62,7 @@ int convert_unit_steps(const char* unit_path, const UnitRequest& request, UnitRe
     format.levels = streams.levels;
     format.order = request.order;
     format.finished = &sound_file;
-    Recording recording;
+    Recording& recording = result->finished->recording;
     recording.sigmf_base = request.sigmf_base;
     recording.iq_wav_path = request.iq_wav;
     open_recording(&recording);
@@ -86,17 +87,6 @@ int convert_unit_steps(const char* unit_path, const UnitRequest& request, UnitRe
         tell(MESSAGE_NOTE, "Conversion failed.\n");
         return 1;
     }
-    std::vector<OutputFile*> outputs;
-    if (format.path != nullptr) outputs.push_back(&sound_file);
-    recording_outputs(&recording, &outputs);
-    const OutputFile* failed = nullptr;
-    const int error = publish_outputs(outputs.data(), outputs.size(), &failed);
-    if (error != 0) {
-        tell(MESSAGE_ERROR, "Error writing %s: %s\n", failed->path.c_str(), describe_output_error(error));
-        tell(MESSAGE_NOTE, "Conversion failed.\n");
-        return 1;
-    }
-    for (const OutputFile* output : outputs) result->written.push_back(output->path);
     result->count = streams.count;
     return 0;
 }
@@ -112,6 +102,24 @@ int convert_unit(const char* unit_path, const UnitRequest& request, UnitResult* 
         tell(MESSAGE_PROBLEM, "Conversion failed: %s\n", error.what());
     }
     return 1;
+}
+
+int publish_unit(UnitResult* result) {
+    FinishedFiles* files = result->finished.get();
+    std::vector<OutputFile*> outputs;
+    if (files->sound.finished) outputs.push_back(&files->sound);
+    recording_outputs(&files->recording, &outputs);
+    const OutputFile* failed = nullptr;
+    const int error = publish_outputs(outputs.data(), outputs.size(), &failed);
+    if (error != 0) {
+        tell(MESSAGE_ERROR, "Error writing %s: %s\n", failed->path.c_str(), describe_output_error(error));
+        tell(MESSAGE_NOTE, "Conversion failed.\n");
+        result->finished.reset();
+        return 1;
+    }
+    for (const OutputFile* output : outputs) result->written.push_back(output->path);
+    result->finished.reset();
+    return 0;
 }
 
 }  // namespace okrelt

@@ -4,10 +4,13 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <vector>
 
 #include "audio/block_transform.h"
+#include "common/output_file.h"
+#include "export/recording.h"
 #include "workunit/reader.h"
 
 namespace okrelt {
@@ -26,17 +29,28 @@ struct UnitRequest {
     bool hits = false;         // the SigMF metadata marks the search's hits
 };
 
+// A converted unit's files, finished but not yet in place.
+struct FinishedFiles {
+    OutputFile sound;
+    Recording recording;
+};
+
 // What converting a unit gave.
 struct UnitResult {
     WorkUnitInfo info;
-    int32_t count = 0;                  // samples converted
-    int32_t factor = 0;                 // the RFI factor
-    std::vector<std::string> written;   // every file put in place, in the request's order
+    int32_t count = 0;                          // samples converted
+    int32_t factor = 0;                         // the RFI factor
+    std::unique_ptr<FinishedFiles> finished;    // from convert_unit until publish_unit
+    std::vector<std::string> written;           // every file put in place, in the request's order
 };
 
 // Converts the unit at unit_path as request says, with the usual report
-// through the current message sink. 0, or 1 after saying why; no file of
-// the request replaced then.
+// through the current message sink, and leaves its files finished in
+// result->finished, none in place yet. 0, or 1 after saying why.
 [[nodiscard]] int convert_unit(const char* unit_path, const UnitRequest& request, UnitResult* result);
+
+// Puts a converted unit's files in place, together. 0, or 1 after saying
+// which failed and why.
+[[nodiscard]] int publish_unit(UnitResult* result);
 
 }  // namespace okrelt

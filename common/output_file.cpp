@@ -308,6 +308,12 @@ void remove_unfinished_outputs() {
     }
 }
 
+InterruptHold::InterruptHold() : held_(enter_guarded_step()) {}
+
+InterruptHold::~InterruptHold() {
+    if (held_) leave_guarded_step();
+}
+
 void clean_up_on_interrupt() {
     struct sigaction action {};
     action.sa_handler = on_interrupt;

@@ -34,7 +34,7 @@ struct OutputFile {
 
 constexpr int NOT_A_REGULAR_FILE = -1;   // open_output's error for a device, a pipe or a socket
 constexpr int TOO_MANY_OUTPUTS = -2;     // open_output's error when the registry is full
-constexpr size_t MAX_UNFINISHED = 64;    // temporary files open at once, at most, in all threads
+constexpr size_t MAX_UNFINISHED = 128;   // temporary files open at once, at most, in all threads
 
 // Creates the temporary file for path. A target that exists and is not a
 // regular file (a folder, a device such as /dev/null) is refused, since the
@@ -77,5 +77,18 @@ void remove_unfinished_outputs();
 // 128 + the signal); a signal during publish_outputs waits for its renames.
 // Standard output is flushed only where the program flushed it before.
 void clean_up_on_interrupt();
+
+// While one lives, an interrupt waits for it to go: for a step that must not
+// be cut in two, such as files put in place and the line that says so.
+class InterruptHold {
+public:
+    InterruptHold();
+    ~InterruptHold();
+    InterruptHold(const InterruptHold&) = delete;
+    InterruptHold& operator=(const InterruptHold&) = delete;
+
+private:
+    bool held_;
+};
 
 }  // namespace okrelt
