@@ -319,7 +319,7 @@ void clean_up_on_interrupt() {
     action.sa_handler = on_interrupt;
     sigemptyset(&action.sa_mask);
     // The handler's own raise must end the process at once.
-    action.sa_flags = SA_RESETHAND | SA_NODEFER;
+    action.sa_flags = static_cast<int>(SA_RESETHAND | SA_NODEFER);
     for (const int signal_number : {SIGINT, SIGTERM, SIGHUP}) {
         // A signal ignored when the program started (nohup, a background job) stays ignored.
         struct sigaction before {};
