@@ -18,10 +18,7 @@ using okrelt_test::RunResult;
 using okrelt_test::TempDir;
 
 RunResult run(const TempDir& dir, const std::string& program, const std::vector<std::string>& args) {
-    okrelt_test::RunOptions options;
-    options.program = program;
-    options.args = args;
-    return okrelt_test::run_program(dir.path(), options);
+    return okrelt_test::run_in(dir.path(), program, args);
 }
 
 TEST(CommandLine, EveryProgramHelpsTellsItsVersionAndRefusesUnknownOptions) {

@@ -179,4 +179,11 @@ std::vector<std::string> folder_entries(const std::string& folder) {
     return names;
 }
 
+RunResult run_in(const std::string& folder, const std::string& program, const std::vector<std::string>& args) {
+    RunOptions options;
+    options.program = program;
+    options.args = args;
+    return run_program(folder, options);
+}
+
 }  // namespace okrelt_test

@@ -50,6 +50,9 @@ struct RunOptions {
 // Runs a built program in folder with standard input at its end.
 RunResult run_program(const std::string& folder, const RunOptions& options);
 
+// Runs the built program with args in folder, as run_program does.
+RunResult run_in(const std::string& folder, const std::string& program, const std::vector<std::string>& args);
+
 // Runs the built okrelt in folder with standard input at its end, with
 // extra "NAME=value" entries added to its environment.
 RunResult run_okrelt(const std::string& folder, const std::vector<std::string>& extra_environment = {});
