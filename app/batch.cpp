@@ -44,9 +44,8 @@ std::string planned_iq_wav(const std::string& unit_path, const std::string& base
     std::string dropped;
     MessageSink quiet = last_problem_sink(&dropped);
     const ScopedMessageSink silence(&quiet);
-    SampleStreams streams;
     WorkUnitInfo info;
-    if (load_work_unit(unit_path.c_str(), &streams, &info) != 0) return std::string();
+    if (load_work_unit(unit_path.c_str(), nullptr, &info) != 0) return std::string();
     return iq_wav_name(base, info);
 }
 
@@ -150,14 +149,15 @@ void print_outcome(const BatchOptions& options, const PlannedUnit& unit, const U
     pass_messages(outcome.report);
 }
 
-// Converts one unit of the batch, keeping what it says in *outcome; alone
-// when no other unit is converted meanwhile.
-void convert_planned_unit(const BatchOptions& options, const PlannedUnit& unit, bool alone, UnitOutcome* outcome) {
+// Converts one unit of the batch in the thread's workspace, keeping what it
+// says in *outcome; alone when no other unit is converted meanwhile.
+void convert_planned_unit(const BatchOptions& options, const PlannedUnit& unit, bool alone, UnitWorkspace* workspace,
+                          UnitOutcome* outcome) {
     UnitRequest request = unit.request;
     request.team = alone && usable_processors() > 1;
     MessageSink kept = options.quiet ? last_problem_sink(&outcome->reason) : keeping_sink(&outcome->report);
     const ScopedMessageSink keeping(&kept);
-    outcome->status = convert_unit(unit.path.c_str(), request, &outcome->result);
+    outcome->status = convert_unit(unit.path.c_str(), request, workspace, &outcome->result);
 }
 
 // Puts a converted unit's files in place and prints its line or report, as
@@ -190,8 +190,10 @@ struct BatchWork {
     std::condition_variable room;
 };
 
-// A converting thread: takes the next unit until none is left.
+// A converting thread: takes the next unit until none is left. The printing
+// thread alone waits for outcomes, and is woken once the lock is let go.
 void convert_batch_units(BatchWork* work) {
+    UnitWorkspace workspace;
     for (;;) {
         size_t index = 0;
         {
@@ -203,10 +205,12 @@ void convert_batch_units(BatchWork* work) {
             index = work->next++;
         }
         auto outcome = std::make_unique<UnitOutcome>();
-        convert_planned_unit(*work->options, (*work->units)[index], false, outcome.get());
-        const std::lock_guard<std::mutex> hold(work->lock);
-        work->outcomes[index] = std::move(outcome);
-        work->finished.notify_all();
+        convert_planned_unit(*work->options, (*work->units)[index], false, &workspace, outcome.get());
+        {
+            const std::lock_guard<std::mutex> hold(work->lock);
+            work->outcomes[index] = std::move(outcome);
+        }
+        work->finished.notify_one();
     }
 }
 
@@ -228,9 +232,10 @@ int run_batch(const BatchOptions& options) {
     size_t converted = 0;
     if (thread_count <= 1) {
         // One unit, or one processor: each is printed as soon as it is done.
+        UnitWorkspace workspace;
         for (const PlannedUnit& unit : units) {
             UnitOutcome outcome;
-            convert_planned_unit(options, unit, true, &outcome);
+            convert_planned_unit(options, unit, true, &workspace, &outcome);
             publish_and_print(options, unit, &outcome);
             converted += outcome.status == 0;
         }
@@ -271,8 +276,9 @@ int convert_classic_unit() {
     request.sound = SOUND_FILE_NAME;
     request.sound_label = "outfile";
     request.team = usable_processors() > 1;
+    UnitWorkspace workspace;
     UnitResult result;
-    if (convert_unit(WORK_UNIT_FILE_NAME, request, &result) != 0) return 1;
+    if (convert_unit(WORK_UNIT_FILE_NAME, request, &workspace, &result) != 0) return 1;
     return publish_unit(&result);
 }
 

@@ -143,11 +143,12 @@ int plan_units(SearchRequest* request) {
     return EXIT_OK;
 }
 
-// One unit: read, searched, reported and its hit file written. 0, or 1.
-int search_unit(const SearchRequest& request, const std::string& unit, std::string* csv_rows) {
+// One unit: read into streams (kept for the next unit), searched, reported
+// and its hit file written. 0, or 1.
+int search_unit(const SearchRequest& request, const std::string& unit, okrelt::SampleStreams* streams,
+                std::string* csv_rows) {
     std::string reason;
     okrelt::MessageSink last = okrelt::last_problem_sink(&reason);
-    okrelt::SampleStreams streams;
     okrelt::WorkUnitInfo info;
     okrelt::SearchResult result;
     const std::string path = hit_file_path(request, unit);
@@ -155,12 +156,12 @@ int search_unit(const SearchRequest& request, const std::string& unit, std::stri
     {
         const okrelt::ScopedMessageSink quiet(request.quiet ? &last : nullptr);
         if (!request.quiet) std::printf("\n%s -> %s\n", unit.c_str(), path.c_str());
-        status = okrelt::load_work_unit(unit.c_str(), &streams, &info);
+        status = okrelt::load_work_unit(unit.c_str(), streams, &info);
         if (status == EXIT_OK) {
             if (info.name.empty()) info.name = okrelt::output_name(unit, "");
             // Anything thrown fails this unit alone.
             try {
-                status = okrelt::search_work_unit(streams, info, request.options, &result);
+                status = okrelt::search_work_unit(*streams, info, request.options, &result);
             } catch (const std::exception& error) {
                 okrelt::tell(okrelt::MESSAGE_PROBLEM, "Search failed: %s\n", error.what());
                 status = EXIT_FAILED;
@@ -201,7 +202,8 @@ int run_search(SearchRequest request) {
     if (plan_units(&request) != EXIT_OK) return EXIT_FAILED;
     std::string csv_rows;
     size_t searched = 0;
-    for (const std::string& unit : request.units) searched += search_unit(request, unit, &csv_rows) == EXIT_OK;
+    okrelt::SampleStreams streams;
+    for (const std::string& unit : request.units) searched += search_unit(request, unit, &streams, &csv_rows) == EXIT_OK;
     if (!request.quiet) std::printf("\nSearched %zu of %zu work units.\n", searched, request.units.size());
     int status = searched == request.units.size() ? EXIT_OK : EXIT_FAILED;
     if (!request.csv.empty() && write_text_file(request.csv, okrelt::hit_csv_heading() + csv_rows) != EXIT_OK) {

@@ -40,8 +40,9 @@ std::vector<HitMark> hit_marks(const SearchResult& search) {
     return marks;
 }
 
-int convert_unit_steps(const char* unit_path, const UnitRequest& request, UnitResult* result) {
-    SampleStreams streams;
+int convert_unit_steps(const char* unit_path, const UnitRequest& request, UnitWorkspace* workspace,
+                       UnitResult* result) {
+    SampleStreams& streams = workspace->streams;
     WorkUnitInfo* info = &result->info;
     if (load_work_unit(unit_path, &streams, info) != 0) return 1;
     tell(MESSAGE_NOTE, "Samples decoded: %d\n", streams.count);
@@ -62,6 +63,7 @@ int convert_unit_steps(const char* unit_path, const UnitRequest& request, UnitRe
     format.levels = streams.levels;
     format.order = request.order;
     format.finished = &sound_file;
+    format.arrays = &workspace->sound_arrays;
     Recording& recording = result->finished->recording;
     recording.sigmf_base = request.sigmf_base;
     recording.iq_wav_path = request.iq_wav;
@@ -93,11 +95,11 @@ int convert_unit_steps(const char* unit_path, const UnitRequest& request, UnitRe
 
 }  // namespace
 
-int convert_unit(const char* unit_path, const UnitRequest& request, UnitResult* result) {
+int convert_unit(const char* unit_path, const UnitRequest& request, UnitWorkspace* workspace, UnitResult* result) {
     // Anything thrown fails this unit alone, with a message; its temporary
     // files go with their owners.
     try {
-        return convert_unit_steps(unit_path, request, result);
+        return convert_unit_steps(unit_path, request, workspace, result);
     } catch (const std::exception& error) {
         tell(MESSAGE_PROBLEM, "Conversion failed: %s\n", error.what());
     }

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "audio/block_transform.h"
+#include "common/memory.h"
 #include "common/output_file.h"
 #include "export/recording.h"
 #include "workunit/reader.h"
@@ -35,6 +36,13 @@ struct FinishedFiles {
     Recording recording;
 };
 
+// A converting thread's working arrays, kept from one unit to its next so
+// that a batch sets them up once a thread rather than once a unit.
+struct UnitWorkspace {
+    SampleStreams streams;
+    MappedMemory sound_arrays;
+};
+
 // What converting a unit gave.
 struct UnitResult {
     WorkUnitInfo info;
@@ -44,10 +52,11 @@ struct UnitResult {
     std::vector<std::string> written;           // every file put in place, in the request's order
 };
 
-// Converts the unit at unit_path as request says, with the usual report
-// through the current message sink, and leaves its files finished in
-// result->finished, none in place yet. 0, or 1 after saying why.
-[[nodiscard]] int convert_unit(const char* unit_path, const UnitRequest& request, UnitResult* result);
+// Converts the unit at unit_path as request says, in workspace's arrays, with
+// the usual report through the current message sink, and leaves its files
+// finished in result->finished, none in place yet. 0, or 1 after saying why.
+[[nodiscard]] int convert_unit(const char* unit_path, const UnitRequest& request, UnitWorkspace* workspace,
+                               UnitResult* result);
 
 // Puts a converted unit's files in place, together. 0, or 1 after saying
 // which failed and why.

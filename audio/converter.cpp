@@ -3,10 +3,7 @@
 #include <cstdio>
 #include <cstring>
 #include <memory>
-#include <mutex>
 #include <string>
-#include <utility>
-#include <vector>
 
 #include "audio/block_transform.h"
 #include "audio/wav_header.h"
@@ -35,53 +32,6 @@ constexpr size_t REGION_BYTES = WORKING_BYTES + size_t{SOUND_BUFFERS} * SPECTRUM
 // Nothing in it needs clearing, as every block writes each point and byte
 // before reading it. Null where memory is short.
 MappedMemory set_up_working_region() { return map_big_array(REGION_BYTES); }
-
-// The working arrays not in use, kept for the next conversion: a process
-// sets up one set for each thread converting at a time, not one per unit.
-// Every block writes each point it reads before reading it, so what an
-// earlier unit left in a set never shows.
-struct ArrayPool {
-    std::mutex lock;
-    std::vector<MappedMemory> sets;
-};
-
-ArrayPool& array_pool() {
-    static ArrayPool pool;
-    return pool;
-}
-
-// Puts a set into the pool for the next conversion to take.
-void pool_arrays(MappedMemory arrays) {
-    const std::lock_guard<std::mutex> hold(array_pool().lock);
-    array_pool().sets.push_back(std::move(arrays));
-}
-
-// A set of working arrays for one conversion, from the pool or new, given
-// back when the holder goes. Null where none can be had.
-class HeldArrays {
-public:
-    HeldArrays() {
-        ArrayPool& pool = array_pool();
-        {
-            const std::lock_guard<std::mutex> hold(pool.lock);
-            if (!pool.sets.empty()) {
-                arrays_ = std::move(pool.sets.back());
-                pool.sets.pop_back();
-                return;
-            }
-        }
-        arrays_ = set_up_working_region();
-    }
-    ~HeldArrays() {
-        if (arrays_) pool_arrays(std::move(arrays_));
-    }
-    HeldArrays(const HeldArrays&) = delete;
-    HeldArrays& operator=(const HeldArrays&) = delete;
-    double* get() const { return static_cast<double*>(arrays_.get()); }
-
-private:
-    MappedMemory arrays_;
-};
 
 // Quantises a block's real parts in order. Values that fit 8 bits need no
 // branch; a block with any other takes the printing path for all of them.
@@ -188,8 +138,10 @@ int convert_to_wav_with(BlockConverter convert_block, const int8_t* in_phase, co
         tell(MESSAGE_ERROR, "Error opening %s: %s\n", format.label, describe_output_error(open_error));
         return 1;
     }
-    const HeldArrays held;
-    double* const working = held.get();
+    MappedMemory own;
+    MappedMemory& arrays = format.arrays != nullptr ? *format.arrays : own;
+    if (!arrays) arrays = set_up_working_region();
+    double* const working = static_cast<double*>(arrays.get());
     if (working == nullptr) {
         tell(MESSAGE_PROBLEM, "Memory allocation for fft's failed.");
         return 1;

@@ -8,6 +8,7 @@
 #include "audio/block_transform.h"
 #include "audio/wav_header.h"
 #include "common/block_sizes.h"
+#include "common/memory.h"
 #include "common/output_file.h"
 #include "report/rfi.h"
 
@@ -44,6 +45,8 @@ struct SoundFormat {
                                         // for a conversion alone with a processor to spare
     OutputFile* finished = nullptr;     // where given, the sound file is left there finished but not
                                         // published, for the caller to publish with its other outputs
+    MappedMemory* arrays = nullptr;     // where given, the working arrays, set up there at first use and
+                                        // kept for the caller's next conversion; null: this one's own
 };
 
 // What a conversion found over all its blocks.

@@ -9,6 +9,7 @@
 #include <cstdlib>
 #include <complex>
 #include <cstdio>
+#include <cstring>
 #include <string>
 #include <vector>
 
@@ -17,6 +18,7 @@
 #include "tests/support/test_support.h"
 #include "tests/support/work_units.h"
 #include "workunit/reader.h"
+#include "workunit/reader_internal.h"
 #include "workunit/writer.h"
 
 namespace {
@@ -32,18 +34,33 @@ struct Loaded {
     const double* levels = nullptr;
 };
 
-Loaded load(const std::string& path) {
+// Reads path into streams, as a thread converting unit after unit does.
+Loaded load(const std::string& path, okrelt::SampleStreams* streams) {
     Loaded loaded;
-    okrelt::SampleStreams streams;
     testing::internal::CaptureStdout();
-    loaded.status = okrelt::load_work_unit(path.c_str(), &streams, &loaded.info);
+    loaded.status = okrelt::load_work_unit(path.c_str(), streams, &loaded.info);
     loaded.out = testing::internal::GetCapturedStdout();
     if (loaded.status == 0) {
-        loaded.in_phase.assign(streams.in_phase, streams.in_phase + streams.count);
-        loaded.quadrature.assign(streams.quadrature, streams.quadrature + streams.count);
-        loaded.levels = streams.levels;
+        loaded.in_phase.assign(streams->in_phase, streams->in_phase + streams->count);
+        loaded.quadrature.assign(streams->quadrature, streams->quadrature + streams->count);
+        loaded.levels = streams->levels;
     }
     return loaded;
+}
+
+Loaded load(const std::string& path) {
+    okrelt::SampleStreams streams;
+    return load(path, &streams);
+}
+
+// Streams an earlier unit has filled with samples that are never silence.
+okrelt::SampleStreams used_streams() {
+    okrelt::SampleStreams streams;
+    EXPECT_EQ(okrelt::reserve_streams(&streams, 4096), 0);
+    std::memset(streams.in_phase, 1, 4096 + okrelt::SPARE_SAMPLES);
+    std::memset(streams.quadrature, 1, 4096 + okrelt::SPARE_SAMPLES);
+    streams.count = 4096;
+    return streams;
 }
 
 std::string later_unit(const std::string& header_fields, const std::string& data_tag, const std::string& data) {
@@ -60,7 +77,8 @@ TEST(LaterFormat, BytesSwapInPairsWithTheRealPartAboveAndTheFirstSampleLowest) {
     // imaginary bit set), sample byte 2 has no partner (silence), sample
     // byte 3 is raw byte 2.
     okrelt_test::write_file(dir.file("two.wu"), later_unit("<nsamples>16</nsamples>\n", DATA_TAG, "!   \n"));
-    const Loaded two = load(dir.file("two.wu"));
+    okrelt::SampleStreams used = used_streams();
+    const Loaded two = load(dir.file("two.wu"), &used);
     ASSERT_EQ(two.status, 0) << two.out;
     EXPECT_EQ(two.levels, nullptr);
     EXPECT_EQ(two.in_phase, (std::vector<int8_t>{-1, -1, -1, -1, -1, -1, -1, -1, 0, 0, 0, 0, -1, -1, -1, -1}));
@@ -91,6 +109,7 @@ TEST(LaterFormat, WriterAndReaderRoundTrip) {
         int dropped_groups;
     };
     const int32_t count = 1003;   // not a multiple of 8: a partly used last byte
+    okrelt::SampleStreams used = used_streams();   // each case reads into what the one before left
     for (const Case c : {Case{2, "\n", 0}, Case{4, "\r\n", 0}, Case{2, "\r\n", 1}, Case{4, "\n", 2}}) {
         TempDir dir;
         okrelt::WriterOptions options;
@@ -100,7 +119,7 @@ TEST(LaterFormat, WriterAndReaderRoundTrip) {
         options.dropped_groups = c.dropped_groups;
         const okrelt::SampleVectors samples = okrelt::make_tone_samples(count, 5, 0.1, c.bits);
         okrelt_test::write_work_unit_file(dir.file("unit.wu"), samples, options);
-        const Loaded loaded = load(dir.file("unit.wu"));
+        const Loaded loaded = load(dir.file("unit.wu"), &used);
         ASSERT_EQ(loaded.status, 0) << loaded.out;
         ASSERT_EQ(loaded.in_phase.size(), static_cast<size_t>(count));
 

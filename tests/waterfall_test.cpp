@@ -163,7 +163,7 @@ TEST(Waterfall, TheIntegratedSpectrumShowsAToneNoRowShows) {
 TEST(Waterfall, ABurstShowsInTheRowPowerOfItsAveragedRow) {
     okrelt::SampleStreams streams;
     const int32_t count = 64 * 1024;
-    ASSERT_EQ(okrelt::resize_streams(&streams, count), 0);
+    ASSERT_EQ(okrelt::reserve_streams(&streams, count), 0);
     std::mt19937 random(5);
     for (int32_t k = 0; k < count; ++k) {
         const int8_t size = k / 1024 >= 20 && k / 1024 < 24 ? 2 : 1;   // codes 2 and -2: the outer levels
@@ -306,7 +306,7 @@ TEST(Waterfall, ASecondUnitGetsItsOwnTable) {
     for (okrelt::SampleStreams* streams : {&strong, &noise}) {
         const okrelt::SampleVectors samples = streams == &strong ? okrelt_test::constant_samples(131072, 1, 1)
                                                                  : okrelt::make_example_samples(131072, 7);
-        ASSERT_EQ(okrelt::resize_streams(streams, 131072), 0);
+        ASSERT_EQ(okrelt::reserve_streams(streams, 131072), 0);
         std::copy(samples.in_phase.begin(), samples.in_phase.end(), streams->in_phase);
         std::copy(samples.quadrature.begin(), samples.quadrature.end(), streams->quadrature);
         streams->count = 131072;
@@ -474,7 +474,7 @@ TEST(PeakTable, EmptyBinsAreNoPeaks) {
 TEST(Waterfall, AveragingMakesEachRowTheMeanOfItsTransforms) {
     okrelt::SampleStreams streams;
     const int32_t count = 64 * 1024;
-    ASSERT_EQ(okrelt::resize_streams(&streams, count), 0);
+    ASSERT_EQ(okrelt::reserve_streams(&streams, count), 0);
     std::mt19937 random(9);
     for (int32_t k = 0; k < count; ++k) {
         streams.in_phase[k] = random() & 1 ? 1 : -1;
@@ -505,7 +505,7 @@ TEST(Waterfall, TheIntegratedSpectrumMarksNoNoiseBin) {
     for (const double amplitude : {0.0, 0.05}) {
         for (unsigned seed = 1; seed <= 4; ++seed) {
             okrelt::SampleStreams streams;
-            ASSERT_EQ(okrelt::resize_streams(&streams, count), 0);
+            ASSERT_EQ(okrelt::reserve_streams(&streams, count), 0);
             std::mt19937 random(seed);
             std::normal_distribution<double> noise(0.0, 1.0);
             for (int32_t k = 0; k < count; ++k) {

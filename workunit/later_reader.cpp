@@ -328,10 +328,13 @@ int put_sample_byte(SampleSink* sink, int byte, bool silent) {
     if (streams->count + take > streams->capacity) {
         const int32_t doubled = streams->capacity > sink->declared_count / 2 ? sink->declared_count
                                                                               : 2 * streams->capacity;
-        if (resize_streams(streams, doubled) != 0) return 1;
+        if (reserve_streams(streams, doubled) != 0) return 1;
     }
     if (silent && sink->first_silent < 0) sink->first_silent = streams->count;
-    if (!silent) {
+    if (silent) {
+        std::memset(streams->in_phase + streams->count, 0, static_cast<size_t>(take));
+        std::memset(streams->quadrature + streams->count, 0, static_cast<size_t>(take));
+    } else {
         const ByteSamples& samples = sink->table->bytes[byte];
         std::memcpy(streams->in_phase + streams->count, samples.in_phase, static_cast<size_t>(take));
         std::memcpy(streams->quadrature + streams->count, samples.quadrature, static_cast<size_t>(take));
@@ -356,7 +359,7 @@ int put_raw_bytes(SampleSink* sink, const uint8_t* raw, int n) {
     if (whole > 0 && streams->count + whole * pair_samples > streams->capacity) {
         const int64_t needed = streams->count + whole * pair_samples;
         const int64_t doubled = std::max<int64_t>(needed, 2 * int64_t{streams->capacity});
-        if (resize_streams(streams, static_cast<int32_t>(std::min<int64_t>(doubled, sink->declared_count))) != 0) return 1;
+        if (reserve_streams(streams, static_cast<int32_t>(std::min<int64_t>(doubled, sink->declared_count))) != 0) return 1;
     }
     int8_t* in_phase = streams->in_phase;
     int8_t* quadrature = streams->quadrature;
@@ -492,12 +495,13 @@ int read_later_work_unit(std::FILE* file, const char* path, SampleStreams* strea
     int32_t declared_count = 0;
     bool count_assumed = false;
     if (parse_header(header, tag_line, path, info, &declared_count, &count_assumed) != 0) return 1;
+    if (streams == nullptr) return 0;
     header.clear();
     header.shrink_to_fit();
 
     const int32_t initial = declared_count < INITIAL_CAPACITY ? declared_count : INITIAL_CAPACITY;
-    if (resize_streams(streams, initial) != 0) return 1;
     streams->count = 0;
+    if (reserve_streams(streams, initial) != 0) return 1;
     streams->levels = info->bits_per_sample == 4 ? FOUR_BIT_LEVELS : nullptr;
     SampleSink sink{streams, info->bits_per_sample == 4 ? &four_bit_table : &two_bit_table,
                     8 / info->bits_per_sample, declared_count};
@@ -509,10 +513,14 @@ int read_later_work_unit(std::FILE* file, const char* path, SampleStreams* strea
              static_cast<long long>(available), declared_count, count_assumed ? "assumed" : "declared");
         return 1;
     }
-    // The rest of a unit that ends a little early plays as silence: the
-    // streams are zero-filled, and zero is silence.
-    if (streams->count < declared_count && sink.first_silent < 0) sink.first_silent = streams->count;
-    if (streams->count < declared_count && resize_streams(streams, declared_count) != 0) return 1;
+    // The rest of a unit that ends a little early plays as silence: zero.
+    if (streams->count < declared_count) {
+        if (sink.first_silent < 0) sink.first_silent = streams->count;
+        if (reserve_streams(streams, declared_count) != 0) return 1;
+        const size_t rest = static_cast<size_t>(declared_count - streams->count);
+        std::memset(streams->in_phase + streams->count, 0, rest);
+        std::memset(streams->quadrature + streams->count, 0, rest);
+    }
     streams->count = declared_count;
     const int64_t missing = declared_count - sink.real_samples;
     if (missing > 0) {

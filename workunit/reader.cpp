@@ -259,7 +259,8 @@ int read_piece(PieceSource* source, char* buffer, int limit, int* length) {
     return status;
 }
 
-int resize_streams(SampleStreams* streams, int32_t capacity) {
+int reserve_streams(SampleStreams* streams, int32_t capacity) {
+    if (streams->in_phase != nullptr && capacity <= streams->capacity) return 0;
     // Computed in size_t: the largest count plus the spare bytes overflows int.
     const size_t bytes = static_cast<size_t>(capacity) + SPARE_SAMPLES;
     const size_t stride = (bytes + CACHE_LINE_BYTES - 1) / CACHE_LINE_BYTES * CACHE_LINE_BYTES;
@@ -270,10 +271,9 @@ int resize_streams(SampleStreams* streams, int32_t capacity) {
     }
     int8_t* const in_phase = static_cast<int8_t*>(storage.get());
     int8_t* const quadrature = in_phase + stride;
-    if (streams->in_phase != nullptr) {
-        const size_t kept = std::min(bytes, static_cast<size_t>(streams->capacity) + SPARE_SAMPLES);
-        std::memcpy(in_phase, streams->in_phase, kept);
-        std::memcpy(quadrature, streams->quadrature, kept);
+    if (streams->count > 0) {
+        std::memcpy(in_phase, streams->in_phase, static_cast<size_t>(streams->count));
+        std::memcpy(quadrature, streams->quadrature, static_cast<size_t>(streams->count));
     }
     streams->storage = std::move(storage);
     streams->in_phase = in_phase;
@@ -296,9 +296,10 @@ int read_classic_work_unit(std::FILE* file, const char* path, SampleStreams* str
     PieceSource source(file);
     int32_t declared_count = 0;
     if (scan_header(&source, path, &declared_count, info) != 0) return 1;
+    if (streams == nullptr) return 0;
 
-    if (resize_streams(streams, declared_count) != 0) return 1;
     streams->count = 0;
+    if (reserve_streams(streams, declared_count) != 0) return 1;
     streams->levels = nullptr;   // every stored byte is its sample's value, whatever a unit before was
 
     char line_buffer[LINE_BUFFER_SIZE];

@@ -19,7 +19,7 @@ namespace okrelt {
 
 constexpr const char* WORK_UNIT_FILE_NAME = "work_unit.sah";
 constexpr int32_t DEFAULT_NSAMPLES = 1048576;
-constexpr int SPARE_SAMPLES = 8;                 // every stream holds its capacity + this, zero-filled
+constexpr int SPARE_SAMPLES = 8;                 // room past the capacity for the decoders' whole copies
 constexpr double DEFAULT_SUBBAND_RATE = 9765.625;   // complex samples per second of a classic unit
 constexpr uint32_t DEFAULT_SOUND_RATE = 19531;   // twice that, rounded: two sound samples per sample
 constexpr uint32_t MIN_SOUND_RATE = 1000;        // sound rates a later unit may ask for
@@ -78,7 +78,9 @@ struct WorkUnitInfo {
 // Reads a work unit of either format, or the unit a soft-link file names, from
 // an open stream at its start; path names it in messages and anchors a link's
 // relative path. Prints what it found and any message itself; 0 with streams
-// and info filled, 1 on failure.
+// and info filled, 1 on failure. Null streams: the header alone is read. The
+// streams' arrays are reused where they are big enough, so one set serves a
+// thread's units one after another.
 [[nodiscard]] int read_any_work_unit(std::FILE* file, const char* path, SampleStreams* streams,
                                      WorkUnitInfo* info);
 

@@ -72,10 +72,11 @@ int two_bit_pairs_wide(const uint8_t* raw, int pairs, int8_t* in_phase, int8_t* 
 // Prints "Error reading <path>: <reason>" on standard error.
 void report_read_error(const char* path);
 
-// Makes each stream hold capacity samples plus SPARE_SAMPLES, keeping what it
-// held and zero-filling the rest. Prints "Memory allocation failed.\n" and
-// returns 1 if it can't.
-[[nodiscard]] int resize_streams(SampleStreams* streams, int32_t capacity);
+// Makes each stream hold at least capacity samples plus SPARE_SAMPLES, keeping
+// its first count samples; what lies past them is left as an earlier unit
+// wrote it, so a reader writes every sample it counts. Prints "Memory
+// allocation failed.\n" and returns 1 if it can't.
+[[nodiscard]] int reserve_streams(SampleStreams* streams, int32_t capacity);
 
 // The classic format, from an open stream at its start; info (if not null)
 // receives what the header says about the recording.
