@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <cstddef>
+#include <memory>
 
 #include "common/utf8.h"
 
@@ -19,39 +20,57 @@ constexpr const char* FONT = "DejaVu Sans";   // through fontconfig, where the f
 constexpr const char* FONT_FILES[] = {"/usr/share/fonts/truetype/dejavu/DejaVuSans.ttf",
                                       "/usr/share/fonts/truetype/dejavu/DejaVuSans-Bold.ttf"};
 
-// The two faces loaded from FONT_FILES, null where they could not be.
-cairo_font_face_t* font_faces[2] = {nullptr, nullptr};
+// Where a surface keeps its fonts.
+const cairo_user_data_key_t FONTS_KEY{};
+
+// The face in file, with a FreeType library of its own that goes with it:
+// cairo may keep a face after its last user lets go. Null if it can't load.
+FontFace load_face(const char* file) {
+    static const cairo_user_data_key_t loaded_key{};
+    struct Loaded {
+        FT_Library library = nullptr;
+        FT_Face face = nullptr;
+        ~Loaded() {
+            if (face != nullptr) FT_Done_Face(face);
+            if (library != nullptr) FT_Done_FreeType(library);
+        }
+    };
+    auto loaded = std::make_unique<Loaded>();
+    if (FT_Init_FreeType(&loaded->library) != 0) {
+        loaded->library = nullptr;
+        return FontFace();
+    }
+    if (FT_New_Face(loaded->library, file, 0, &loaded->face) != 0) {
+        loaded->face = nullptr;
+        return FontFace();
+    }
+    FontFace face(cairo_ft_font_face_create_for_ft_face(loaded->face, 0));
+    if (cairo_font_face_set_user_data(face.get(), &loaded_key, loaded.get(),
+                                      [](void* done) { delete static_cast<Loaded*>(done); }) != CAIRO_STATUS_SUCCESS) {
+        return FontFace();
+    }
+    loaded.release();   // the face's now
+    return face;
+}
 
 }  // namespace
 
-bool load_font_files() {
-    static FT_Library library = nullptr;
+bool load_font_files(Fonts* fonts) {
     bool files_there = false;
     for (const char* file : FONT_FILES) files_there = files_there || access(file, R_OK) == 0;
-    if (library == nullptr && FT_Init_FreeType(&library) != 0) {
-        library = nullptr;
-        return !files_there;
-    }
-    static const cairo_user_data_key_t face_key{};
-    for (size_t weight = 0; weight < 2; ++weight) {
-        if (font_faces[weight] != nullptr) continue;
-        FT_Face face = nullptr;
-        if (FT_New_Face(library, FONT_FILES[weight], 0, &face) != 0) continue;
-        cairo_font_face_t* cairo_face = cairo_ft_font_face_create_for_ft_face(face, 0);
-        // cairo owns the FreeType face from here and lets it go with its own.
-        if (cairo_font_face_set_user_data(cairo_face, &face_key, face,
-                                          [](void* done) { FT_Done_Face(static_cast<FT_Face>(done)); }) != CAIRO_STATUS_SUCCESS) {
-            cairo_font_face_destroy(cairo_face);
-            FT_Done_Face(face);
-            continue;
-        }
-        font_faces[weight] = cairo_face;
-    }
-    return !files_there || (font_faces[0] != nullptr && font_faces[1] != nullptr);
+    if (!fonts->regular) fonts->regular = load_face(FONT_FILES[0]);
+    if (!fonts->bold) fonts->bold = load_face(FONT_FILES[1]);
+    return !files_there || (fonts->regular && fonts->bold);
+}
+
+void attach_fonts(cairo_surface_t* surface, const Fonts* fonts) {
+    (void)cairo_surface_set_user_data(surface, &FONTS_KEY, const_cast<Fonts*>(fonts), nullptr);
 }
 
 void select_font(cairo_t* cr, cairo_font_weight_t weight) {
-    cairo_font_face_t* face = font_faces[weight == CAIRO_FONT_WEIGHT_BOLD ? 1 : 0];
+    const auto* fonts = static_cast<const Fonts*>(cairo_surface_get_user_data(cairo_get_target(cr), &FONTS_KEY));
+    cairo_font_face_t* face = nullptr;
+    if (fonts != nullptr) face = (weight == CAIRO_FONT_WEIGHT_BOLD ? fonts->bold : fonts->regular).get();
     if (face != nullptr) {
         cairo_set_font_face(cr, face);
     } else {

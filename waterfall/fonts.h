@@ -4,6 +4,7 @@
 
 #include <cairo.h>
 
+#include <memory>
 #include <string>
 
 namespace okrelt {
@@ -11,12 +12,27 @@ namespace okrelt {
 constexpr double TITLE_SIZE = 20.0;   // points
 constexpr double TEXT_SIZE = 13.0;
 
-// Loads the regular and bold faces once. False if a font file is there but
-// could not be loaded (memory ran out): fontconfig, the fallback, must not
-// run then.
-bool load_font_files();
+// A cairo font face, let go of when it goes.
+struct FontFaceCloser {
+    void operator()(cairo_font_face_t* face) const { cairo_font_face_destroy(face); }
+};
+using FontFace = std::unique_ptr<cairo_font_face_t, FontFaceCloser>;
 
-// Selects the regular or the bold face.
+// The regular and the bold face, each null where its file is missing.
+struct Fonts {
+    FontFace regular;
+    FontFace bold;
+};
+
+// Loads both faces from their files. False if a font file is there but could
+// not be loaded (memory ran out): fontconfig, the fallback, must not run then.
+bool load_font_files(Fonts* fonts);
+
+// Lets text drawn on surface use fonts, which must outlive the surface.
+void attach_fonts(cairo_surface_t* surface, const Fonts* fonts);
+
+// Selects the regular or the bold face: the one attached to cr's surface, or
+// fontconfig's DejaVu Sans where none is.
 void select_font(cairo_t* cr, cairo_font_weight_t weight);
 
 // Text at (x, y); align_x 0 puts its left edge there, 0.5 its centre, 1 its

@@ -116,11 +116,12 @@ Canvas prepare_canvas(int height) {
                     stride - (PLOT_LEFT + PLOT_WIDTH) * sizeof(uint32_t));
     }
     // Loading the fonts: a good share of a picture's time.
-    if (!load_font_files()) {
+    if (!load_font_files(&canvas.fonts)) {
         canvas.status = CAIRO_STATUS_NO_MEMORY;
         return canvas;
     }
     Surface scratch(cairo_image_surface_create(CAIRO_FORMAT_RGB24, 1, 1));
+    attach_fonts(scratch.get(), &canvas.fonts);
     Context cr(cairo_create(scratch.get()));
     for (const cairo_font_weight_t weight : {CAIRO_FONT_WEIGHT_NORMAL, CAIRO_FONT_WEIGHT_BOLD}) {
         select_font(cr.get(), weight);
@@ -133,8 +134,10 @@ Canvas prepare_canvas(int height) {
 
 Surface canvas_surface(Canvas* canvas) {
     unsigned char* const pixels = static_cast<unsigned char*>(canvas->pixels.get());
-    return Surface(
+    Surface surface(
         cairo_image_surface_create_for_data(pixels, CAIRO_FORMAT_RGB24, PICTURE_WIDTH, canvas->height, canvas->stride));
+    attach_fonts(surface.get(), &canvas->fonts);
+    return surface;
 }
 
 void draw_spectrogram(Canvas* canvas, const Spectrogram& spectrogram, const WorkUnitInfo& info,

@@ -17,6 +17,7 @@
 
 #include "common/memory.h"
 #include "common/output_file.h"
+#include "waterfall/fonts.h"
 #include "waterfall/waterfall.h"
 #include "workunit/reader.h"
 
@@ -47,6 +48,7 @@ struct Canvas {
     int stride = 0;                                 // bytes per row
     int height = PICTURE_HEIGHT;                    // rows: more where a band is added below
     cairo_status_t status = CAIRO_STATUS_SUCCESS;   // of the drawing so far
+    Fonts fonts;                                    // what the lettering is drawn in
 };
 
 // cairo's objects, let go of when they go out of scope.
@@ -65,7 +67,7 @@ using Context = std::unique_ptr<cairo_t, ContextCloser>;
 // another thread while nothing else draws.
 Canvas prepare_canvas(int height = PICTURE_HEIGHT);
 
-// A cairo surface drawing straight into the canvas's pixels.
+// A cairo surface drawing straight into the canvas's pixels, in its fonts.
 Surface canvas_surface(Canvas* canvas);
 
 // Draws everything but the RFI peak's ring on the canvas: the spectrogram,
