@@ -162,13 +162,15 @@ void convert_planned_unit(const BatchOptions& options, const PlannedUnit& unit, 
 
 // Puts a converted unit's files in place and prints its line or report, as
 // one step an interrupt waits for: a unit whose files are in place has its
-// line printed. Units are published in the order named.
-void publish_and_print(const BatchOptions& options, const PlannedUnit& unit, UnitOutcome* outcome) {
+// line printed. Units are published in the order named; replaced files go
+// to releasing, where it is not null.
+void publish_and_print(const BatchOptions& options, const PlannedUnit& unit, ReleaseThread* releasing,
+                       UnitOutcome* outcome) {
     const InterruptHold hold;
     if (outcome->status == 0) {
         MessageSink kept = options.quiet ? last_problem_sink(&outcome->reason) : keeping_sink(&outcome->report);
         const ScopedMessageSink keeping(&kept);
-        outcome->status = publish_unit(&outcome->result);
+        outcome->status = publish_unit(&outcome->result, releasing);
     }
     print_outcome(options, unit, *outcome);
 }
@@ -236,7 +238,7 @@ int run_batch(const BatchOptions& options) {
         for (const PlannedUnit& unit : units) {
             UnitOutcome outcome;
             convert_planned_unit(options, unit, true, &workspace, &outcome);
-            publish_and_print(options, unit, &outcome);
+            publish_and_print(options, unit, nullptr, &outcome);
             converted += outcome.status == 0;
         }
     } else {
@@ -255,7 +257,7 @@ int run_batch(const BatchOptions& options) {
                 work.finished.wait(hold, [&] { return work.outcomes[index] != nullptr; });
                 done = std::move(work.outcomes[index]);
             }
-            publish_and_print(options, units[index], done.get());
+            publish_and_print(options, units[index], releasing.get(), done.get());
             converted += done->status == 0;
             {
                 const std::lock_guard<std::mutex> hold(work.lock);
@@ -279,7 +281,7 @@ int convert_classic_unit() {
     UnitWorkspace workspace;
     UnitResult result;
     if (convert_unit(WORK_UNIT_FILE_NAME, request, &workspace, &result) != 0) return 1;
-    return publish_unit(&result);
+    return publish_unit(&result, nullptr);
 }
 
 }  // namespace okrelt

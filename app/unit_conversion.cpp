@@ -106,13 +106,13 @@ int convert_unit(const char* unit_path, const UnitRequest& request, UnitWorkspac
     return 1;
 }
 
-int publish_unit(UnitResult* result) {
+int publish_unit(UnitResult* result, ReleaseThread* releasing) {
     FinishedFiles* files = result->finished.get();
     std::vector<OutputFile*> outputs;
     if (files->sound.finished) outputs.push_back(&files->sound);
     recording_outputs(&files->recording, &outputs);
     const OutputFile* failed = nullptr;
-    const int error = publish_outputs(outputs.data(), outputs.size(), &failed);
+    const int error = publish_outputs(outputs.data(), outputs.size(), releasing, &failed);
     if (error != 0) {
         tell(MESSAGE_ERROR, "Error writing %s: %s\n", failed->path.c_str(), describe_output_error(error));
         tell(MESSAGE_NOTE, "Conversion failed.\n");

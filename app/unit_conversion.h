@@ -58,8 +58,9 @@ struct UnitResult {
 [[nodiscard]] int convert_unit(const char* unit_path, const UnitRequest& request, UnitWorkspace* workspace,
                                UnitResult* result);
 
-// Puts a converted unit's files in place, together. 0, or 1 after saying
-// which failed and why.
-[[nodiscard]] int publish_unit(UnitResult* result);
+// Puts a converted unit's files in place, together, the files they replace
+// going to releasing where it is not null. 0, or 1 after saying which failed
+// and why.
+[[nodiscard]] int publish_unit(UnitResult* result, ReleaseThread* releasing);
 
 }  // namespace okrelt

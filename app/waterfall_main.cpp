@@ -184,7 +184,7 @@ int draw(WaterfallRequest request) {
         outputs.push_back(&peaks_csv);
     }
     const okrelt::OutputFile* failed = nullptr;
-    const int error = okrelt::publish_outputs(outputs.data(), outputs.size(), &failed);
+    const int error = okrelt::publish_outputs(outputs.data(), outputs.size(), nullptr, &failed);
     if (error != 0) {
         okrelt::tell(okrelt::MESSAGE_ERROR, "%s: cannot write %s: %s\n", PROGRAM, failed->path.c_str(),
                      okrelt::describe_output_error(error));

@@ -145,11 +145,12 @@ extern "C" void on_interrupt(int signal_number) {
     if ((guarded_steps.fetch_or(ENDING) & ~ENDING) == 0) end_by_signal(signal_number);
 }
 
-// Renames one finished output onto its target. 0, or the error number.
-int rename_onto_target(OutputFile* output) {
-    const int replaced = hold_file_to_release(output->path);
+// Renames one finished output onto its target, the file it replaces going
+// to releasing. 0, or the error number.
+int rename_onto_target(OutputFile* output, ReleaseThread* releasing) {
+    const int replaced = hold_file_to_release(releasing, output->path);
     const int error = std::rename(output->temporary.c_str(), output->path.c_str()) == 0 ? 0 : errno;
-    release_held_file(replaced, error == 0);
+    release_held_file(releasing, replaced, error == 0);
     if (error != 0) return error;
     unlist_unfinished(output->slot);
     output->temporary.clear();
@@ -271,7 +272,7 @@ int finish_output(OutputFile* output) {
     return 0;
 }
 
-int publish_outputs(OutputFile* const* outputs, size_t count, const OutputFile** failed) {
+int publish_outputs(OutputFile* const* outputs, size_t count, ReleaseThread* releasing, const OutputFile** failed) {
     std::vector<std::string> folders;
     for (size_t i = 0; i < count; ++i) folders.push_back(folder_of(outputs[i]->path));
     int error = 0;
@@ -283,7 +284,7 @@ int publish_outputs(OutputFile* const* outputs, size_t count, const OutputFile**
     }
     const FolderLocks locked(error == 0 ? std::move(folders) : std::vector<std::string>());
     for (size_t i = 0; i < count && error == 0; ++i) {
-        error = outputs[i]->finished ? rename_onto_target(outputs[i]) : EINVAL;
+        error = outputs[i]->finished ? rename_onto_target(outputs[i], releasing) : EINVAL;
         if (error != 0 && failed != nullptr) *failed = outputs[i];
     }
     return error;

@@ -15,6 +15,7 @@
 #include <cstddef>
 #include <string>
 
+#include "common/release_thread.h"
 #include "common/stdio_file.h"
 
 namespace okrelt {
@@ -60,10 +61,12 @@ void append_output_pair(OutputFile* output, const void* first, size_t first_size
 
 // Renames finished outputs onto their targets, in the order given, while
 // holding an exclusive lock on each target's folder, so that two processes
-// publishing into one folder never interleave their sets. 0, or the error
-// number of the first rename that failed (*failed then names its output;
-// renames before it stay done, those after it are not made).
-[[nodiscard]] int publish_outputs(OutputFile* const* outputs, size_t count, const OutputFile** failed = nullptr);
+// publishing into one folder never interleave their sets; files they replace
+// go to releasing to close, where it is not null. 0, or the error number of
+// the first rename that failed (*failed then names its output; renames
+// before it stay done, those after it are not made).
+[[nodiscard]] int publish_outputs(OutputFile* const* outputs, size_t count, ReleaseThread* releasing = nullptr,
+                                  const OutputFile** failed = nullptr);
 
 // finish_output, then publish_outputs of this one file. 0, or the error number.
 [[nodiscard]] int commit_output(OutputFile* output);

@@ -3,7 +3,6 @@
 #include <fcntl.h>
 #include <unistd.h>
 
-#include <atomic>
 #include <condition_variable>
 #include <mutex>
 #include <vector>
@@ -62,27 +61,15 @@ private:
     bool ending_ = false;
 };
 
-namespace {
-
-std::atomic<ReleaseThread*> release_thread{nullptr};
-
-}  // namespace
-
 ReleaseThreadPtr start_release_thread() {
     ReleaseThreadPtr started(new ReleaseThread);
     ReleaseThread* const running = started.get();
     started->thread = Background::try_start([running] { running->run(); });
-    ReleaseThread* none = nullptr;
-    if (!started->thread || !release_thread.compare_exchange_strong(none, running)) {
-        if (started->thread) started->end();
-        started.reset();
-    }
+    if (!started->thread) started.reset();
     return started;
 }
 
 void ReleaseThreadEnd::operator()(ReleaseThread* thread) const {
-    ReleaseThread* expected = thread;
-    release_thread.compare_exchange_strong(expected, nullptr);
     if (thread->thread) {
         thread->end();
         thread->thread->wait();
@@ -90,20 +77,20 @@ void ReleaseThreadEnd::operator()(ReleaseThread* thread) const {
     delete thread;
 }
 
-int hold_file_to_release(const std::string& path) {
+int hold_file_to_release(ReleaseThread* releasing, const std::string& path) {
 #if defined(O_PATH)
-    if (release_thread.load() == nullptr) return -1;
+    if (releasing == nullptr) return -1;
     // O_PATH opens nothing: no read permission needed, no device woken.
     return open(path.c_str(), O_PATH | O_NOFOLLOW | O_CLOEXEC);
 #else
+    (void)releasing;
     (void)path;
     return -1;
 #endif
 }
 
-void release_held_file(int descriptor, bool replaced) {
+void release_held_file(ReleaseThread* releasing, int descriptor, bool replaced) {
     if (descriptor < 0) return;
-    ReleaseThread* const releasing = release_thread.load();
     if (replaced && releasing != nullptr) {
         releasing->hand_over(descriptor);
     } else {

@@ -16,17 +16,17 @@ struct ReleaseThreadEnd {
 };
 using ReleaseThreadPtr = std::unique_ptr<ReleaseThread, ReleaseThreadEnd>;
 
-// Starts the release thread, for a process with more to do after a rename;
-// null where one runs already or no thread can be started. Ended only once
-// no thread renames any more.
+// Starts a release thread, for a process with more to do after a rename;
+// null where no thread can be started. Ended only once no thread renames
+// through it any more.
 ReleaseThreadPtr start_release_thread();
 
-// Where a release thread runs, a descriptor that keeps the file at path alive
+// Where releasing is not null, a descriptor that keeps the file at path alive
 // through its replacement (nothing read, no device woken); -1 otherwise.
-int hold_file_to_release(const std::string& path);
+int hold_file_to_release(ReleaseThread* releasing, const std::string& path);
 
-// After the rename: a held file that was replaced goes to the release thread
-// to close; one that was not is closed here. -1 is ignored.
-void release_held_file(int descriptor, bool replaced);
+// After the rename: a held file that was replaced goes to releasing to close;
+// one that was not is closed here. -1 is ignored.
+void release_held_file(ReleaseThread* releasing, int descriptor, bool replaced);
 
 }  // namespace okrelt
