@@ -14,6 +14,7 @@ namespace okrelt {
 enum PieceStatus { PIECE_READ = 0, PIECE_AT_END = 1, PIECE_ERROR = 2 };
 
 constexpr size_t PIECE_SOURCE_BYTES = 16384;   // read from the file at a time
+constexpr int DATA_PIECE_LIMIT = 4097;          // the later format's pieces: 4096 characters, whole groups of 4
 
 // A stream read piece by piece through a buffer of its own, so that a piece
 // is found with memchr and copied whole rather than taken a character at a
@@ -82,6 +83,14 @@ void report_read_error(const char* path);
 // receives what the header says about the recording.
 [[nodiscard]] int read_classic_work_unit(std::FILE* file, const char* path, SampleStreams* streams,
                                          WorkUnitInfo* info);
+
+// The later format's header, from source at the file's start through the
+// data tag's line: the fields the conversion needs into info, the sample
+// count into *declared_count (*assumed: the default, the header giving none
+// usable), and in *line_number the lines read. Prints the unit's line and the
+// count. 0, or 1 after printing why the unit is refused.
+[[nodiscard]] int read_later_header(PieceSource* source, const char* path, WorkUnitInfo* info,
+                                    int32_t* declared_count, bool* assumed, long* line_number);
 
 // The later format, from an open stream at its start.
 [[nodiscard]] int read_later_work_unit(std::FILE* file, const char* path, SampleStreams* streams,
