@@ -17,6 +17,7 @@
 #include "common/numbers.h"
 #include "common/output_file.h"
 #include "common/sky.h"
+#include "common/spectrum_axis.h"
 #include "common/version.h"
 #include "workunit/header_values.h"
 
@@ -182,10 +183,8 @@ Json metadata(const WorkUnitInfo& info, const std::string& unit_name, const Reco
         peak["core:sample_count"] = BLOCK_SAMPLES;
         if (info.center_known) {
             // The bin's edges: half a bin either side of its frequency.
-            const int32_t signed_bin = findings.peak.bin < BLOCK_SAMPLES / 2 ? findings.peak.bin
-                                                                             : findings.peak.bin - BLOCK_SAMPLES;
-            const double bin_width = info.subband_rate / BLOCK_SAMPLES;
-            const double centre = info.center_hz + signed_bin * bin_width;
+            const double bin_width = bin_width_hz(info.subband_rate, BLOCK_SAMPLES);
+            const double centre = info.center_hz + transform_bin_hz(findings.peak.bin, BLOCK_SAMPLES, info.subband_rate);
             peak["core:freq_lower_edge"] = centre - bin_width / 2.0;
             peak["core:freq_upper_edge"] = centre + bin_width / 2.0;
         }

@@ -2,14 +2,9 @@
 
 #include "common/barycentre.h"
 #include "common/numbers.h"
+#include "common/spectrum_axis.h"
 
 namespace okrelt {
-
-namespace {
-
-constexpr double HZ_PER_MHZ = 1.0e6;
-
-}  // namespace
 
 int correct_hits_to_barycentre(const WorkUnitInfo& info, SearchResult* result) {
     std::string* missing = &result->uncorrected_because;

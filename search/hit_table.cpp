@@ -6,12 +6,12 @@
 #include <string>
 
 #include "common/numbers.h"
+#include "common/spectrum_axis.h"
 
 namespace okrelt {
 
 namespace {
 
-constexpr double HZ_PER_MHZ = 1.0e6;
 constexpr double MJD_OF_JD = 2400000.5;
 constexpr double MINUTES_PER_UNIT = 60.0;
 constexpr double SEFD_UNKNOWN = 0.0;

@@ -7,6 +7,7 @@
 #include "common/command_line.h"
 #include "common/messages.h"
 #include "common/numbers.h"
+#include "common/spectrum_axis.h"
 #include "search/correction.h"
 #include "search/hits.h"
 #include "search/taylor_tree.h"
@@ -60,8 +61,7 @@ int search_work_unit(const SampleStreams& streams, const WorkUnitInfo& info, con
     if (make_power_spectrogram(streams, info, options.fft_size, options.window, &spectrogram) != 0) return 1;
     if (search_spectrogram(spectrogram, options, result) != 0) return 1;
     if (info.center_known) {
-        constexpr double HZ_PER_MHZ = 1.0e6;
-        for (Hit& hit : result->hits) hit.sky_mhz = (info.center_hz + hit.offset_hz) / HZ_PER_MHZ;
+        for (Hit& hit : result->hits) hit.sky_mhz = sky_mhz(info.center_hz, hit.offset_hz);
     }
     (void)correct_hits_to_barycentre(info, result);   // where the header lacks what it takes, it says so
     return 0;

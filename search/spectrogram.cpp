@@ -12,6 +12,7 @@
 #include "audio/fft.h"
 #include "common/background.h"
 #include "common/messages.h"
+#include "common/spectrum_axis.h"
 
 namespace okrelt {
 
@@ -84,7 +85,7 @@ int make_power_spectrogram(const SampleStreams& streams, const WorkUnitInfo& inf
     }
     if (allocate_spectrogram(fft_size, rows, spectrogram) != 0) return 1;
     PowerSpectrogram& s = *spectrogram;
-    s.bin_hz = info.subband_rate / fft_size;
+    s.bin_hz = bin_width_hz(info.subband_rate, fft_size);
     s.row_seconds = fft_size / info.subband_rate;
     const size_t n = static_cast<size_t>(fft_size);
     std::vector<double> w(n, 1.0);

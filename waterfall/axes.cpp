@@ -4,6 +4,7 @@
 #include <cmath>
 #include <cstdio>
 
+#include "common/spectrum_axis.h"
 #include "waterfall/fonts.h"
 #include "waterfall/picture.h"
 
@@ -49,8 +50,8 @@ void draw_axes(cairo_t* cr, const Axes& axes, const WorkUnitInfo& info) {
     cairo_restore(cr);
 
     if (info.center_known) {
-        const double low = (info.center_hz - axes.rate / 2) / HZ_PER_MHZ;
-        const double high = (info.center_hz + axes.rate / 2) / HZ_PER_MHZ;
+        const double low = sky_mhz(info.center_hz, -axes.rate / 2);
+        const double high = sky_mhz(info.center_hz, axes.rate / 2);
         const double mhz_step = tick_step(high - low);
         for (double mhz = std::ceil(low / mhz_step) * mhz_step; mhz <= high; mhz += mhz_step) {
             const double x = std::round(x_of_hz(axes, mhz * HZ_PER_MHZ - info.center_hz)) + 0.5;

@@ -12,7 +12,7 @@ namespace okrelt {
 
 constexpr double TICK_LENGTH = 6.0;
 constexpr int TICKS_WANTED = 8;
-constexpr double HZ_PER_MHZ = 1.0e6;
+
 constexpr double MIN_DB_RANGE = 1.0;         // a flat picture still gets a scale
 
 // The waterfall's frequency and time spans.

@@ -9,6 +9,7 @@
 
 #include "common/numbers.h"
 #include "common/sky.h"
+#include "common/spectrum_axis.h"
 #include "waterfall/axes.h"
 #include "waterfall/colour_map.h"
 #include "waterfall/fonts.h"
@@ -135,7 +136,7 @@ void draw_spectrum_panel(cairo_t* cr, const Spectrogram& spectrogram, const Work
     // The features, named by their frequency.
     cairo_set_source_rgb(cr, MARK_RGB[0], MARK_RGB[1], MARK_RGB[2]);
     for (const SpectrumFeature& feature : spectrum_features(db, SPECTRUM_FEATURES)) {
-        const double hz = integrated_bin_hz(feature.index, spectrogram.fft_size, info.subband_rate);
+        const double hz = sky_order_bin_hz(feature.index, spectrogram.fft_size, info.subband_rate);
         const double x = PLOT_LEFT + (static_cast<double>(feature.index) + 0.5) * PLOT_WIDTH / static_cast<double>(bins);
         const double y = y_of(feature.db);
         cairo_move_to(cr, x, y - 3);
@@ -145,7 +146,7 @@ void draw_spectrum_panel(cairo_t* cr, const Spectrogram& spectrogram, const Work
         cairo_fill(cr);
         char label[80];
         if (info.center_known) {
-            std::snprintf(label, sizeof label, "%+.1f Hz, %.6f MHz, %.2f dB", hz, (info.center_hz + hz) / HZ_PER_MHZ,
+            std::snprintf(label, sizeof label, "%+.1f Hz, %.6f MHz, %.2f dB", hz, sky_mhz(info.center_hz, hz),
                           feature.db);
         } else {
             std::snprintf(label, sizeof label, "%+.1f Hz, %.2f dB", hz, feature.db);

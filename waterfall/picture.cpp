@@ -14,6 +14,7 @@
 #include "common/memory.h"
 #include "common/messages.h"
 #include "common/output_file.h"
+#include "common/spectrum_axis.h"
 #include "report/rfi.h"
 #include "waterfall/axes.h"
 #include "waterfall/colour_map.h"
@@ -60,7 +61,7 @@ void paint_cells(cairo_surface_t* picture, const Spectrogram& spectrogram, doubl
 }
 
 void draw_ring(cairo_t* cr, const Axes& axes, const BlockPeak& peak) {
-    const double x = x_of_hz(axes, bin_frequency_hz(peak.bin, BLOCK_SAMPLES, axes.rate));
+    const double x = x_of_hz(axes, transform_bin_hz(peak.bin, BLOCK_SAMPLES, axes.rate));
     const double y = y_of_seconds(axes, (peak.block + 0.5) * BLOCK_SAMPLES / axes.rate);
     cairo_new_path(cr);
     cairo_set_line_width(cr, 2.5);

@@ -11,6 +11,7 @@
 #include "common/block_sizes.h"
 #include "common/messages.h"
 #include "common/output_file.h"
+#include "common/spectrum_axis.h"
 #include "report/rfi.h"
 
 namespace okrelt {
@@ -19,7 +20,6 @@ namespace {
 
 constexpr double TWO_PI = 6.283185307179586476925286766559;
 constexpr int CANDIDATES_PER_PEAK = 64;   // strongest bins looked at per wanted peak and block
-constexpr double HZ_PER_MHZ = 1.0e6;
 constexpr float SMALLEST_POWER = 1.0e-30f;   // keeps the logarithm of silence finite
 constexpr double DB_PER_BEL = 10.0;
 constexpr double MAD_TO_STANDARD_DEVIATION = 1.4826;   // for normally distributed values
@@ -165,7 +165,7 @@ std::vector<double> decibels_above_median(const std::vector<double>& power) {
 std::string sky_mhz_text(const WorkUnitInfo& info, double offset_hz) {
     if (!info.center_known) return "";
     char text[32];
-    std::snprintf(text, sizeof text, "%.7f", (info.center_hz + offset_hz) / HZ_PER_MHZ);
+    std::snprintf(text, sizeof text, "%.7f", sky_mhz(info.center_hz, offset_hz));
     return text;
 }
 
@@ -178,7 +178,7 @@ struct PeakRow {
 
 PeakRow peak_row(const BlockPeak& peak, const WorkUnitInfo& info) {
     return {static_cast<double>(peak.block) * BLOCK_SAMPLES / info.subband_rate,
-            bin_frequency_hz(peak.bin, BLOCK_SAMPLES, info.subband_rate), static_cast<int32_t>(peak.magnitude)};
+            transform_bin_hz(peak.bin, BLOCK_SAMPLES, info.subband_rate), static_cast<int32_t>(peak.magnitude)};
 }
 
 int report_csv_error(const char* path, int error) {
@@ -294,10 +294,6 @@ std::vector<SpectrumFeature> spectrum_features(const std::vector<double>& db, in
     return features;
 }
 
-double integrated_bin_hz(long index, long fft_size, double subband_rate) {
-    return static_cast<double>(index - fft_size / 2) * subband_rate / static_cast<double>(fft_size);
-}
-
 int write_spectrum_csv(const char* path, const Spectrogram& spectrogram, const WorkUnitInfo& info,
                        OutputFile* out) {
     int error = open_output(path, out);
@@ -306,7 +302,7 @@ int write_spectrum_csv(const char* path, const Spectrogram& spectrogram, const W
         std::fprintf(file, "offset_hz,sky_mhz,power_db_above_floor\n");
         const std::vector<double> db = integrated_spectrum_db(spectrogram);
         for (size_t index = 0; index < db.size(); ++index) {
-            const double hz = integrated_bin_hz(static_cast<long>(index), spectrogram.fft_size, info.subband_rate);
+            const double hz = sky_order_bin_hz(static_cast<long>(index), spectrogram.fft_size, info.subband_rate);
             std::fprintf(file, "%.6f,%s,%.6f\n", hz, sky_mhz_text(info, hz).c_str(), db[index]);
         }
         error = finish_output(out);
@@ -365,13 +361,8 @@ std::vector<BlockPeak> find_block_peaks(const SampleStreams& streams, int wanted
     return peaks;
 }
 
-double bin_frequency_hz(long bin, long fft_size, double subband_rate) {
-    const long signed_bin = bin < fft_size / 2 ? bin : bin - fft_size;
-    return static_cast<double>(signed_bin) * subband_rate / static_cast<double>(fft_size);
-}
-
 void print_peak_table(const std::vector<BlockPeak>& peaks, int wanted, const WorkUnitInfo& info) {
-    const double hz_per_bin = info.subband_rate / BLOCK_SAMPLES;
+    const double hz_per_bin = bin_width_hz(info.subband_rate, BLOCK_SAMPLES);
     std::printf("Strongest peaks of the %d-point block spectra (at most one per block and %.0f Hz):\n",
                 BLOCK_SAMPLES, PEAK_NEIGHBOURHOOD_BINS * hz_per_bin);
     std::printf("%5s %6s %9s %12s %14s %10s\n", "rank", "block", "time s", "offset Hz", "sky MHz", "magnitude");

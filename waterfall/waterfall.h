@@ -81,9 +81,6 @@ struct SpectrumFeature {
 // above the noise bins' scatter, strongest first, each clear of the others.
 std::vector<SpectrumFeature> spectrum_features(const std::vector<double>& db, int wanted);
 
-// The frequency from the sub-band's centre of mean_power's entry index.
-double integrated_bin_hz(long index, long fft_size, double subband_rate);
-
 // Writes the integrated spectrum as CSV for path into *out, finished but not
 // yet published: offset Hz, sky MHz where the header gives the centre, dB
 // above the floor; a bin a line. 0, or 1 after a message.
@@ -102,10 +99,6 @@ double integrated_bin_hz(long index, long fft_size, double subband_rate);
 // Empty if there is no
 // whole block.
 std::vector<BlockPeak> find_block_peaks(const SampleStreams& streams, int wanted);
-
-// The frequency of a transform bin from the sub-band's centre, negative for
-// the upper half of the bins.
-double bin_frequency_hz(long bin, long fft_size, double subband_rate);
 
 // Prints the peak table, one line per peak, with sky frequencies where the
 // header gives the centre, and says so where it holds fewer than wanted.
