@@ -1,6 +1,5 @@
 #include "app/batch.h"
 
-#include <sched.h>
 #include <sys/stat.h>
 
 #include <algorithm>
@@ -217,13 +216,6 @@ void convert_batch_units(BatchWork* work) {
 }
 
 }  // namespace
-
-size_t usable_processors() {
-    cpu_set_t allowed;
-    CPU_ZERO(&allowed);
-    if (sched_getaffinity(0, sizeof allowed, &allowed) != 0) return 1;
-    return static_cast<size_t>(std::max(1, CPU_COUNT(&allowed)));
-}
 
 int run_batch(const BatchOptions& options) {
     std::vector<PlannedUnit> units;

@@ -22,10 +22,6 @@ struct BatchOptions {
     std::vector<std::string> units;
 };
 
-// How many processors this process may run on (its affinity mask, so that
-// taskset and cpusets count), at least 1.
-size_t usable_processors();
-
 // Converts every unit named, carrying on past failures. Returns 0 if all
 // converted, 1 otherwise, or if the plan refused the batch before anything
 // was written.

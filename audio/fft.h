@@ -26,6 +26,21 @@ int fft(int16_t direction, int m, double* re, double* im);
 // reverse order), with the same bits fft() gives it. Always returns 0.
 int fft_forward_bit_reversed(int m, double* re, double* im);
 
+// value with its low `bits` bits in reverse order: where
+// fft_forward_bit_reversed leaves bin value, and the other way round.
+inline long reversed_bits(long value, int bits) {
+    long reversed = 0;
+    for (int b = 0; b < bits; ++b) reversed |= ((value >> b) & 1L) << (bits - 1 - b);
+    return reversed;
+}
+
+// The exponent of the smallest power of two not below n (n >= 1).
+inline int log2_of(long n) {
+    int m = 0;
+    while ((1L << m) < n) ++m;
+    return m;
+}
+
 // The same on a chosen code path, which must be available.
 int fft_using(FftIsa isa, int16_t direction, int m, double* re, double* im);
 

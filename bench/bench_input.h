@@ -21,7 +21,7 @@ namespace okrelt_bench {
 
 // The transform's input value of a stored sample.
 inline double sample_value(const okrelt::SampleStreams& streams, int8_t stored) {
-    return streams.levels == nullptr ? stored : streams.levels[stored & okrelt::LEVEL_INDEX_MASK];
+    return okrelt::stored_value(stored, streams.levels);
 }
 
 // The FFTW pipelines' start: the unit read (whole blocks only) and

@@ -1,15 +1,29 @@
 // Work on a thread of its own, waited for at the latest when the object
 // goes; where no thread can be started, the work is done at once instead,
-// so a busy or starved machine is slower but never wrong.
+// so a busy or starved machine is slower but never wrong. And how many
+// processors there are to run threads on.
 #pragma once
 
 #include <pthread.h>
+#include <sched.h>
+
+#include <algorithm>
+#include <cstddef>
 
 #include <functional>
 #include <memory>
 #include <utility>
 
 namespace okrelt {
+
+// How many processors this process may run on (its affinity mask, so that
+// taskset and cpusets count), at least 1.
+inline size_t usable_processors() {
+    cpu_set_t allowed;
+    CPU_ZERO(&allowed);
+    if (sched_getaffinity(0, sizeof allowed, &allowed) != 0) return 1;
+    return static_cast<size_t>(std::max(1, CPU_COUNT(&allowed)));
+}
 
 class Background {
 public:

@@ -43,7 +43,7 @@ struct RecordingFindings {
 
 // The client's value of a stored sample byte (see SampleStreams).
 inline double client_value(int8_t stored, const double* levels) {
-    return levels == nullptr ? stored : CLIENT_LEVEL_SCALE * levels[stored & LEVEL_INDEX_MASK];
+    return levels == nullptr ? stored : CLIENT_LEVEL_SCALE * stored_value(stored, levels);
 }
 
 // The I/Q WAV's name in folder for a unit: its name, the centre frequency in

@@ -1,6 +1,5 @@
 #include "search/spectrogram.h"
 
-#include <sched.h>
 
 #include <algorithm>
 #include <cmath>
@@ -21,24 +20,12 @@ namespace {
 constexpr double TWO_PI = 6.283185307179586476925286766559;
 constexpr int CENTRE_BESIDE_BINS = 2;   // bins each side of the blanked centre whose mean replaces it
 
-long reversed_bits(long value, int bits) {
-    long reversed = 0;
-    for (int b = 0; b < bits; ++b) reversed |= ((value >> b) & 1L) << (bits - 1 - b);
-    return reversed;
-}
-
 // The value of sample k of one stream, as the transform takes it.
 double value_of(const SampleStreams& streams, const int8_t* stream, long k) {
-    return streams.levels == nullptr ? stream[k] : streams.levels[stream[k] & LEVEL_INDEX_MASK];
+    return stored_value(stream[k], streams.levels);
 }
 
 }  // namespace
-
-bool spare_processor() {
-    cpu_set_t allowed;
-    CPU_ZERO(&allowed);
-    return sched_getaffinity(0, sizeof allowed, &allowed) == 0 && CPU_COUNT(&allowed) > 1;
-}
 
 FloatArray float_array(size_t n) {
     FloatArray array;
@@ -47,12 +34,6 @@ FloatArray float_array(size_t n) {
     if (array.storage == nullptr) return array;
     array.data = static_cast<float*>(array.storage.get());
     return array;
-}
-
-int log2_of(long n) {
-    int m = 0;
-    while ((1L << m) < n) ++m;
-    return m;
 }
 
 bool valid_search_fft(long fft_size) {
@@ -126,7 +107,7 @@ int make_power_spectrogram(const SampleStreams& streams, const WorkUnitInfo& inf
             for (int c = centre - reach; c <= centre + reach; ++c) cells[c] = beside;
         }
     };
-    if (!spare_processor()) {
+    if (usable_processors() < 2) {
         transform_rows(0, rows);
         return 0;
     }

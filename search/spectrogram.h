@@ -60,13 +60,6 @@ struct FloatArray {
 // n zero floats (room for one at least).
 FloatArray float_array(size_t n);
 
-// The exponent of the smallest power of two not below n (n >= 1).
-int log2_of(long n);
-
-// Whether this process may run on more than one processor (taskset): the
-// spectrogram's rows and the tree's stripes are then shared with a second thread.
-bool spare_processor();
-
 // True for a power of two from SEARCH_MIN_FFT to SEARCH_MAX_FFT.
 bool valid_search_fft(long fft_size);
 

@@ -7,6 +7,7 @@
 #include <limits>
 #include <vector>
 
+#include "audio/fft.h"
 #include "common/background.h"
 #include "common/messages.h"
 #include "search/row_sums.h"
@@ -184,7 +185,7 @@ public:
         : s_(spectrogram), padded_(padded_rows_of(spectrogram.rows)), level_(log2_of(padded_)),
           striped_(padded_ - 1 <= TREE_STRIPE_BINS && spectrogram.bins >= 2 * TREE_STRIPE_BINS),
           width_(striped_ ? TREE_STRIPE_BINS + padded_ - 1 : spectrogram.bins),
-          teams_(striped_ && spare_processor() ? 2 : 1),
+          teams_(striped_ && usable_processors() > 1 ? 2 : 1),
           storage_(float_array(2 * static_cast<size_t>(teams_) * index_of(padded_, width_))),
           result_(float_array(striped_ ? index_of(padded_, spectrogram.bins) : 0)) {
         if (storage_.data == nullptr) return;

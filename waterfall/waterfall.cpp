@@ -29,21 +29,7 @@ constexpr long FEATURE_CLEARANCE_DIVISOR = 64; // features lie a 64th of the ban
 
 // The transform's input value of sample k of one stream.
 double value_of(const SampleStreams& streams, const int8_t* stream, long k) {
-    return streams.levels == nullptr ? stream[k] : streams.levels[stream[k] & LEVEL_INDEX_MASK];
-}
-
-// value with its low `bits` bits in reverse order: the bin at a position of
-// a transform left in bit-reversed order, and the other way round.
-long reversed_bits(long value, int bits) {
-    long reversed = 0;
-    for (int b = 0; b < bits; ++b) reversed |= ((value >> b) & 1L) << (bits - 1 - b);
-    return reversed;
-}
-
-int log2_of(long n) {
-    int m = 0;
-    while ((1L << m) < n) ++m;
-    return m;
+    return stored_value(stream[k], streams.levels);
 }
 
 // True if bins a and b of a block spectrum lie within the neighbourhood,
