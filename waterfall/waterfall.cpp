@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -19,7 +20,6 @@ namespace okrelt {
 namespace {
 
 constexpr double TWO_PI = 6.283185307179586476925286766559;
-constexpr int CANDIDATES_PER_PEAK = 64;   // strongest bins looked at per wanted peak and block
 constexpr float SMALLEST_POWER = 1.0e-30f;   // keeps the logarithm of silence finite
 constexpr double DB_PER_BEL = 10.0;
 constexpr double MAD_TO_STANDARD_DEVIATION = 1.4826;   // for normally distributed values
@@ -30,67 +30,6 @@ constexpr long FEATURE_CLEARANCE_DIVISOR = 64; // features lie a 64th of the ban
 // The transform's input value of sample k of one stream.
 double value_of(const SampleStreams& streams, const int8_t* stream, long k) {
     return stored_value(stream[k], streams.levels);
-}
-
-// True if bins a and b of a block spectrum lie within the neighbourhood,
-// counting across the wrap from the most positive to the most negative.
-bool near_bins(long a, long b) {
-    const long distance = std::labs(a - b);
-    return std::min(distance, BLOCK_SAMPLES - distance) <= PEAK_NEIGHBOURHOOD_BINS;
-}
-
-double magnitude_of(double re, double im) { return std::hypot(PEAK_SCALE * re, PEAK_SCALE * im); }
-
-// Working space for add_block_candidates, kept from block to block, and the
-// bin at each position of a block spectrum left in bit-reversed order.
-struct CandidateScratch {
-    std::vector<double> square = std::vector<double>(BLOCK_SAMPLES);
-    std::vector<int32_t> order;
-    std::vector<int32_t> bin_at = std::vector<int32_t>(BLOCK_SAMPLES);
-    CandidateScratch() {
-        for (size_t position = 0; position < bin_at.size(); ++position) {
-            bin_at[position] = static_cast<int32_t>(reversed_bits(static_cast<long>(position), BLOCK_LOG2));
-        }
-    }
-};
-
-// The block's candidates: its strongest bins by squared magnitude, each
-// farther than the neighbourhood from every stronger one taken. re and im
-// hold the block's spectrum in bit-reversed order.
-void add_block_candidates(const std::vector<double>& re, const std::vector<double>& im, int32_t block, int wanted,
-                          CandidateScratch* scratch, std::vector<BlockPeak>* peaks) {
-    std::vector<double>& square = scratch->square;
-    std::vector<int32_t>& order = scratch->order;
-    for (size_t k = 0; k < re.size(); ++k) square[k] = re[k] * re[k] + im[k] * im[k];
-    // The shortlist: the strongest positions, kept in a heap whose top is
-    // the weakest of them, so that most positions cost one comparison.
-    const size_t wanted_positions = std::min(square.size(), static_cast<size_t>(wanted) * CANDIDATES_PER_PEAK);
-    const auto weaker_on_top = [&square](int32_t a, int32_t b) {
-        return square[static_cast<size_t>(a)] > square[static_cast<size_t>(b)];
-    };
-    order.clear();
-    for (size_t k = 0; k < square.size(); ++k) {
-        const int32_t position = static_cast<int32_t>(k);
-        if (order.size() < wanted_positions) {
-            order.push_back(position);
-            std::push_heap(order.begin(), order.end(), weaker_on_top);
-        } else if (square[k] > square[static_cast<size_t>(order.front())]) {
-            std::pop_heap(order.begin(), order.end(), weaker_on_top);
-            order.back() = position;
-            std::push_heap(order.begin(), order.end(), weaker_on_top);
-        }
-    }
-    std::sort(order.begin(), order.end(), weaker_on_top);
-    std::vector<int32_t> taken;
-    for (size_t i = 0; i < order.size() && taken.size() < static_cast<size_t>(wanted); ++i) {
-        const size_t position = static_cast<size_t>(order[i]);
-        const double magnitude = magnitude_of(re[position], im[position]);
-        if (magnitude < PEAK_MIN_MAGNITUDE) break;   // the rest are weaker still
-        const int32_t bin = scratch->bin_at[position];
-        if (std::any_of(taken.begin(), taken.end(), [bin](int32_t other) { return near_bins(bin, other); })) continue;
-        taken.push_back(bin);
-        peaks->push_back({block, bin, magnitude});
-    }
 }
 
 // The median of the cells' powers, to within a 128th of an octave: the bit
@@ -311,40 +250,6 @@ int write_peaks_csv(const char* path, const std::vector<BlockPeak>& peaks, const
         error = finish_output(out);
     }
     return report_csv_error(path, error);
-}
-
-std::vector<BlockPeak> find_block_peaks(const SampleStreams& streams, int wanted) {
-    std::vector<double> re(BLOCK_SAMPLES);
-    std::vector<double> im(BLOCK_SAMPLES);
-    std::vector<BlockPeak> candidates;
-    CandidateScratch scratch;
-    RunningPeak running;
-    for (int32_t block = 0; block < streams.count / BLOCK_SAMPLES; ++block) {
-        const long first = static_cast<long>(block) * BLOCK_SAMPLES;
-        for (size_t j = 0; j < re.size(); ++j) {
-            const long k = first + static_cast<long>(j);
-            re[j] = value_of(streams, streams.in_phase, k);
-            im[j] = value_of(streams, streams.quadrature, k);
-        }
-        // The same forward transform as the converter's, so the same bins and
-        // the same running peak, which notes the block and bin it rises at.
-        (void)fft_forward_bit_reversed(BLOCK_LOG2, re.data(), im.data());
-        running.block = block;
-        (void)measure_block_peak(&running, re.data(), im.data(), BINS_BIT_REVERSED);
-        add_block_candidates(re, im, block, wanted, &scratch, &candidates);
-    }
-    std::vector<BlockPeak> peaks;
-    if (running.place.block < 0) return peaks;
-    const BlockPeak best{running.place.block, running.place.bin, running.magnitude};
-    peaks.push_back(best);
-    std::stable_sort(candidates.begin(), candidates.end(),
-                     [](const BlockPeak& a, const BlockPeak& b) { return a.magnitude > b.magnitude; });
-    for (const BlockPeak& peak : candidates) {
-        if (static_cast<int>(peaks.size()) >= wanted) break;
-        if (peak.block == best.block && near_bins(peak.bin, best.bin)) continue;
-        peaks.push_back(peak);
-    }
-    return peaks;
 }
 
 void print_peak_table(const std::vector<BlockPeak>& peaks, int wanted, const WorkUnitInfo& info) {

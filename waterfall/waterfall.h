@@ -1,6 +1,6 @@
 // The waterfall: a work unit's spectrogram (power over time and frequency,
-// from the complex samples themselves) and the strongest peaks of its
-// 65536-point block spectra, the first being the RFI factor's own.
+// from the complex samples themselves), its integrated spectrum, and the
+// tables of both and of the block spectra's peaks (block_peaks.h).
 #pragma once
 
 #include <cstddef>
@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "common/output_file.h"
+#include "waterfall/block_peaks.h"
 #include "workunit/reader.h"
 
 namespace okrelt {
@@ -18,8 +19,6 @@ constexpr int WATERFALL_MIN_FFT = 64;
 constexpr int WATERFALL_MAX_FFT = 65536;
 constexpr int WATERFALL_DEFAULT_PEAKS = 10;
 constexpr int WATERFALL_MAX_PEAKS = 1000;
-constexpr int PEAK_NEIGHBOURHOOD_BINS = 256;   // of a block spectrum: one peak per block within this
-constexpr double PEAK_MIN_MAGNITUDE = 1.0;     // weaker bins (0 on the RFI factor's scale) are no peaks
 constexpr int WATERFALL_MAX_AVERAGE = 65536;     // transforms averaged into one row, at most
 constexpr double WATERFALL_MAX_RANGE_DB = 200.0; // colour ranges lie within this either side of the floor
 constexpr double WATERFALL_MIN_RANGE_DB = 1.0;   // and span this at least
@@ -45,15 +44,6 @@ struct Spectrogram {
     std::vector<double> row_power;    // each row's mean total power
 
     size_t cells() const { return static_cast<size_t>(rows) * static_cast<size_t>(columns); }
-};
-
-// One peak of a block spectrum. bin is the transform's (0 .. BLOCK_SAMPLES - 1,
-// the upper half being negative frequencies); magnitude is on the RFI
-// factor's scale.
-struct BlockPeak {
-    int32_t block = 0;
-    int32_t bin = 0;
-    double magnitude = 0.0;
 };
 
 // True for a power of two from WATERFALL_MIN_FFT to WATERFALL_MAX_FFT.
@@ -91,14 +81,6 @@ std::vector<SpectrumFeature> spectrum_features(const std::vector<double>& db, in
 // yet published: the same values as printed. 0, or 1 after a message.
 [[nodiscard]] int write_peaks_csv(const char* path, const std::vector<BlockPeak>& peaks, const WorkUnitInfo& info,
                                   OutputFile* out);
-
-// Up to `wanted` strongest bins of the block spectra, strongest first, at most
-// one per block and PEAK_NEIGHBOURHOOD_BINS, none below PEAK_MIN_MAGNITUDE
-// but the first. The first is exactly the bin whose magnitude okrelt reports
-// as the RFI factor (a running peak of its own, raised as okrelt raises it).
-// Empty if there is no
-// whole block.
-std::vector<BlockPeak> find_block_peaks(const SampleStreams& streams, int wanted);
 
 // Prints the peak table, one line per peak, with sky frequencies where the
 // header gives the centre, and says so where it holds fewer than wanted.
