@@ -38,6 +38,12 @@ bool parse_real(const std::string& text, double* value) {
     return true;
 }
 
+std::optional<double> real_value(const std::string& text) {
+    double value = 0.0;
+    if (!parse_real(text, &value)) return std::nullopt;
+    return value;
+}
+
 std::string real_text(double value) {
     char text[32];
     const auto [end, error] = std::to_chars(text, text + sizeof text, value);

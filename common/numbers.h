@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
 
 namespace okrelt {
@@ -15,6 +16,9 @@ namespace okrelt {
 // A whole text that is a finite decimal number (an optional sign, digits, a
 // point, an exponent). False otherwise.
 [[nodiscard]] bool parse_real(const std::string& text, double* value);
+
+// The value of text as parse_real reads it, or none.
+std::optional<double> real_value(const std::string& text);
 
 // The shortest text that reads back as exactly value ("9765.625").
 std::string real_text(double value);

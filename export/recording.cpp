@@ -137,9 +137,8 @@ int write_iq_frames(const SampleStreams& streams, const WorkUnitInfo& info, std:
 }
 
 // A header text as a number, or nothing where it is missing or not one.
-void put_number(Json* object, const char* key, const std::string& text) {
-    double value = 0.0;
-    if (parse_real(text, &value)) (*object)[key] = value;
+void put_number(Json* object, const char* key, const std::optional<double>& value) {
+    if (value) (*object)[key] = *value;
 }
 
 Json metadata(const WorkUnitInfo& info, const std::string& unit_name, const RecordingFindings& findings,
@@ -157,22 +156,22 @@ Json metadata(const WorkUnitInfo& info, const std::string& unit_name, const Reco
     global["core:extensions"] = Json::array({{{"name", SIGMF_NAMESPACE}, {"version", EXTENSION_VERSION}, {"optional", true}}});
     global["okrelt:workunit_name"] = info.name.empty() ? unit_name : info.name;
     global["okrelt:bits_per_sample"] = info.bits_per_sample;
-    put_number(&global, "okrelt:start_ra_hours", info.start_ra);
-    put_number(&global, "okrelt:start_dec_degrees", info.start_dec);
-    put_number(&global, "okrelt:end_ra_hours", info.end_ra);
-    put_number(&global, "okrelt:end_dec_degrees", info.end_dec);
-    if (info.time_recorded_jd_known) global["okrelt:time_recorded_jd"] = info.time_recorded_jd;
+    put_number(&global, "okrelt:start_ra_hours", info.start_ra_hours);
+    put_number(&global, "okrelt:start_dec_degrees", info.start_dec_degrees);
+    put_number(&global, "okrelt:end_ra_hours", info.end_ra_hours);
+    put_number(&global, "okrelt:end_dec_degrees", info.end_dec_degrees);
+    put_number(&global, "okrelt:time_recorded_jd", info.time_recorded_jd);
     if (!info.tape_name.empty()) global["okrelt:tape_name"] = info.tape_name;
     global["okrelt:rfi_factor"] = findings.rfi_factor;
     global["okrelt:rfi_grade"] = rfi_grade(findings.rfi_factor);
 
     Json capture;
     capture["core:sample_start"] = 0;
-    if (info.center_known) capture["core:frequency"] = info.center_hz;
-    if (info.time_recorded_jd_known) capture["core:datetime"] = rfc3339_of_julian_date(info.time_recorded_jd);
-    if (info.geolocation_known) {
-        Json coordinates = Json::array({info.longitude, info.latitude});
-        if (info.altitude_known) coordinates.push_back(info.altitude);
+    put_number(&capture, "core:frequency", info.center_hz);
+    if (info.time_recorded_jd) capture["core:datetime"] = rfc3339_of_julian_date(*info.time_recorded_jd);
+    if (info.geolocation) {
+        Json coordinates = Json::array({info.geolocation->longitude, info.geolocation->latitude});
+        if (info.geolocation->altitude) coordinates.push_back(*info.geolocation->altitude);
         capture["core:geolocation"] = {{"type", "Point"}, {"coordinates", coordinates}};
     }
 
@@ -181,10 +180,10 @@ Json metadata(const WorkUnitInfo& info, const std::string& unit_name, const Reco
         Json peak;
         peak["core:sample_start"] = static_cast<int64_t>(findings.peak.block) * BLOCK_SAMPLES;
         peak["core:sample_count"] = BLOCK_SAMPLES;
-        if (info.center_known) {
+        if (info.center_hz) {
             // The bin's edges: half a bin either side of its frequency.
             const double bin_width = bin_width_hz(info.subband_rate, BLOCK_SAMPLES);
-            const double centre = info.center_hz + transform_bin_hz(findings.peak.bin, BLOCK_SAMPLES, info.subband_rate);
+            const double centre = *info.center_hz + transform_bin_hz(findings.peak.bin, BLOCK_SAMPLES, info.subband_rate);
             peak["core:freq_lower_edge"] = centre - bin_width / 2.0;
             peak["core:freq_upper_edge"] = centre + bin_width / 2.0;
         }
@@ -196,9 +195,9 @@ Json metadata(const WorkUnitInfo& info, const std::string& unit_name, const Reco
         Json mark;
         mark["core:sample_start"] = hit.sample_start;
         mark["core:sample_count"] = hit.sample_count;
-        if (info.center_known) {
-            mark["core:freq_lower_edge"] = info.center_hz + hit.lower_offset_hz;
-            mark["core:freq_upper_edge"] = info.center_hz + hit.upper_offset_hz;
+        if (info.center_hz) {
+            mark["core:freq_lower_edge"] = *info.center_hz + hit.lower_offset_hz;
+            mark["core:freq_upper_edge"] = *info.center_hz + hit.upper_offset_hz;
         }
         char label[64];
         std::snprintf(label, sizeof label, "hit %d: SNR %.1f, %+.2f Hz/s", hit.rank, hit.snr, hit.drift_hz_s);
@@ -229,8 +228,8 @@ Json metadata(const WorkUnitInfo& info, const std::string& unit_name, const Reco
 
 std::string iq_wav_name(const std::string& base, const WorkUnitInfo& info) {
     // A frequency out of range is no name's: its whole hertz may not fit 64 bits.
-    if (!info.center_known || !plausible_center_hz(info.center_hz)) return base + "_IQ.wav";
-    return base + "_" + std::to_string(std::llround(info.center_hz)) + "Hz_IQ.wav";
+    if (!info.center_hz || !plausible_center_hz(*info.center_hz)) return base + "_IQ.wav";
+    return base + "_" + std::to_string(std::llround(*info.center_hz)) + "Hz_IQ.wav";
 }
 
 void open_recording(Recording* recording) {

@@ -29,9 +29,9 @@ std::string format(const char* pattern, ...) {
 }
 
 // "17h10m03.984s" of hours, "+12d10m58.80s" of degrees; "" for a text that is no number.
-std::string sexagesimal(const std::string& text, char unit, bool sign) {
-    double value = 0.0;
-    if (!parse_real(text, &value)) return "";
+std::string sexagesimal(const std::optional<double>& angle, char unit, bool sign) {
+    if (!angle) return "";
+    const double value = *angle;
     const char* prefix = value < 0.0 ? "-" : sign ? "+" : "";
     double rest = std::fabs(value);
     const double whole = std::floor(rest);
@@ -94,12 +94,12 @@ std::string hit_file_text(const SearchResult& result, const WorkUnitInfo& info, 
     const std::string rule = "# -------------------------- o --------------------------\n";
     std::string text = rule + "# File ID: " + file_id + "\n" + rule;
     text += "# Source: " + info.name + "\n";
-    const std::string mjd = info.time_recorded_jd_known ? format("%.9f", info.time_recorded_jd - MJD_OF_JD) : "";
-    text += "# MJD: " + mjd + "\tRA: " + sexagesimal(info.start_ra, 'h', false) +
-            "\tDEC: " + sexagesimal(info.start_dec, 'd', true) + "\n";
+    const std::string mjd = info.time_recorded_jd ? format("%.9f", *info.time_recorded_jd - MJD_OF_JD) : "";
+    text += "# MJD: " + mjd + "\tRA: " + sexagesimal(info.start_ra_hours, 'h', false) +
+            "\tDEC: " + sexagesimal(info.start_dec_degrees, 'd', true) + "\n";
     text += format("# DELTAT: %10.6f\tDELTAF(Hz): %10.6f\tmax_drift_rate: %10.6f\tobs_length: %10.6f\n",
                    result.row_seconds, result.bin_hz, options.max_drift_hz_s, result.rows * result.row_seconds);
-    if (!info.center_known) {
+    if (!info.center_hz) {
         text += "# Frequencies: MHz from the sub-band's centre; the unit gives no sky frequency\n";
     }
     if (!result.uncorrected_because.empty()) {

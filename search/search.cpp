@@ -60,8 +60,8 @@ int search_work_unit(const SampleStreams& streams, const WorkUnitInfo& info, con
     PowerSpectrogram spectrogram;
     if (make_power_spectrogram(streams, info, options.fft_size, options.window, &spectrogram) != 0) return 1;
     if (search_spectrogram(spectrogram, options, result) != 0) return 1;
-    if (info.center_known) {
-        for (Hit& hit : result->hits) hit.sky_mhz = sky_mhz(info.center_hz, hit.offset_hz);
+    if (info.center_hz) {
+        for (Hit& hit : result->hits) hit.sky_mhz = sky_mhz(*info.center_hz, hit.offset_hz);
     }
     (void)correct_hits_to_barycentre(info, result);   // where the header lacks what it takes, it says so
     return 0;

@@ -181,7 +181,6 @@ RunResult make_unit(const TempDir& dir, std::vector<std::string> args) {
 // Values no header should hold give no name and no date, never a wrapped number.
 TEST(Export, NamesAndDatesOfValuesOutOfRange) {
     okrelt::WorkUnitInfo info;
-    info.center_known = true;
     for (const double value : {1e300, 1e12, 0.0, -1.0, std::nan(""), HUGE_VAL}) {
         info.center_hz = value;
         EXPECT_EQ(okrelt::iq_wav_name("unit", info), "unit_IQ.wav") << value;

@@ -263,28 +263,57 @@ TEST(HeaderValues, OutOfRangeValuesAreLeftOutWithANote) {
         const okrelt::WorkUnitInfo classic = header_info(classic_header_with(value, value, value), &out);
         EXPECT_FALSE(classic.subband_rate_known) << value;
         EXPECT_EQ(classic.subband_rate, okrelt::DEFAULT_SUBBAND_RATE) << value;
-        EXPECT_FALSE(classic.center_known) << value;
-        EXPECT_FALSE(classic.time_recorded_jd_known) << value;
+        EXPECT_FALSE(classic.center_hz) << value;
+        EXPECT_FALSE(classic.time_recorded_jd) << value;
         // A classic time is its Julian date, then the calendar date: gone with it.
         EXPECT_EQ(classic.time_recorded.empty(), a_number) << value;
         EXPECT_EQ(count_of(out, " lies outside "), a_number ? 3u : 0u) << out;
         const okrelt::WorkUnitInfo later = header_info(later_header_with(value, value), &out);
-        EXPECT_FALSE(later.center_known) << value;
-        EXPECT_FALSE(later.time_recorded_jd_known) << value;
+        EXPECT_FALSE(later.center_hz) << value;
+        EXPECT_FALSE(later.time_recorded_jd) << value;
         EXPECT_EQ(count_of(out, " lies outside "), a_number ? 2u : 0u) << out;
     }
     std::string out;
     const okrelt::WorkUnitInfo classic =
         header_info(classic_header_with("9765.625", "1418920288.09", "2451606.85836"), &out);
     EXPECT_TRUE(classic.subband_rate_known);
-    EXPECT_TRUE(classic.center_known);
-    EXPECT_TRUE(classic.time_recorded_jd_known);
+    EXPECT_EQ(classic.center_hz, 1418920288.09);
     EXPECT_EQ(classic.time_recorded_jd, 2451606.85836);
     EXPECT_EQ(classic.receiver, "ao_1420");
     EXPECT_EQ(out.find(" lies outside "), std::string::npos) << out;
     const okrelt::WorkUnitInfo later = header_info(later_header_with("1418920288.09", "2451606.85836"), &out);
-    EXPECT_TRUE(later.center_known);
-    EXPECT_TRUE(later.time_recorded_jd_known);
+    EXPECT_EQ(later.center_hz, 1418920288.09);
+    EXPECT_EQ(later.time_recorded_jd, 2451606.85836);
+}
+
+// The pointing and the telescope's place are numbers within their ranges,
+// or absent: a value out of range is left out with a note.
+TEST(HeaderValues, PointingAndPlaceAreCheckedWhereRead) {
+    const auto unit = [](const std::string& fields) {
+        return "<workunit>\n<workunit_header>\n<name>x</name>\n" + fields +
+               "<nsamples>4</nsamples>\n</workunit_header>\n<data encoding=\"x-setiathome\">\n!!!!\n</data>\n</workunit>\n";
+    };
+    std::string out;
+    okrelt::WorkUnitInfo info = header_info(
+        unit("<start_ra>24</start_ra><start_dec>-90.5</start_dec><end_ra>23.99</end_ra><end_dec>90</end_dec>\n"
+             "<receiver_cfg><glon>400</glon><glat>10</glat></receiver_cfg>\n"),
+        &out);
+    EXPECT_FALSE(info.start_ra_hours);
+    EXPECT_FALSE(info.start_dec_degrees);
+    EXPECT_EQ(info.end_ra_hours, 23.99);
+    EXPECT_EQ(info.end_dec_degrees, 90.0);
+    EXPECT_FALSE(info.geolocation);
+    EXPECT_EQ(count_of(out, " lies outside "), 2u) << out;
+    EXPECT_EQ(count_of(out, " lies off the Earth"), 1u) << out;
+
+    info = header_info(unit("<start_ra>5.5 h</start_ra><receiver_cfg><glon>-66.75</glon><glat>18.34</glat>"
+                            "<galt>2e5</galt></receiver_cfg>\n"),
+                       &out);
+    EXPECT_FALSE(info.start_ra_hours);   // not a number: no value, no note
+    ASSERT_TRUE(info.geolocation);
+    EXPECT_EQ(info.geolocation->longitude, -66.75);
+    EXPECT_FALSE(info.geolocation->altitude);
+    EXPECT_EQ(count_of(out, " lies outside "), 1u) << out;
 }
 
 TEST(HeaderValues, TheRangesEnds) {

@@ -407,7 +407,7 @@ TEST(SearchProgram, WritesTheHitFileTheTableAndTheCsv) {
         const okrelt::ScopedMessageSink quiet(&sink);
         okrelt::SampleStreams streams;
         ASSERT_EQ(okrelt::load_work_unit(dir.file("later.wu").c_str(), &streams, &info), 0);
-        ASSERT_TRUE(info.center_known);
+        ASSERT_TRUE(info.center_hz);
     }
     std::filesystem::create_directory(dir.file("hits"));
     const okrelt_test::RunResult r = run(dir, OKRELT_SEARCH_BINARY, {"--fft", "2048", "-o", "hits", "--csv", "all.csv",
@@ -437,7 +437,7 @@ TEST(SearchProgram, WritesTheHitFileTheTableAndTheCsv) {
         EXPECT_EQ(top[0], "001");
         EXPECT_NEAR(std::stod(top[1]), -2.5, 2 * 0.179);
         EXPECT_GT(std::stod(top[2]), 10.0);
-        const double expected_mhz = ((classic ? 0.0 : info.center_hz) + 1000.0) / 1e6;
+        const double expected_mhz = ((classic ? 0.0 : *info.center_hz) + 1000.0) / 1e6;
         EXPECT_NEAR(std::stod(top[3]), expected_mhz, 2 * bin_mhz) << format;
         EXPECT_EQ(dat[names - 2].rfind("# Corrected_Frequency: not corrected", 0), 0u) << dat[names - 2];
         EXPECT_EQ(top[3], top[4]);   // the made-up units give no time or place to correct with
@@ -485,16 +485,10 @@ namespace {
 TEST(BarycentricHits, CorrectedAsAstropyHasTheObserverMove) {
     okrelt::WorkUnitInfo info;
     info.time_recorded_jd = 2453444.75;
-    info.time_recorded_jd_known = true;
-    info.longitude = -66.7528;
-    info.latitude = 18.3464;
-    info.altitude = 497.0;
-    info.geolocation_known = true;
-    info.altitude_known = true;
-    info.start_ra = "5.5";
-    info.start_dec = "20";
+    info.geolocation = okrelt::Geolocation{-66.7528, 18.3464, 497.0};
+    info.start_ra_hours = 5.5;
+    info.start_dec_degrees = 20.0;
     info.center_hz = 1420.0e6;
-    info.center_known = true;
     okrelt::SearchResult result;
     result.hits.resize(1);
     result.hits[0].offset_hz = 1000.0;
@@ -509,7 +503,7 @@ TEST(BarycentricHits, CorrectedAsAstropyHasTheObserverMove) {
     EXPECT_NE(*result.hits[0].barycentric_drift_hz_s, 0.5);
     EXPECT_EQ(result.uncorrected_because, "");
 
-    info.geolocation_known = false;
+    info.geolocation.reset();
     okrelt::SearchResult placeless;
     placeless.hits.resize(1);
     EXPECT_EQ(okrelt::correct_hits_to_barycentre(info, &placeless), 1);

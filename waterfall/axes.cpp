@@ -49,12 +49,12 @@ void draw_axes(cairo_t* cr, const Axes& axes, const WorkUnitInfo& info) {
     draw_text(cr, 0, 0, "Time (s)", 0.5, 0.0);
     cairo_restore(cr);
 
-    if (info.center_known) {
-        const double low = sky_mhz(info.center_hz, -axes.rate / 2);
-        const double high = sky_mhz(info.center_hz, axes.rate / 2);
+    if (info.center_hz) {
+        const double low = sky_mhz(*info.center_hz, -axes.rate / 2);
+        const double high = sky_mhz(*info.center_hz, axes.rate / 2);
         const double mhz_step = tick_step(high - low);
         for (double mhz = std::ceil(low / mhz_step) * mhz_step; mhz <= high; mhz += mhz_step) {
-            const double x = std::round(x_of_hz(axes, mhz * HZ_PER_MHZ - info.center_hz)) + 0.5;
+            const double x = std::round(x_of_hz(axes, mhz * HZ_PER_MHZ - *info.center_hz)) + 0.5;
             cairo_move_to(cr, x, SPECTRUM_TOP - TICK_LENGTH);
             cairo_line_to(cr, x, SPECTRUM_TOP);
             std::snprintf(label, sizeof label, "%.*f", decimals_of(mhz_step), mhz);

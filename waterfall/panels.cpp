@@ -36,7 +36,7 @@ constexpr int STRIP_TICKS_WANTED = 2;   // the narrow strip has room for few lab
 std::vector<std::string> context_lines(const WorkUnitInfo& info, const Spectrogram& spectrogram) {
     std::vector<std::string> lines;
     std::string when;
-    if (info.time_recorded_jd_known) when = utc_text_of_julian_date(info.time_recorded_jd);
+    if (info.time_recorded_jd) when = utc_text_of_julian_date(*info.time_recorded_jd);
     if (when.empty()) when = info.time_recorded;
     std::string line = when.empty() ? "" : "Recorded " + when;
     if (!info.receiver.empty()) line += (line.empty() ? "" : "    ") + std::string("Telescope: ") + info.receiver;
@@ -44,20 +44,23 @@ std::vector<std::string> context_lines(const WorkUnitInfo& info, const Spectrogr
 
     char text[200];
     line.clear();
-    double ra = 0.0;
-    double dec = 0.0;
-    if (parse_real(info.start_ra, &ra) && parse_real(info.start_dec, &dec)) {
-        const GalacticPosition galactic = galactic_of_equatorial(ra, dec);
-        std::snprintf(text, sizeof text, "RA %.4f h, Dec %+.4f\u00b0 (J2000); galactic l %.2f\u00b0, b %+.2f\u00b0", ra,
-                      dec, galactic.longitude_degrees, galactic.latitude_degrees);
+    const std::optional<double>& ra = info.start_ra_hours;
+    const std::optional<double>& dec = info.start_dec_degrees;
+    if (ra && dec) {
+        const GalacticPosition galactic = galactic_of_equatorial(*ra, *dec);
+        std::snprintf(text, sizeof text, "RA %.4f h, Dec %+.4f\u00b0 (J2000); galactic l %.2f\u00b0, b %+.2f\u00b0", *ra,
+                      *dec, galactic.longitude_degrees, galactic.latitude_degrees);
         line = text;
-    } else if (!info.start_ra.empty() || !info.start_dec.empty()) {
-        line = "RA " + (info.start_ra.empty() ? std::string("?") : info.start_ra) + " h, Dec " +
-               (info.start_dec.empty() ? std::string("?") : info.start_dec) + "\u00b0";
+    } else if (ra) {
+        std::snprintf(text, sizeof text, "RA %.4f h, Dec ? (J2000)", *ra);
+        line = text;
+    } else if (dec) {
+        std::snprintf(text, sizeof text, "RA ? h, Dec %+.4f\u00b0 (J2000)", *dec);
+        line = text;
     }
-    if (info.center_known && near_hydrogen_line(info.center_hz)) {
+    if (info.center_hz && near_hydrogen_line(*info.center_hz)) {
         std::snprintf(text, sizeof text, "%sradial velocity %+.2f km/s from the hydrogen line (radio, topocentric)",
-                      line.empty() ? "" : "    ", hydrogen_radio_velocity_km_s(info.center_hz));
+                      line.empty() ? "" : "    ", hydrogen_radio_velocity_km_s(*info.center_hz));
         line += text;
     }
     if (!line.empty()) lines.push_back(line);
@@ -145,8 +148,8 @@ void draw_spectrum_panel(cairo_t* cr, const Spectrogram& spectrogram, const Work
         cairo_close_path(cr);
         cairo_fill(cr);
         char label[80];
-        if (info.center_known) {
-            std::snprintf(label, sizeof label, "%+.1f Hz, %.6f MHz, %.2f dB", hz, sky_mhz(info.center_hz, hz),
+        if (info.center_hz) {
+            std::snprintf(label, sizeof label, "%+.1f Hz, %.6f MHz, %.2f dB", hz, sky_mhz(*info.center_hz, hz),
                           feature.db);
         } else {
             std::snprintf(label, sizeof label, "%+.1f Hz, %.2f dB", hz, feature.db);

@@ -88,9 +88,9 @@ std::vector<double> decibels_above_median(const std::vector<double>& power) {
 
 // A sky frequency in MHz as the tables write it, or "" without a centre.
 std::string sky_mhz_text(const WorkUnitInfo& info, double offset_hz) {
-    if (!info.center_known) return "";
+    if (!info.center_hz) return "";
     char text[32];
-    std::snprintf(text, sizeof text, "%.7f", sky_mhz(info.center_hz, offset_hz));
+    std::snprintf(text, sizeof text, "%.7f", sky_mhz(*info.center_hz, offset_hz));
     return text;
 }
 
@@ -260,7 +260,7 @@ void print_peak_table(const std::vector<BlockPeak>& peaks, int wanted, const Wor
     int rank = 0;
     for (const BlockPeak& peak : peaks) {
         const PeakRow row = peak_row(peak, info);
-        const std::string sky = info.center_known ? sky_mhz_text(info, row.offset) : "-";
+        const std::string sky = info.center_hz ? sky_mhz_text(info, row.offset) : "-";
         std::printf("%5d %6d %9.3f %12.3f %14s %10d %s\n", ++rank, peak.block, row.time, row.offset, sky.c_str(),
                     row.factor, rfi_grade(row.factor));
     }

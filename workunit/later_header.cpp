@@ -164,8 +164,10 @@ void read_receiver(const std::string& header, WorkUnitInfo* info) {
     } else {
         (void)find_element(header, from, to, "elevation", &alt);
     }
-    info->geolocation_known = parse_real(lon, &info->longitude) && parse_real(lat, &info->latitude);
-    info->altitude_known = info->geolocation_known && parse_real(alt, &info->altitude);
+    Geolocation place;
+    if (!parse_real(lon, &place.longitude) || !parse_real(lat, &place.latitude)) return;
+    place.altitude = real_value(alt);
+    info->geolocation = place;
 }
 
 // Reads the fields the conversion needs into info and *declared_count
@@ -213,18 +215,18 @@ int parse_header(const std::string& header, const std::string& tag_line, const c
         info->subband_rate_known = true;
         info->sound_rate = static_cast<uint32_t>(std::round(2.0 * rate));
     }
-    if (find_element(header, from, to, "center", &text) && parse_real(text, &info->center_hz)) {
-        info->center_known = true;
-    }
+    if (find_element(header, from, to, "center", &text)) info->center_hz = real_value(text);
     if (!find_element(header, 0, header.size(), "name", &info->name)) info->name.clear();
     (void)find_element(header, 0, header.size(), "time_recorded", &info->time_recorded);
-    (void)find_element(header, 0, header.size(), "start_ra", &info->start_ra);
-    (void)find_element(header, 0, header.size(), "start_dec", &info->start_dec);
-    (void)find_element(header, 0, header.size(), "end_ra", &info->end_ra);
-    (void)find_element(header, 0, header.size(), "end_dec", &info->end_dec);
-    if (find_element(header, 0, header.size(), "time_recorded_jd", &text)) {
-        info->time_recorded_jd_known = parse_real(text, &info->time_recorded_jd);
-    }
+    const auto number = [&header](const char* tag) {
+        std::string value;
+        return find_element(header, 0, header.size(), tag, &value) ? real_value(value) : std::nullopt;
+    };
+    info->start_ra_hours = number("start_ra");
+    info->start_dec_degrees = number("start_dec");
+    info->end_ra_hours = number("end_ra");
+    info->end_dec_degrees = number("end_dec");
+    info->time_recorded_jd = number("time_recorded_jd");
     find_section(header, "tape_info", &from, &to);
     if (from < to) (void)find_element(header, from, to, "name", &info->tape_name);
     read_receiver(header, info);

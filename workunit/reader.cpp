@@ -94,12 +94,11 @@ void note_header_field(const char* piece, WorkUnitInfo* info) {
     if (header_value(piece, "time_recorded", &text)) {
         info->time_recorded = text;
         // Classic units give the Julian date first, the calendar date after it.
-        const std::string first = text.substr(0, text.find_first_of(" \t("));
-        info->time_recorded_jd_known = parse_real(first, &info->time_recorded_jd);
+        info->time_recorded_jd = real_value(text.substr(0, text.find_first_of(" \t(")));
     }
-    if (header_value(piece, "start_ra", &text)) info->start_ra = text;
-    if (header_value(piece, "start_dec", &text)) info->start_dec = text;
-    if (header_value(piece, "subband_center", &text)) info->center_known = parse_real(text, &info->center_hz);
+    if (header_value(piece, "start_ra", &text)) info->start_ra_hours = real_value(text);
+    if (header_value(piece, "start_dec", &text)) info->start_dec_degrees = real_value(text);
+    if (header_value(piece, "subband_center", &text)) info->center_hz = real_value(text);
     // Values out of range are left out once the header is read.
     double rate = 0.0;
     if (header_value(piece, "subband_sample_rate", &text) && parse_real(text, &rate)) {

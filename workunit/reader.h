@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <memory>
+#include <optional>
 #include <string>
 
 #include "common/memory.h"
@@ -43,7 +44,15 @@ struct SampleStreams {
     const double* levels = nullptr;
 };
 
-// What the header says about the recording; fields it lacks stay empty.
+// A receiver's place on the Earth.
+struct Geolocation {
+    double longitude = 0.0;           // degrees east
+    double latitude = 0.0;            // degrees north
+    std::optional<double> altitude;   // metres
+};
+
+// What the header says about the recording, each value checked as it is
+// read: a field the header lacks, or gives out of range, is empty.
 struct WorkUnitInfo {
     bool later_format = false;
     int bits_per_sample = 2;                 // per complex sample
@@ -51,22 +60,16 @@ struct WorkUnitInfo {
     bool subband_rate_known = false;         // false: the default above
     uint32_t sound_rate = DEFAULT_SOUND_RATE;   // twice the sub-band rate, rounded
     std::string name;
-    std::string time_recorded;
-    std::string start_ra;
-    std::string start_dec;
-    double center_hz = 0.0;                  // sky frequency of the sub-band's centre
-    bool center_known = false;
-    std::string receiver;                    // <receiver_cfg><name>, e.g. "ao_1420"
-    std::string tape_name;                   // <tape_info><name>
-    std::string end_ra;
-    std::string end_dec;
-    double time_recorded_jd = 0.0;           // Julian date of the first sample
-    bool time_recorded_jd_known = false;
-    double longitude = 0.0;                  // the receiver: degrees east, degrees north, metres
-    double latitude = 0.0;
-    double altitude = 0.0;
-    bool geolocation_known = false;
-    bool altitude_known = false;
+    std::string time_recorded;                  // as the header writes it
+    std::optional<double> time_recorded_jd;     // Julian date of the first sample
+    std::optional<double> center_hz;            // sky frequency of the sub-band's centre
+    std::optional<double> start_ra_hours;       // where the telescope pointed (J2000), at the start
+    std::optional<double> start_dec_degrees;
+    std::optional<double> end_ra_hours;         // and at the end
+    std::optional<double> end_dec_degrees;
+    std::string receiver;                       // <receiver_cfg><name>, e.g. "ao_1420"
+    std::optional<Geolocation> geolocation;     // the receiver's place
+    std::string tape_name;                      // <tape_info><name>
     int32_t silent_samples = 0;              // samples missing from the data, played as silence
     int32_t first_silent_sample = -1;        // the first of them; all silent ones lie from here to the end
 };
