@@ -66,7 +66,7 @@ int plan_batch(const BatchOptions& options, std::vector<PlannedUnit>* units) {
         return 1;
     }
     if (!S_ISDIR(folder.st_mode)) {
-        tell(MESSAGE_ERROR, "%s: %s is not a folder\n", program, quoted(options.folder).c_str());
+        tell(MessageKind::ERROR, "%s: %s is not a folder\n", program, quoted(options.folder).c_str());
         return 1;
     }
     OutputPlan plan;
@@ -76,7 +76,7 @@ int plan_batch(const BatchOptions& options, std::vector<PlannedUnit>* units) {
         if (file_identity(unit, &identity)) {
             const auto [earlier, fresh] = named.emplace(identity, unit);
             if (!fresh) {
-                tell(MESSAGE_ERROR, "%s: %s is the same file as %s; converted once\n", program, quoted(unit).c_str(),
+                tell(MessageKind::ERROR, "%s: %s is the same file as %s; converted once\n", program, quoted(unit).c_str(),
                      quoted(earlier->second).c_str());
                 continue;
             }

@@ -17,7 +17,7 @@ struct BatchOptions {
     bool sigmf = false;
     bool iq_wav = false;
     bool hits = false;          // the SigMF metadata marks the search's hits
-    SoundOrder order = SOUND_BIN_ORDER;
+    SoundOrder order = SoundOrder::BIN;
     std::string folder = ".";
     std::vector<std::string> units;
 };

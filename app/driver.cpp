@@ -120,7 +120,7 @@ int run_options(int argc, char** argv) {
                 options.sound = false;
                 break;
             case OPTION_SKY_ORDER:
-                options.order = SOUND_SKY_ORDER;
+                options.order = SoundOrder::SKY;
                 break;
         }
     }

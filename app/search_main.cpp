@@ -97,7 +97,7 @@ int write_text_file(const std::string& path, const std::string& text) {
     }
     if (error == 0) error = okrelt::commit_output(&output);
     if (error != 0) {
-        okrelt::tell(okrelt::MESSAGE_ERROR, "Error writing %s: %s\n", okrelt::quoted(path).c_str(),
+        okrelt::tell(okrelt::MessageKind::ERROR, "Error writing %s: %s\n", okrelt::quoted(path).c_str(),
                      okrelt::describe_output_error(error));
         return EXIT_FAILED;
     }
@@ -114,7 +114,7 @@ std::string hit_file_path(const SearchRequest& request, const std::string& unit)
 int plan_units(SearchRequest* request) {
     struct stat folder {};
     if (stat(request->folder.c_str(), &folder) != 0 || !S_ISDIR(folder.st_mode)) {
-        okrelt::tell(okrelt::MESSAGE_ERROR, "%s: %s is not a folder\n", PROGRAM, okrelt::quoted(request->folder).c_str());
+        okrelt::tell(okrelt::MessageKind::ERROR, "%s: %s is not a folder\n", PROGRAM, okrelt::quoted(request->folder).c_str());
         return EXIT_FAILED;
     }
     okrelt::OutputPlan plan;
@@ -125,7 +125,7 @@ int plan_units(SearchRequest* request) {
         if (okrelt::file_identity(unit, &identity)) {
             const auto [earlier, fresh] = named.emplace(identity, unit);
             if (!fresh) {
-                okrelt::tell(okrelt::MESSAGE_ERROR, "%s: %s is the same file as %s; searched once\n", PROGRAM,
+                okrelt::tell(okrelt::MessageKind::ERROR, "%s: %s is the same file as %s; searched once\n", PROGRAM,
                              okrelt::quoted(unit).c_str(), okrelt::quoted(earlier->second).c_str());
                 continue;
             }
@@ -163,7 +163,7 @@ int search_unit(const SearchRequest& request, const std::string& unit, okrelt::S
             try {
                 status = okrelt::search_work_unit(*streams, info, request.options, &result);
             } catch (const std::exception& error) {
-                okrelt::tell(okrelt::MESSAGE_PROBLEM, "Search failed: %s\n", error.what());
+                okrelt::tell(okrelt::MessageKind::PROBLEM, "Search failed: %s\n", error.what());
                 status = EXIT_FAILED;
             }
         }

@@ -45,12 +45,12 @@ int convert_unit_steps(const char* unit_path, const UnitRequest& request, UnitWo
     SampleStreams& streams = workspace->streams;
     WorkUnitInfo* info = &result->info;
     if (load_work_unit(unit_path, &streams, info) != 0) return 1;
-    tell(MESSAGE_NOTE, "Samples decoded: %d\n", streams.count);
+    tell(MessageKind::NOTE, "Samples decoded: %d\n", streams.count);
     if (streams.count < MIN_CONVERT_SAMPLES) {
-        tell(MESSAGE_PROBLEM, "Quite few samples decoded. I wont bother converting those.\n");
+        tell(MessageKind::PROBLEM, "Quite few samples decoded. I wont bother converting those.\n");
         return 1;
     }
-    tell(MESSAGE_NOTE, "Converting...\n");
+    tell(MessageKind::NOTE, "Converting...\n");
     const bool exporting = !request.sigmf_base.empty() || !request.iq_wav.empty();
     result->finished = std::make_unique<FinishedFiles>();
     OutputFile& sound_file = result->finished->sound;
@@ -80,13 +80,13 @@ int convert_unit_steps(const char* unit_path, const UnitRequest& request, UnitWo
     if (status == 0 && request.hits && !request.sigmf_base.empty()) {
         SearchResult search;
         if (search_work_unit(streams, *info, SearchOptions{}, &search) != 0) {
-            tell(MESSAGE_NOTE, "Conversion failed.\n");
+            tell(MessageKind::NOTE, "Conversion failed.\n");
             return 1;
         }
         findings.hits = hit_marks(search);
     }
     if (status != 0 || finish_recording(&recording, streams.count, *info, request.unit_name, findings) != 0) {
-        tell(MESSAGE_NOTE, "Conversion failed.\n");
+        tell(MessageKind::NOTE, "Conversion failed.\n");
         return 1;
     }
     result->count = streams.count;
@@ -101,7 +101,7 @@ int convert_unit(const char* unit_path, const UnitRequest& request, UnitWorkspac
     try {
         return convert_unit_steps(unit_path, request, workspace, result);
     } catch (const std::exception& error) {
-        tell(MESSAGE_PROBLEM, "Conversion failed: %s\n", error.what());
+        tell(MessageKind::PROBLEM, "Conversion failed: %s\n", error.what());
     }
     return 1;
 }
@@ -114,8 +114,8 @@ int publish_unit(UnitResult* result, ReleaseThread* releasing) {
     const OutputFile* failed = nullptr;
     const int error = publish_outputs(outputs.data(), outputs.size(), releasing, &failed);
     if (error != 0) {
-        tell(MESSAGE_ERROR, "Error writing %s: %s\n", failed->path.c_str(), describe_output_error(error));
-        tell(MESSAGE_NOTE, "Conversion failed.\n");
+        tell(MessageKind::ERROR, "Error writing %s: %s\n", failed->path.c_str(), describe_output_error(error));
+        tell(MessageKind::NOTE, "Conversion failed.\n");
         result->finished.reset();
         return 1;
     }

@@ -25,7 +25,7 @@ struct UnitRequest {
     std::string sigmf_base;    // FOLDER/NAME of a SigMF pair; empty: none
     std::string iq_wav;        // the I/Q WAV; empty: none
     std::string unit_name;     // the unit's file name, for the metadata
-    SoundOrder order = SOUND_BIN_ORDER;
+    SoundOrder order = SoundOrder::BIN;
     bool team = false;         // a second thread may share each block
     bool hits = false;         // the SigMF metadata marks the search's hits
 };

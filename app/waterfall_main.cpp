@@ -151,7 +151,7 @@ int draw(WaterfallRequest request) {
     okrelt::WorkUnitInfo info;
     if (okrelt::load_work_unit(request.unit.c_str(), &streams, &info) != 0) return EXIT_FAILED;
     if (streams.count < request.fft_size) {
-        okrelt::tell(okrelt::MESSAGE_PROBLEM, "Too few samples for a picture: %d decoded, %d needed.\n", streams.count,
+        okrelt::tell(okrelt::MessageKind::PROBLEM, "Too few samples for a picture: %d decoded, %d needed.\n", streams.count,
                      request.fft_size);
         return EXIT_FAILED;
     }
@@ -186,7 +186,7 @@ int draw(WaterfallRequest request) {
     const okrelt::OutputFile* failed = nullptr;
     const int error = okrelt::publish_outputs(outputs.data(), outputs.size(), nullptr, &failed);
     if (error != 0) {
-        okrelt::tell(okrelt::MESSAGE_ERROR, "%s: cannot write %s: %s\n", PROGRAM, failed->path.c_str(),
+        okrelt::tell(okrelt::MessageKind::ERROR, "%s: cannot write %s: %s\n", PROGRAM, failed->path.c_str(),
                      okrelt::describe_output_error(error));
         return EXIT_FAILED;
     }
@@ -323,7 +323,7 @@ int main(int argc, char** argv) {
     try {
         status = run(argc, argv);
     } catch (const std::exception& error) {
-        okrelt::tell(okrelt::MESSAGE_ERROR, "%s: %s\n", PROGRAM, error.what());
+        okrelt::tell(okrelt::MessageKind::ERROR, "%s: %s\n", PROGRAM, error.what());
     }
     return okrelt::check_standard_output(PROGRAM) != 0 ? EXIT_FAILED : status;
 }

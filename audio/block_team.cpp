@@ -154,18 +154,18 @@ BlockTeamPtr start_block_team() {
 }
 
 int claim_task(BlockJob* job, BlockPhase phase) {
-    const int task = job->claimed[phase].fetch_add(1, std::memory_order_relaxed);
-    return task < PHASE_TASKS[phase] ? task : -1;
+    const int task = job->claimed[index_of(phase)].fetch_add(1, std::memory_order_relaxed);
+    return task < PHASE_TASKS[index_of(phase)] ? task : -1;
 }
 
 void finish_task(BlockJob* job, BlockPhase phase) {
-    job->finished[phase].fetch_add(1, std::memory_order_release);
+    job->finished[index_of(phase)].fetch_add(1, std::memory_order_release);
     signal_event(&job->wake);
 }
 
 void wait_for_phase(BlockJob* job, BlockPhase phase) {
     wait_until(&job->wake,
-               [&] { return job->finished[phase].load(std::memory_order_acquire) == PHASE_TASKS[phase]; });
+               [&] { return job->finished[index_of(phase)].load(std::memory_order_acquire) == PHASE_TASKS[index_of(phase)]; });
 }
 
 void finish_part_expansion(BlockJob* job, int task) {
@@ -195,7 +195,7 @@ int32_t run_block(const FftKernels* kernels, const int8_t* in_phase, const int8_
     if (team != nullptr) team->offer(kernels, &job);
     if (aside.run != nullptr) aside.run(aside.context);
     kernels->work_on_block(&job);
-    wait_for_phase(&job, PHASE_ROWS);
+    wait_for_phase(&job, BlockPhase::ROWS);
     if (team != nullptr) team->settle();
     if (bytes != nullptr) {
         bytes->written = true;

@@ -22,7 +22,7 @@ namespace okrelt {
 // lower half above it. Sky order puts bin k at k + BLOCK_SAMPLES / 2 modulo
 // BLOCK_SAMPLES, so that pitch rises with sky frequency: the sub-band's lowest
 // frequency at 0 Hz, its centre at a quarter of the sound rate.
-enum SoundOrder { SOUND_BIN_ORDER = 0, SOUND_SKY_ORDER = 1 };
+enum class SoundOrder { BIN, SKY };
 
 constexpr int BYTE_VALUES = 256;   // an 8-bit sample's values
 

@@ -72,7 +72,7 @@ void print_progress(int32_t block, int32_t count) {
     const float samples = static_cast<float>(count);
     const float percent = static_cast<float>(
         static_cast<double>(done) / (static_cast<double>(samples) / BLOCK_SAMPLES) * PERCENT);
-    tell(MESSAGE_NOTE, "%02.2f %%\n", static_cast<double>(percent));
+    tell(MessageKind::NOTE, "%02.2f %%\n", static_cast<double>(percent));
 }
 
 // The sound file goes out in runs of SPECTRUM_SIZE bytes, each starting on
@@ -109,11 +109,11 @@ void write_block(void* context) {
 uint8_t quantise_sample(double real_part) {
     int v = static_cast<int>(OUTPUT_GAIN * real_part) + OUTPUT_ZERO_LEVEL;
     if (v < OUTPUT_MIN) {
-        tell(MESSAGE_NOTE, "Overflow! %d\n", v);
+        tell(MessageKind::NOTE, "Overflow! %d\n", v);
         v = OUTPUT_MIN;
     }
     if (v > OUTPUT_MAX) {
-        tell(MESSAGE_NOTE, "Overflow! %d\n", v);
+        tell(MessageKind::NOTE, "Overflow! %d\n", v);
         v = OUTPUT_MAX;
     }
     return static_cast<uint8_t>(v);
@@ -128,14 +128,14 @@ int convert_to_wav_with(BlockConverter convert_block, const int8_t* in_phase, co
                         int32_t count, const SoundFormat& format, SoundResult* result) {
     *result = SoundResult{};
     if (count % BLOCK_SAMPLES != 0) {
-        tell(MESSAGE_PROBLEM, "Strange number of samples, will not convert.\n");
+        tell(MessageKind::PROBLEM, "Strange number of samples, will not convert.\n");
         return 1;
     }
     SoundOutput out;
     out.file = format.finished != nullptr ? format.finished : &out.own;
     const int open_error = format.path == nullptr ? 0 : open_output(format.path, out.file);
     if (open_error != 0) {
-        tell(MESSAGE_ERROR, "Error opening %s: %s\n", format.label, describe_output_error(open_error));
+        tell(MessageKind::ERROR, "Error opening %s: %s\n", format.label, describe_output_error(open_error));
         return 1;
     }
     MappedMemory own;
@@ -143,7 +143,7 @@ int convert_to_wav_with(BlockConverter convert_block, const int8_t* in_phase, co
     if (!arrays) arrays = set_up_working_region();
     double* const working = static_cast<double*>(arrays.get());
     if (working == nullptr) {
-        tell(MESSAGE_PROBLEM, "Memory allocation for fft's failed.");
+        tell(MessageKind::PROBLEM, "Memory allocation for fft's failed.");
         return 1;
     }
     double* re = working;
@@ -157,7 +157,7 @@ int convert_to_wav_with(BlockConverter convert_block, const int8_t* in_phase, co
     // Two output bytes per sample. The header starts the first run.
     const int header_error = make_wav_header(out.carried, 2 * uint64_t{static_cast<uint32_t>(count)}, format.rate);
     if (header_error != 0) {
-        tell(MESSAGE_ERROR, "Error writing %s: %s\n", format.label, describe_output_error(header_error));
+        tell(MessageKind::ERROR, "Error writing %s: %s\n", format.label, describe_output_error(header_error));
         return 1;
     }
 
@@ -192,7 +192,7 @@ int convert_to_wav_with(BlockConverter convert_block, const int8_t* in_phase, co
     int write_error = 0;
     if (out.file->file) write_error = format.finished != nullptr ? finish_output(out.file) : commit_output(out.file);
     if (write_error != 0) {
-        tell(MESSAGE_ERROR, "Error writing %s: %s\n", format.label, describe_output_error(write_error));
+        tell(MessageKind::ERROR, "Error writing %s: %s\n", format.label, describe_output_error(write_error));
         return 1;
     }
     return 0;

@@ -40,7 +40,7 @@ struct SoundFormat {
     const char* label = "outfile";      // the file as messages name it
     uint32_t rate = OUTPUT_RATE;        // sound samples per second
     const double* levels = nullptr;     // null: each stored byte is its sample's value
-    SoundOrder order = SOUND_BIN_ORDER; // where the spectrum is heard
+    SoundOrder order = SoundOrder::BIN; // where the spectrum is heard
     bool team = false;                  // a second thread shares each block, where one can be started:
                                         // for a conversion alone with a processor to spare
     OutputFile* finished = nullptr;     // where given, the sound file is left there finished but not

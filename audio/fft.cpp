@@ -9,10 +9,10 @@ namespace {
 
 const FftKernels* kernels_of(FftIsa isa) {
     switch (isa) {
-        case FFT_ISA_GENERIC: return generic_kernels();
-        case FFT_ISA_SSE2: return sse2_kernels();
-        case FFT_ISA_AVX2: return avx2_kernels();
-        case FFT_ISA_AVX512: return avx512_kernels();
+        case FftIsa::GENERIC: return generic_kernels();
+        case FftIsa::SSE2: return sse2_kernels();
+        case FftIsa::AVX2: return avx2_kernels();
+        case FftIsa::AVX512: return avx512_kernels();
         default: return nullptr;
     }
 }
@@ -27,15 +27,21 @@ const FftKernels* best_kernels() {
 bool fft_isa_available(FftIsa isa) { return kernels_of(isa) != nullptr; }
 
 FftIsa fft_best_isa() {
-    for (int isa = FFT_ISA_COUNT - 1; isa > FFT_ISA_GENERIC; --isa) {
-        if (fft_isa_available(static_cast<FftIsa>(isa))) return static_cast<FftIsa>(isa);
+    FftIsa best = FftIsa::GENERIC;
+    for (const FftIsa isa : FFT_ISAS) {
+        if (fft_isa_available(isa)) best = isa;
     }
-    return FFT_ISA_GENERIC;
+    return best;
 }
 
 const char* fft_isa_name(FftIsa isa) {
-    static const char* const names[FFT_ISA_COUNT] = {"generic", "sse2", "avx2", "avx512"};
-    return isa >= 0 && isa < FFT_ISA_COUNT ? names[isa] : "none";
+    switch (isa) {
+        case FftIsa::GENERIC: return "generic";
+        case FftIsa::SSE2: return "sse2";
+        case FftIsa::AVX2: return "avx2";
+        case FftIsa::AVX512: return "avx512";
+    }
+    return "none";
 }
 
 int fft(int16_t direction, int m, double* re, double* im) {

@@ -13,7 +13,8 @@ constexpr int16_t FFT_INVERSE = -1;
 constexpr int FFT_MAX_LOG2 = 17;      // twiddles are tabulated up to 2^17 points
 
 // Code paths of the transform, slowest first.
-enum FftIsa { FFT_ISA_GENERIC = 0, FFT_ISA_SSE2 = 1, FFT_ISA_AVX2 = 2, FFT_ISA_AVX512 = 3, FFT_ISA_COUNT = 4 };
+enum class FftIsa { GENERIC, SSE2, AVX2, AVX512 };
+constexpr FftIsa FFT_ISAS[] = {FftIsa::GENERIC, FftIsa::SSE2, FftIsa::AVX2, FftIsa::AVX512};
 
 // Transforms re/im (n = 2^m entries each, 0 <= m <= FFT_MAX_LOG2) in place,
 // natural order in and out. Forward (direction 1): X[k] = 1/n sum x[t]

@@ -39,7 +39,7 @@ void compute_twiddle_tables(TwiddleTables* tables);
 
 // Where the first forward pass of a block takes its points from: the stored
 // sample values themselves, the levels their codes stand for, or re/im.
-enum SampleSource { SAMPLES_AS_VALUES, SAMPLES_AS_LEVELS, FROM_ARRAYS };
+enum class SampleSource { VALUES, LEVELS, ARRAYS };
 
 // One block's work cut into tasks, phase after phase, for the threads of a
 // team to claim in turn (see BlockTeam); a thread alone claims them all.
@@ -47,11 +47,13 @@ enum SampleSource { SAMPLES_AS_VALUES, SAMPLES_AS_LEVELS, FROM_ARRAYS };
 // expansion overwrites the bins of the parts its row covers, which must be
 // finished first. The kernels touch the counters only through the
 // functions below.
-enum BlockPhase { PHASE_FIRST_STAGES = 0, PHASE_PARTS = 1, PHASE_ROWS = 2, BLOCK_PHASES = 3 };
+enum class BlockPhase { FIRST_STAGES, PARTS, ROWS };
+constexpr int BLOCK_PHASES = 3;
 constexpr int FIRST_STAGE_TASKS = 8;   // columns of the forward stages over the whole block
 constexpr int PART_TASKS = 16;         // task t: part PART_TASKS - 1 - t, the last part first
 constexpr int ROW_TASKS = 16;          // columns of the inverse stages joining the rows
 constexpr int PHASE_TASKS[BLOCK_PHASES] = {FIRST_STAGE_TASKS, PART_TASKS, ROW_TASKS};
+constexpr int index_of(BlockPhase phase) { return static_cast<int>(phase); }   // in the arrays by phase
 
 // Where the threads waiting on a job or a team sleep once spinning has not
 // been enough (see block_team.cpp): events counts the signals given.
@@ -64,7 +66,7 @@ struct BlockJob {
     const int8_t* in_phase = nullptr;
     const int8_t* quadrature = nullptr;
     const double* levels = nullptr;
-    SoundOrder order = SOUND_BIN_ORDER;
+    SoundOrder order = SoundOrder::BIN;
     double* re = nullptr;
     double* im = nullptr;
     double peak_before = 0.0;      // the running peak as the block starts: bins below it need no look

@@ -80,9 +80,9 @@ int main(int argc, char** argv) {
     if (okrelt::load_work_unit(argv[1], &streams, &info) != 0) return 1;
     const long butterflies = streams.count / okrelt::BLOCK_SAMPLES * butterflies_per_block();
     const okrelt::FftIsa isa = okrelt::fft_best_isa();
-    const int lanes = isa == okrelt::FFT_ISA_AVX512 ? 8 : isa == okrelt::FFT_ISA_AVX2 ? 4 : 2;
-    auto* probe = isa == okrelt::FFT_ISA_AVX512 ? butterflies_avx512
-                  : isa == okrelt::FFT_ISA_AVX2 ? butterflies_avx2
+    const int lanes = isa == okrelt::FftIsa::AVX512 ? 8 : isa == okrelt::FftIsa::AVX2 ? 4 : 2;
+    auto* probe = isa == okrelt::FftIsa::AVX512 ? butterflies_avx512
+                  : isa == okrelt::FftIsa::AVX2 ? butterflies_avx2
                                                  : butterflies_sse2;
     const long per_pass = PAIRS_BYTES / static_cast<long>(sizeof(double)) / lanes * lanes;
     const long passes = (butterflies + per_pass - 1) / per_pass;

@@ -18,7 +18,7 @@ namespace {
 constexpr size_t SHORT_MESSAGE = 256;   // most messages fit without a heap buffer
 
 void write_to_console(void* /*context*/, MessageKind kind, const char* text) {
-    if (kind == MESSAGE_ERROR) {
+    if (kind == MessageKind::ERROR) {
         // Flushed first, so that piped messages keep their order.
         std::fflush(stdout);
         std::fputs(text, stderr);
@@ -28,11 +28,11 @@ void write_to_console(void* /*context*/, MessageKind kind, const char* text) {
 }
 
 void write_problems_to_stderr(void* context, MessageKind kind, const char* text) {
-    write_to_console(context, kind == MESSAGE_NOTE ? MESSAGE_NOTE : MESSAGE_ERROR, text);
+    write_to_console(context, kind == MessageKind::NOTE ? MessageKind::NOTE : MessageKind::ERROR, text);
 }
 
 void keep_last_problem(void* context, MessageKind kind, const char* text) {
-    if (kind == MESSAGE_NOTE) return;
+    if (kind == MessageKind::NOTE) return;
     auto* kept = static_cast<std::string*>(context);
     *kept = text;
     while (!kept->empty() && (kept->back() == '\n' || kept->back() == '\r')) kept->pop_back();
@@ -94,7 +94,7 @@ void tell(MessageKind kind, const char* format, ...) {
 
 void tell_system_error(const char* text) { tell_system_error(text, errno); }
 
-void tell_system_error(const char* text, int error) { tell(MESSAGE_ERROR, "%s: %s\n", text, std::strerror(error)); }
+void tell_system_error(const char* text, int error) { tell(MessageKind::ERROR, "%s: %s\n", text, std::strerror(error)); }
 
 void set_program_name(const char* name) { current_program = name; }
 

@@ -10,10 +10,10 @@
 
 namespace okrelt {
 
-enum MessageKind {
-    MESSAGE_NOTE = 0,      // progress, echoes and reports (standard output on the console)
-    MESSAGE_PROBLEM = 1,   // why a unit is refused or failed (standard output on the console)
-    MESSAGE_ERROR = 2,     // a failing system call or file (standard error on the console)
+enum class MessageKind {
+    NOTE,      // progress, echoes and reports (standard output on the console)
+    PROBLEM,   // why a unit is refused or failed (standard output on the console)
+    ERROR,     // a failing system call or file (standard error on the console)
 };
 
 // Where messages go: write is called with context and each message's whole text.

@@ -61,20 +61,20 @@ int plan_output(OutputPlan* plan, const std::string& path, const std::string& ow
     struct stat status {};
     if (lstat(path.c_str(), &status) == 0) {
         if (S_ISLNK(status.st_mode)) {
-            tell(MESSAGE_ERROR, "%s: %s (for %s) is a symbolic link to %s; nothing written\n", program,
+            tell(MessageKind::ERROR, "%s: %s (for %s) is a symbolic link to %s; nothing written\n", program,
                  quoted(path).c_str(), quoted(owner).c_str(), quoted(link_target(path)).c_str());
             return 1;
         }
         const auto input = plan->inputs.find(FileIdentity{status.st_dev, status.st_ino});
         if (input != plan->inputs.end()) {
-            tell(MESSAGE_ERROR, "%s: %s (for %s) would overwrite %s, an input of this run; nothing written\n",
+            tell(MessageKind::ERROR, "%s: %s (for %s) would overwrite %s, an input of this run; nothing written\n",
                  program, quoted(path).c_str(), quoted(owner).c_str(), quoted(input->second).c_str());
             return 1;
         }
     }
     const auto [other, fresh] = plan->outputs.emplace(place_of(path), PlannedOutput{path, owner});
     if (!fresh) {
-        tell(MESSAGE_ERROR, "%s: %s (for %s) is the same file as %s (for %s); nothing written\n", program,
+        tell(MessageKind::ERROR, "%s: %s (for %s) is the same file as %s (for %s); nothing written\n", program,
              quoted(path).c_str(), quoted(owner).c_str(), quoted(other->second.path).c_str(),
              quoted(other->second.owner).c_str());
         return 1;

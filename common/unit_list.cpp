@@ -13,7 +13,7 @@ namespace {
 constexpr const char* BYTE_ORDER_MARK = "\xEF\xBB\xBF";
 
 void refuse_list(const std::string& list, const char* why, long line) {
-    tell(MESSAGE_ERROR, "%s: %s, line %ld: %s\n", program_name(), quoted(list).c_str(), line, why);
+    tell(MessageKind::ERROR, "%s: %s, line %ld: %s\n", program_name(), quoted(list).c_str(), line, why);
 }
 
 }  // namespace

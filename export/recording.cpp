@@ -48,7 +48,7 @@ void put_i16_le(unsigned char* out, int16_t value) {
 }
 
 void report_output_error(const std::string& path, int error) {
-    tell(MESSAGE_ERROR, "Error writing %s: %s\n", path.c_str(), describe_output_error(error));
+    tell(MessageKind::ERROR, "Error writing %s: %s\n", path.c_str(), describe_output_error(error));
 }
 
 constexpr int STORED_VALUES = 256;   // every byte a stream can hold

@@ -47,7 +47,7 @@ BinsPeak find_bins_peak(const double* re, const double* im, int count, double la
         if (re[k] * re[k] + im[k] * im[k] < threshold) continue;
         const double magnitude = std::hypot(PEAK_SCALE * re[k], PEAK_SCALE * im[k]);
         const int32_t position = first + k;
-        found = stronger_peak(found, {magnitude, order == BINS_BIT_REVERSED ? reversed_bin(position) : position});
+        found = stronger_peak(found, {magnitude, order == BinOrder::BIT_REVERSED ? reversed_bin(position) : position});
     }
     return found;
 }
@@ -76,16 +76,16 @@ const char* rfi_grade(int32_t rfi_factor) {
 }
 
 void print_rfi_report(int32_t rfi_factor) {
-    tell(MESSAGE_NOTE, "--RFI Factor-------\n**");
-    tell(MESSAGE_NOTE, "%s", rfi_grade(rfi_factor));
-    tell(MESSAGE_NOTE, "**  (%d)\n", rfi_factor);
-    tell(MESSAGE_NOTE, "-------------------\n");
-    tell(MESSAGE_NOTE, "The RFI factor is provided for entertainment\n");
-    tell(MESSAGE_NOTE, "purposes only. No guarantees are given for the\n");
-    tell(MESSAGE_NOTE, "Correctness and accuracy of it. The SETI@home\n");
-    tell(MESSAGE_NOTE, "client is the best program for analyzing WU's,\n\n");
-    tell(MESSAGE_NOTE, "IN NO CASE WHATSOEVER SHALL YOU DELETE A WORKUNIT\n");
-    tell(MESSAGE_NOTE, "JUST BECAUSE THE RFI FACTOR IS HIGH!\n\n");
+    tell(MessageKind::NOTE, "--RFI Factor-------\n**");
+    tell(MessageKind::NOTE, "%s", rfi_grade(rfi_factor));
+    tell(MessageKind::NOTE, "**  (%d)\n", rfi_factor);
+    tell(MessageKind::NOTE, "-------------------\n");
+    tell(MessageKind::NOTE, "The RFI factor is provided for entertainment\n");
+    tell(MessageKind::NOTE, "purposes only. No guarantees are given for the\n");
+    tell(MessageKind::NOTE, "Correctness and accuracy of it. The SETI@home\n");
+    tell(MessageKind::NOTE, "client is the best program for analyzing WU's,\n\n");
+    tell(MessageKind::NOTE, "IN NO CASE WHATSOEVER SHALL YOU DELETE A WORKUNIT\n");
+    tell(MessageKind::NOTE, "JUST BECAUSE THE RFI FACTOR IS HIGH!\n\n");
 }
 
 }  // namespace okrelt

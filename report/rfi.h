@@ -35,12 +35,12 @@ struct RunningPeak {
 int32_t peak_factor(const RunningPeak& peak);
 
 // How a block's bins are laid out in the arrays measured.
-enum BinOrder { BINS_NATURAL, BINS_BIT_REVERSED };   // bit-reversed: bin k at rev16(k)
+enum class BinOrder { NATURAL, BIT_REVERSED };   // bit-reversed: bin k at rev16(k)
 
 // Raises *peak to the largest hypot(PEAK_SCALE re[k], PEAK_SCALE im[k]) of
 // the BLOCK_SAMPLES bins of a block, noting the lowest bin that has it, in
 // whatever order they lie; returns peak_factor(*peak).
-int32_t measure_block_peak(RunningPeak* peak, const double* re, const double* im, BinOrder order = BINS_NATURAL);
+int32_t measure_block_peak(RunningPeak* peak, const double* re, const double* im, BinOrder order = BinOrder::NATURAL);
 
 // The largest magnitude among some bins of a block and the lowest bin that
 // has it, as a scan from bin 0 up finds it; magnitude 0.0 and bin -1 for none.

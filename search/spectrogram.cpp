@@ -43,7 +43,7 @@ bool valid_search_fft(long fft_size) {
 int allocate_spectrogram(int bins, int rows, PowerSpectrogram* spectrogram) {
     FloatArray cells = float_array(static_cast<size_t>(rows) * static_cast<size_t>(bins));
     if (cells.data == nullptr) {
-        tell(MESSAGE_PROBLEM, "Not enough memory for a spectrogram of %d by %d.\n", rows, bins);
+        tell(MessageKind::PROBLEM, "Not enough memory for a spectrogram of %d by %d.\n", rows, bins);
         return 1;
     }
     spectrogram->bins = bins;
@@ -60,7 +60,7 @@ int make_power_spectrogram(const SampleStreams& streams, const WorkUnitInfo& inf
                                : streams.count;
     const int rows = usable / fft_size;
     if (rows < SEARCH_MIN_ROWS) {
-        tell(MESSAGE_PROBLEM, "Too few samples for a search: %d before any silence, %d needed.\n", usable,
+        tell(MessageKind::PROBLEM, "Too few samples for a search: %d before any silence, %d needed.\n", usable,
              SEARCH_MIN_ROWS * fft_size);
         return 1;
     }

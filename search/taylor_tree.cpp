@@ -276,7 +276,7 @@ int tree_search(const PowerSpectrogram& spectrogram, int max_drift_index, Maxima
     const int last_block = max_drift_index / per_block;
     BlockTree tree(spectrogram);
     if (!tree.ready()) {
-        tell(MESSAGE_PROBLEM, "Not enough memory for the search.\n");
+        tell(MessageKind::PROBLEM, "Not enough memory for the search.\n");
         return 1;
     }
     for (int direction : {-1, 1}) {

@@ -112,7 +112,7 @@ const std::vector<ReferenceBlock>& reference_blocks() {
     static const std::vector<ReferenceBlock> blocks = [] {
         std::vector<ReferenceBlock> made;
         for (const BlockSamples& samples : block_sample_kinds()) {
-            for (const okrelt::SoundOrder order : {okrelt::SOUND_BIN_ORDER, okrelt::SOUND_SKY_ORDER}) {
+            for (const okrelt::SoundOrder order : {okrelt::SoundOrder::BIN, okrelt::SoundOrder::SKY}) {
                 okrelt::RunningPeak peak;
                 Doubles re = aligned_doubles();
                 Doubles im = aligned_doubles();
@@ -178,7 +178,7 @@ TEST_P(EveryPath, FusedBlockMatchesTheStepsOneByOne) {
                                                              want.samples.quadrature.data(), want.samples.levels,
                                                              want.order, re.get(), im.get(), &peak, &bytes,
                                                              helping);
-        const std::string kind = want.samples.kind + (want.order == okrelt::SOUND_SKY_ORDER ? ", sky order" : "") +
+        const std::string kind = want.samples.kind + (want.order == okrelt::SoundOrder::SKY ? ", sky order" : "") +
                                  (helping != nullptr ? ", team" : "");
         EXPECT_EQ(factor, want.factor) << kind;
         EXPECT_EQ(peak.magnitude, want.peak) << kind;
@@ -235,7 +235,7 @@ const std::vector<PeakBlock>& peak_blocks() {
             Doubles im = aligned_doubles();
             std::vector<uint8_t> bytes(okrelt::SPECTRUM_SIZE);
             okrelt_test::reference_convert_block(block.samples.in_phase.data(), block.samples.quadrature.data(),
-                                                 nullptr, okrelt::SOUND_BIN_ORDER, re.get(), im.get(), &peak,
+                                                 nullptr, okrelt::SoundOrder::BIN, re.get(), im.get(), &peak,
                                                  bytes.data(), nullptr, {});
             block.peak = peak.magnitude;
             if (peak.place.bin != bin) block.bin = -1;   // no such block: the test says so
@@ -259,7 +259,7 @@ TEST_P(EveryPath, ABlockRaisesTheRunningPeakFromEveryLaneAndPiece) {
         Doubles im = aligned_doubles();
         const int32_t factor =
             okrelt::transform_block_using(GetParam(), want.samples.in_phase.data(), want.samples.quadrature.data(),
-                                          nullptr, okrelt::SOUND_BIN_ORDER, re.get(), im.get(), &peak);
+                                          nullptr, okrelt::SoundOrder::BIN, re.get(), im.get(), &peak);
         EXPECT_EQ(peak.magnitude, want.peak) << want.samples.kind;
         EXPECT_EQ(peak.place.bin, want.bin) << want.samples.kind;
         EXPECT_EQ(factor, static_cast<int32_t>(want.peak)) << want.samples.kind;
@@ -342,8 +342,7 @@ TEST(FftExact, TheBitReversedForwardTransformOnlyLeavesOutThePermutation) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Paths, EveryPath,
-                         testing::Values(okrelt::FFT_ISA_GENERIC, okrelt::FFT_ISA_SSE2, okrelt::FFT_ISA_AVX2,
-                                         okrelt::FFT_ISA_AVX512),
+                         testing::ValuesIn(okrelt::FFT_ISAS),
                          [](const testing::TestParamInfo<FftIsa>& path) { return okrelt::fft_isa_name(path.param); });
 
 }  // namespace

@@ -369,17 +369,18 @@ TEST(Pieces, TheLimitNulsAndTheEndOfTheFile) {
     ASSERT_EQ(std::fwrite(text.data(), 1, text.size(), file.get()), text.size());
     std::rewind(file.get());
     okrelt::PieceSource source(file.get());
+    using okrelt::PieceStatus;
     struct Piece {
         int limit;
-        int status;
+        PieceStatus status;
         std::string text;
     };
-    for (const Piece& want : {Piece{5, okrelt::PIECE_READ, "abc\n"}, Piece{4, okrelt::PIECE_READ, "ab\r"},
-                              Piece{4, okrelt::PIECE_READ, "X\n"}, Piece{100, okrelt::PIECE_READ, std::string("de\0f\n", 5)},
-                              Piece{3, okrelt::PIECE_READ, "gh"}, Piece{3, okrelt::PIECE_AT_END, "\r"}}) {
+    for (const Piece& want : {Piece{5, PieceStatus::READ, "abc\n"}, Piece{4, PieceStatus::READ, "ab\r"},
+                              Piece{4, PieceStatus::READ, "X\n"}, Piece{100, PieceStatus::READ, std::string("de\0f\n", 5)},
+                              Piece{3, PieceStatus::READ, "gh"}, Piece{3, PieceStatus::AT_END, "\r"}}) {
         char buffer[100];
         int length = -1;
-        EXPECT_EQ(okrelt::read_piece(&source, buffer, want.limit, &length), want.status) << want.text;
+        EXPECT_TRUE(okrelt::read_piece(&source, buffer, want.limit, &length) == want.status) << want.text;
         EXPECT_EQ(std::string(buffer, static_cast<size_t>(length)), want.text);
         EXPECT_EQ(buffer[length], '\0') << want.text;
     }
@@ -395,7 +396,7 @@ TEST(Pieces, TheLimitNulsAndTheEndOfTheFile) {
     std::string pieces;
     std::vector<char> buffer(okrelt::PIECE_SOURCE_BYTES);
     int length = 0;
-    while (okrelt::read_piece(&from_split, buffer.data(), 4097, &length) == okrelt::PIECE_READ) {
+    while (okrelt::read_piece(&from_split, buffer.data(), 4097, &length) == okrelt::PieceStatus::READ) {
         pieces.append(buffer.data(), static_cast<size_t>(length));
     }
     EXPECT_EQ(pieces, line + "\nx\n");

@@ -196,7 +196,7 @@ int run(int argc, char** argv) {
     }
     if (error == 0) error = okrelt::commit_output(&out);
     if (error != 0) {
-        okrelt::tell(okrelt::MESSAGE_ERROR, "%s: %s\n", path.c_str(), okrelt::describe_output_error(error));
+        okrelt::tell(okrelt::MessageKind::ERROR, "%s: %s\n", path.c_str(), okrelt::describe_output_error(error));
         return 1;
     }
     return 0;
@@ -213,7 +213,7 @@ int main(int argc, char** argv) {
     try {
         status = run(argc, argv);
     } catch (const std::exception& error) {
-        okrelt::tell(okrelt::MESSAGE_ERROR, "%s: %s\n", PROGRAM, error.what());
+        okrelt::tell(okrelt::MessageKind::ERROR, "%s: %s\n", PROGRAM, error.what());
     }
     return okrelt::check_standard_output(PROGRAM) != 0 ? 1 : status;
 }

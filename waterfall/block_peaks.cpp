@@ -96,7 +96,7 @@ std::vector<BlockPeak> find_block_peaks(const SampleStreams& streams, int wanted
         // the same running peak, which notes the block and bin it rises at.
         (void)fft_forward_bit_reversed(BLOCK_LOG2, re.data(), im.data());
         running.block = block;
-        (void)measure_block_peak(&running, re.data(), im.data(), BINS_BIT_REVERSED);
+        (void)measure_block_peak(&running, re.data(), im.data(), BinOrder::BIT_REVERSED);
         add_block_candidates(re, im, block, wanted, &scratch, &candidates);
     }
     std::vector<BlockPeak> peaks;

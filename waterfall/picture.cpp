@@ -87,7 +87,7 @@ void draw_ring(cairo_t* cr, const Axes& axes, const BlockPeak& peak) {
 }
 
 void report_draw_error(cairo_status_t status) {
-    tell(MESSAGE_ERROR, "%s: cannot draw: %s\n", program_name(), cairo_status_to_string(status));
+    tell(MessageKind::ERROR, "%s: cannot draw: %s\n", program_name(), cairo_status_to_string(status));
 }
 
 // The colour scale: as asked, or from the floor to the top, at least MIN_DB_RANGE.

@@ -72,7 +72,7 @@ int write_png(cairo_surface_t* surface, const char* path, OutputFile* out) {
 }
 
 void report_write_error(const char* path, int error) {
-    tell(MESSAGE_ERROR, "%s: cannot write %s: %s\n", program_name(), path, describe_output_error(error));
+    tell(MessageKind::ERROR, "%s: cannot write %s: %s\n", program_name(), path, describe_output_error(error));
 }
 
 }  // namespace okrelt

@@ -108,7 +108,7 @@ PeakRow peak_row(const BlockPeak& peak, const WorkUnitInfo& info) {
 
 int report_csv_error(const char* path, int error) {
     if (error == 0) return 0;
-    tell(MESSAGE_ERROR, "%s: cannot write %s: %s\n", program_name(), path, describe_output_error(error));
+    tell(MessageKind::ERROR, "%s: cannot write %s: %s\n", program_name(), path, describe_output_error(error));
     return 1;
 }
 

@@ -30,7 +30,7 @@ namespace {
 // Empties a value out of its range, with a note naming it.
 void check_range(std::optional<double>* value, bool (*plausible)(double), const char* what, const char* range) {
     if (*value && !plausible(**value)) {
-        tell(MESSAGE_NOTE, "The header's %s, %g, lies outside %s: left out.\n", what, **value, range);
+        tell(MessageKind::NOTE, "The header's %s, %g, lies outside %s: left out.\n", what, **value, range);
         value->reset();
     }
 }
@@ -39,17 +39,17 @@ void check_range(std::optional<double>* value, bool (*plausible)(double), const 
 
 void leave_out_implausible_values(WorkUnitInfo* info) {
     if (info->subband_rate_known && !plausible_subband_rate(info->subband_rate)) {
-        tell(MESSAGE_NOTE, "The header's sub-band rate, %g Hz, lies outside %g to %g Hz: the usual %.10g Hz is taken.\n",
+        tell(MessageKind::NOTE, "The header's sub-band rate, %g Hz, lies outside %g to %g Hz: the usual %.10g Hz is taken.\n",
              info->subband_rate, MIN_SOUND_RATE / 2.0, MAX_SOUND_RATE / 2.0, DEFAULT_SUBBAND_RATE);
         info->subband_rate = DEFAULT_SUBBAND_RATE;
         info->subband_rate_known = false;
     }
     if (info->center_hz && !plausible_center_hz(*info->center_hz)) {
-        tell(MESSAGE_NOTE, "The header's centre frequency, %g Hz, lies outside 0 to 1 THz: left out.\n", *info->center_hz);
+        tell(MessageKind::NOTE, "The header's centre frequency, %g Hz, lies outside 0 to 1 THz: left out.\n", *info->center_hz);
         info->center_hz.reset();
     }
     if (info->time_recorded_jd && !plausible_julian_date(*info->time_recorded_jd)) {
-        tell(MESSAGE_NOTE, "The header's recording time, Julian date %g, lies outside 1940 to 2100: left out.\n",
+        tell(MessageKind::NOTE, "The header's recording time, Julian date %g, lies outside 1940 to 2100: left out.\n",
              *info->time_recorded_jd);
         info->time_recorded_jd.reset();
         // A classic header's time is that Julian date, the calendar date after it.
@@ -60,7 +60,7 @@ void leave_out_implausible_values(WorkUnitInfo* info) {
     check_range(&info->start_dec_degrees, plausible_dec_degrees, "start declination", "-90 to +90 degrees");
     check_range(&info->end_dec_degrees, plausible_dec_degrees, "end declination", "-90 to +90 degrees");
     if (info->geolocation && !plausible_geolocation(*info->geolocation)) {
-        tell(MESSAGE_NOTE, "The header's telescope place (longitude %g, latitude %g) lies off the Earth: left out.\n",
+        tell(MessageKind::NOTE, "The header's telescope place (longitude %g, latitude %g) lies off the Earth: left out.\n",
              info->geolocation->longitude, info->geolocation->latitude);
         info->geolocation.reset();
     }

@@ -114,14 +114,14 @@ int read_header(PieceSource* source, const char* path, std::string* header, std:
     std::string line;
     for (;;) {
         int length = 0;
-        const int status = read_piece(source, piece, DATA_PIECE_LIMIT, &length);
-        if (status == PIECE_ERROR) {
+        const PieceStatus status = read_piece(source, piece, DATA_PIECE_LIMIT, &length);
+        if (status == PieceStatus::ERROR) {
             report_read_error(path);
             return 1;
         }
         line.append(piece, static_cast<size_t>(length));
         const bool line_ended = length > 0 && piece[length - 1] == '\n';
-        if (line_ended || status == PIECE_AT_END) {
+        if (line_ended || status == PieceStatus::AT_END) {
             ++*line_number;
             // The data tag may run over several lines, up to its ">".
             if (!tag_line->empty() || line_starts_with_tag(line.c_str(), DATA_TAG)) {
@@ -133,11 +133,11 @@ int read_header(PieceSource* source, const char* path, std::string* header, std:
             line.clear();
         }
         if (header->size() + tag_line->size() + line.size() > MAX_HEADER_BYTES) {
-            tell(MESSAGE_PROBLEM, "Corrupt work unit: no <data> tag in its first %zu bytes.\n", MAX_HEADER_BYTES);
+            tell(MessageKind::PROBLEM, "Corrupt work unit: no <data> tag in its first %zu bytes.\n", MAX_HEADER_BYTES);
             return 1;
         }
-        if (status == PIECE_AT_END) {
-            tell(MESSAGE_PROBLEM, "Corrupt work unit: no <data> tag.\n");
+        if (status == PieceStatus::AT_END) {
+            tell(MessageKind::PROBLEM, "Corrupt work unit: no <data> tag.\n");
             return 1;
         }
     }
@@ -179,7 +179,7 @@ int parse_header(const std::string& header, const std::string& tag_line, const c
     std::string text;
     const std::string encoding = encoding_of(tag_line);
     if (encoding != DATA_ENCODING) {
-        tell(MESSAGE_PROBLEM, "Work unit refused: its data is encoded as \"%s\"; %s reads \"%s\" only.\n",
+        tell(MessageKind::PROBLEM, "Work unit refused: its data is encoded as \"%s\"; %s reads \"%s\" only.\n",
                     encoding.c_str(), program_name(), DATA_ENCODING);
         return 1;
     }
@@ -192,7 +192,7 @@ int parse_header(const std::string& header, const std::string& tag_line, const c
         // 0 stands for the default depth.
         int64_t bits = 0;
         if (!parse_integer(text, 0, INT32_MAX, &bits) || !(bits == 0 || bits == 2 || bits == 4)) {
-            tell(MESSAGE_PROBLEM, "Work unit refused: <wu_bits_per_sample> is \"%s\"; %s reads 2 or 4 bits per sample.\n",
+            tell(MessageKind::PROBLEM, "Work unit refused: <wu_bits_per_sample> is \"%s\"; %s reads 2 or 4 bits per sample.\n",
                         text.c_str(), program_name());
             return 1;
         }
@@ -207,7 +207,7 @@ int parse_header(const std::string& header, const std::string& tag_line, const c
         rate_text = text;
         double rate = 0.0;
         if (!parse_real(text, &rate) || !plausible_subband_rate(rate)) {
-            tell(MESSAGE_PROBLEM, "Work unit refused: sub-band <sample_rate> \"%s\" does not give a sound rate of %u to %u Hz.\n",
+            tell(MessageKind::PROBLEM, "Work unit refused: sub-band <sample_rate> \"%s\" does not give a sound rate of %u to %u Hz.\n",
                         text.c_str(), MIN_SOUND_RATE, MAX_SOUND_RATE);
             return 1;
         }
@@ -231,7 +231,7 @@ int parse_header(const std::string& header, const std::string& tag_line, const c
     if (from < to) (void)find_element(header, from, to, "name", &info->tape_name);
     read_receiver(header, info);
 
-    tell(MESSAGE_NOTE, "Work unit %s: %d bits per sample, %s Hz\n", info->name.empty() ? path : info->name.c_str(),
+    tell(MessageKind::NOTE, "Work unit %s: %d bits per sample, %s Hz\n", info->name.empty() ? path : info->name.c_str(),
                 info->bits_per_sample, rate_text.c_str());
     leave_out_implausible_values(info);
     // One line says which count is read: the header's, or the default where
@@ -240,14 +240,14 @@ int parse_header(const std::string& header, const std::string& tag_line, const c
     *assumed = true;
     int64_t count = 0;
     if (!find_element(header, 0, header.size(), "nsamples", &text)) {
-        tell(MESSAGE_NOTE, "nsamples= header not found, assuming default of 1048576 samples.\n");
+        tell(MessageKind::NOTE, "nsamples= header not found, assuming default of 1048576 samples.\n");
     } else if (!parse_integer(text, INT32_MIN, INT32_MAX, &count)) {
-        tell(MESSAGE_NOTE, "Failed to parse nsamples= header, assuming default of 1048576 samples.\n");
+        tell(MessageKind::NOTE, "Failed to parse nsamples= header, assuming default of 1048576 samples.\n");
     } else if (count <= 0) {
-        tell(MESSAGE_NOTE, "nsamples=%d declares no samples, assuming default of 1048576 samples.\n",
+        tell(MessageKind::NOTE, "nsamples=%d declares no samples, assuming default of 1048576 samples.\n",
              static_cast<int32_t>(count));
     } else {
-        tell(MESSAGE_NOTE, "nsamples=%d\n", static_cast<int32_t>(count));
+        tell(MessageKind::NOTE, "nsamples=%d\n", static_cast<int32_t>(count));
         *declared_count = static_cast<int32_t>(count);
         *assumed = false;
     }

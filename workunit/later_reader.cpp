@@ -182,7 +182,7 @@ int first_non_data_character(const char* text, int length) {
 int check_characters(const char* text, int length, long line_number) {
     const int p = first_non_data_character(text, length);
     if (p == length) return 0;
-    tell(MESSAGE_PROBLEM, "Corrupt work unit: data on line %ld holds character %d, outside \" \" to \"_\".\n",
+    tell(MessageKind::PROBLEM, "Corrupt work unit: data on line %ld holds character %d, outside \" \" to \"_\".\n",
          line_number, static_cast<unsigned char>(text[p]));
     return 1;
 }
@@ -192,11 +192,11 @@ int check_characters(const char* text, int length, long line_number) {
 int read_data(PieceSource* source, const char* path, long line_number, SampleSink* sink) {
     char piece[DATA_PIECE_LIMIT];
     long line_length = 0;   // characters of the current line so far
-    int status = PIECE_READ;
-    while (status == PIECE_READ && !sink_full(*sink)) {
+    PieceStatus status = PieceStatus::READ;
+    while (status == PieceStatus::READ && !sink_full(*sink)) {
         int length = 0;
         status = read_piece(source, piece, DATA_PIECE_LIMIT, &length);
-        if (status == PIECE_ERROR) {
+        if (status == PieceStatus::ERROR) {
             report_read_error(path);
             return 1;
         }
@@ -213,7 +213,7 @@ int read_data(PieceSource* source, const char* path, long line_number, SampleSin
             const int data_length = line_length == 0 && only_blanks ? 0 : before;
             if (check_characters(piece, data_length, line_number + 1) != 0) return 1;
             if ((line_length + data_length) % CHARS_PER_GROUP != 0) {
-                tell(MESSAGE_PROBLEM, "Corrupt work unit: data on line %ld has %ld characters, not a multiple of 4.\n",
+                tell(MessageKind::PROBLEM, "Corrupt work unit: data on line %ld has %ld characters, not a multiple of 4.\n",
                      line_number + 1, line_length + data_length);
                 return 1;
             }
@@ -222,8 +222,8 @@ int read_data(PieceSource* source, const char* path, long line_number, SampleSin
         }
         if (!only_data && check_characters(piece, text_length, line_number + 1) != 0) return 1;
         line_length += text_length;
-        if ((line_ended || status == PIECE_AT_END) && line_length % CHARS_PER_GROUP != 0) {
-            tell(MESSAGE_PROBLEM, "Corrupt work unit: data on line %ld has %ld characters, not a multiple of 4.\n",
+        if ((line_ended || status == PieceStatus::AT_END) && line_length % CHARS_PER_GROUP != 0) {
+            tell(MessageKind::PROBLEM, "Corrupt work unit: data on line %ld has %ld characters, not a multiple of 4.\n",
                         line_number + 1, line_length);
             return 1;
         }
@@ -263,7 +263,7 @@ int read_later_work_unit(std::FILE* file, const char* path, SampleStreams* strea
 
     const int64_t available = sink.raw_bytes * sink.samples_per_byte;
     if (available < int64_t{declared_count} - SHORT_DATA_ALLOWANCE) {
-        tell(MESSAGE_PROBLEM, "Corrupt work unit: its data holds %lld samples, far fewer than the %d %s.\n",
+        tell(MessageKind::PROBLEM, "Corrupt work unit: its data holds %lld samples, far fewer than the %d %s.\n",
              static_cast<long long>(available), declared_count, count_assumed ? "assumed" : "declared");
         return 1;
     }
@@ -280,7 +280,7 @@ int read_later_work_unit(std::FILE* file, const char* path, SampleStreams* strea
     if (missing > 0) {
         info->silent_samples = static_cast<int32_t>(missing);
         info->first_silent_sample = sink.first_silent;
-        tell(MESSAGE_NOTE, "%lld samples missing from the data are played as silence.\n", static_cast<long long>(missing));
+        tell(MessageKind::NOTE, "%lld samples missing from the data are played as silence.\n", static_cast<long long>(missing));
     }
     return 0;
 }

@@ -115,31 +115,31 @@ int scan_header(PieceSource* source, const char* path, int32_t* declared_count, 
     *declared_count = 0;
     for (;;) {
         int length = 0;
-        const int status = read_piece(source, line_buffer, HEADER_READ_LIMIT, &length);
-        if (status == PIECE_ERROR) {
+        const PieceStatus status = read_piece(source, line_buffer, HEADER_READ_LIMIT, &length);
+        if (status == PieceStatus::ERROR) {
             report_read_error(path);
             return 1;
         }
         // A last line without a newline counts as the end of the file, even
         // when it is the end marker itself.
-        if (status == PIECE_AT_END) {
-            tell(MESSAGE_PROBLEM, "Unexpected end of WU while searching for end_seti_header\n");
+        if (status == PieceStatus::AT_END) {
+            tell(MessageKind::PROBLEM, "Unexpected end of WU while searching for end_seti_header\n");
             return 1;
         }
         if (info != nullptr) note_header_field(line_buffer, info);
         if (std::strncmp(line_buffer, NSAMPLES_KEY, key_length) == 0) {
             if (parse_declared_count(line_buffer + key_length, declared_count) != 0) {
-                tell(MESSAGE_NOTE, "Failed to parse nsamples= header, assuming default of 1048576 samples.\n");
+                tell(MessageKind::NOTE, "Failed to parse nsamples= header, assuming default of 1048576 samples.\n");
                 *declared_count = DEFAULT_NSAMPLES;
             }
-            tell(MESSAGE_NOTE, "nsamples=%d\n", *declared_count);
+            tell(MessageKind::NOTE, "nsamples=%d\n", *declared_count);
         }
         if (std::strncmp(line_buffer, END_OF_HEADER_MARK, mark_length) == 0) break;
     }
     if (info != nullptr) leave_out_implausible_values(info);
     // A count of 0 or below cannot size the streams: treat it as missing.
     if (*declared_count <= 0) {
-        tell(MESSAGE_NOTE, "nsamples= header not found, assuming default of 1048576 samples.\n");
+        tell(MessageKind::NOTE, "nsamples= header not found, assuming default of 1048576 samples.\n");
         *declared_count = DEFAULT_NSAMPLES;
     }
     return 0;
@@ -219,12 +219,12 @@ void decode_piece(const char* text, int length, int32_t declared_count, SampleSt
 
 }  // namespace
 
-int read_piece(PieceSource* source, char* buffer, int limit, int* length) {
+PieceStatus read_piece(PieceSource* source, char* buffer, int limit, int* length) {
     int n = 0;
-    int status = PIECE_READ;
+    PieceStatus status = PieceStatus::READ;
     while (n < limit - 1) {
         if (source->at == source->end && !refill(source)) {
-            status = std::ferror(source->file) ? PIECE_ERROR : PIECE_AT_END;
+            status = std::ferror(source->file) ? PieceStatus::ERROR : PieceStatus::AT_END;
             break;
         }
         const char* from = source->text + source->at;
@@ -243,7 +243,7 @@ int read_piece(PieceSource* source, char* buffer, int limit, int* length) {
         // A carriage return, folded into a newline right after it, which
         // may start the next stretch of the file.
         if (source->at == source->end && !refill(source) && std::ferror(source->file)) {
-            status = PIECE_ERROR;
+            status = PieceStatus::ERROR;
             break;
         }
         if (source->at < source->end && source->text[source->at] == '\n') {
@@ -265,7 +265,7 @@ int reserve_streams(SampleStreams* streams, int32_t capacity) {
     const size_t stride = (bytes + CACHE_LINE_BYTES - 1) / CACHE_LINE_BYTES * CACHE_LINE_BYTES;
     MappedMemory storage = map_big_array(2 * stride);
     if (!storage) {
-        tell(MESSAGE_PROBLEM, "Memory allocation failed.\n");
+        tell(MessageKind::PROBLEM, "Memory allocation failed.\n");
         return 1;
     }
     int8_t* const in_phase = static_cast<int8_t*>(storage.get());
@@ -303,15 +303,15 @@ int read_classic_work_unit(std::FILE* file, const char* path, SampleStreams* str
 
     char line_buffer[LINE_BUFFER_SIZE];
     int length = 0;
-    int status = read_piece(&source, line_buffer, DATA_READ_LIMIT, &length);
+    PieceStatus status = read_piece(&source, line_buffer, DATA_READ_LIMIT, &length);
     // The text of the read that meets the end of the file is never decoded.
-    while (status == PIECE_READ) {
+    while (status == PieceStatus::READ) {
         const int text_length = static_cast<int>(strnlen(line_buffer, static_cast<size_t>(length)));
         decode_piece(line_buffer, text_length, declared_count, streams);
         status = read_piece(&source, line_buffer, DATA_READ_LIMIT, &length);
         if (streams->count == declared_count) break;
     }
-    if (status == PIECE_ERROR) {
+    if (status == PieceStatus::ERROR) {
         report_read_error(path);
         return 1;
     }

@@ -11,7 +11,7 @@
 namespace okrelt {
 
 // Results of one piece read.
-enum PieceStatus { PIECE_READ = 0, PIECE_AT_END = 1, PIECE_ERROR = 2 };
+enum class PieceStatus { READ, AT_END, ERROR };
 
 constexpr size_t PIECE_SOURCE_BYTES = 16384;   // read from the file at a time
 constexpr int DATA_PIECE_LIMIT = 4097;          // the later format's pieces: 4096 characters, whole groups of 4
@@ -30,9 +30,9 @@ struct PieceSource {
 
 // Reads up to limit - 1 characters into buffer, stopping after a newline;
 // a carriage return directly before a newline is folded into it. The buffer is
-// NUL-terminated and *length holds the characters delivered. PIECE_AT_END
+// NUL-terminated and *length holds the characters delivered. PieceStatus::AT_END
 // means the end of the file came before a newline or the limit.
-[[nodiscard]] int read_piece(PieceSource* source, char* buffer, int limit, int* length);
+[[nodiscard]] PieceStatus read_piece(PieceSource* source, char* buffer, int limit, int* length);
 
 // White space as the later format's header and a link's line may hold it.
 inline bool is_blank(int c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\v' || c == '\f'; }

@@ -23,7 +23,7 @@ namespace okrelt {
 
 namespace {
 
-enum FileKind { KIND_CLASSIC, KIND_LATER, KIND_SOFT_LINK };
+enum class FileKind { CLASSIC, LATER, SOFT_LINK };
 
 constexpr size_t FIRST_LOOK = 512;                // most units show their first tag in this
 constexpr size_t PROLOG_LIMIT = size_t{1} << 16;   // what may stand before the first tag
@@ -70,11 +70,11 @@ int detect_kind(std::FILE* file, const char* path, FileKind* kind) {
     const char after_tag = at + tag_length < start.size() ? start[at + tag_length] : '\0';
     if (start.compare(at, tag_length, WORK_UNIT_TAG) == 0 &&
         (after_tag == '\0' || after_tag == '>' || after_tag == '/' || is_blank(after_tag))) {
-        *kind = KIND_LATER;
+        *kind = FileKind::LATER;
     } else if (start.compare(at, std::strlen(SOFT_LINK_TAG), SOFT_LINK_TAG) == 0) {
-        *kind = KIND_SOFT_LINK;
+        *kind = FileKind::SOFT_LINK;
     } else {
-        *kind = KIND_CLASSIC;
+        *kind = FileKind::CLASSIC;
     }
     return 0;
 }
@@ -89,7 +89,7 @@ int read_link_target(std::FILE* file, const char* path, std::string* target) {
     const size_t close_tag = text.find(SOFT_LINK_END_TAG, from);
     *target = close_tag == std::string::npos ? std::string() : trimmed(text, from, close_tag);
     if (target->empty() || target->find_first_of("\r\n") != std::string::npos) {
-        tell(MESSAGE_PROBLEM, "Corrupt work unit: %s is a <soft_link> that names no file.\n", path);
+        tell(MessageKind::PROBLEM, "Corrupt work unit: %s is a <soft_link> that names no file.\n", path);
         return 1;
     }
     const char* slash = std::strrchr(path, '/');
@@ -133,28 +133,28 @@ int read_linked_work_unit(std::FILE* link, const char* path, SampleStreams* stre
         if (error_number != 0) {
             tell_system_error(("Error opening " + target).c_str(), error_number);
         } else {
-            tell(MESSAGE_PROBLEM, "Corrupt work unit: %s links to %s, which is not a regular file.\n", path,
+            tell(MessageKind::PROBLEM, "Corrupt work unit: %s links to %s, which is not a regular file.\n", path,
                  target.c_str());
         }
         return 1;
     }
-    FileKind kind = KIND_CLASSIC;
+    FileKind kind = FileKind::CLASSIC;
     if (detect_kind(file.get(), target.c_str(), &kind) != 0) return 1;
-    if (kind == KIND_SOFT_LINK) {
-        tell(MESSAGE_PROBLEM, "Corrupt work unit: %s links to %s, which is a soft link itself.\n", path, target.c_str());
+    if (kind == FileKind::SOFT_LINK) {
+        tell(MessageKind::PROBLEM, "Corrupt work unit: %s links to %s, which is a soft link itself.\n", path, target.c_str());
         return 1;
     }
-    if (kind == KIND_LATER) return read_later_work_unit(file.get(), target.c_str(), streams, info);
+    if (kind == FileKind::LATER) return read_later_work_unit(file.get(), target.c_str(), streams, info);
     return read_classic_work_unit(file.get(), target.c_str(), streams, info);
 }
 
 }  // namespace
 
 int read_any_work_unit(std::FILE* file, const char* path, SampleStreams* streams, WorkUnitInfo* info) {
-    FileKind kind = KIND_CLASSIC;
+    FileKind kind = FileKind::CLASSIC;
     if (detect_kind(file, path, &kind) != 0) return 1;
-    if (kind == KIND_SOFT_LINK) return read_linked_work_unit(file, path, streams, info);
-    if (kind == KIND_LATER) return read_later_work_unit(file, path, streams, info);
+    if (kind == FileKind::SOFT_LINK) return read_linked_work_unit(file, path, streams, info);
+    if (kind == FileKind::LATER) return read_later_work_unit(file, path, streams, info);
     return read_classic_work_unit(file, path, streams, info);
 }
 
@@ -165,7 +165,7 @@ int load_work_unit(const char* path, SampleStreams* streams, WorkUnitInfo* info)
         if (error_number != 0) {
             tell_system_error(("Error opening " + std::string(path)).c_str(), error_number);
         } else {
-            tell(MESSAGE_PROBLEM, "Work unit refused: %s is not a regular file.\n", path);
+            tell(MessageKind::PROBLEM, "Work unit refused: %s is not a regular file.\n", path);
         }
         return 1;
     }
@@ -178,9 +178,9 @@ bool linked_unit_path(const char* path, std::string* target) {
     const ScopedMessageSink silence(&quiet);
     FileHandle file;
     int error_number = 0;
-    FileKind kind = KIND_CLASSIC;
+    FileKind kind = FileKind::CLASSIC;
     if (open_regular(path, &file, &error_number) != 0 || detect_kind(file.get(), path, &kind) != 0) return false;
-    return kind == KIND_SOFT_LINK && read_link_target(file.get(), path, target) == 0;
+    return kind == FileKind::SOFT_LINK && read_link_target(file.get(), path, target) == 0;
 }
 
 }  // namespace okrelt

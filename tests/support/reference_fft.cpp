@@ -81,7 +81,7 @@ int32_t reference_convert_block(const int8_t* in_phase, const int8_t* quadrature
     }
     reference_fft(FFT_FORWARD, BLOCK_LOG2, re, im);
     const int32_t rfi_factor = measure_block_peak(peak, re, im);
-    if (order == SOUND_SKY_ORDER) {
+    if (order == SoundOrder::SKY) {
         for (int32_t k = 0; k < BLOCK_SAMPLES / 2; ++k) {
             std::swap(re[k], re[k + BLOCK_SAMPLES / 2]);
             std::swap(im[k], im[k + BLOCK_SAMPLES / 2]);
