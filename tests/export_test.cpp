@@ -308,16 +308,19 @@ TEST(Export, Latin1NamesGoThroughEveryProgram) {
     EXPECT_EQ(meta["global"]["okrelt:workunit_name"], "n\xef\xbf\xbdme");
     EXPECT_NE(meta["global"]["core:description"].get<std::string>().find("caf\xef\xbf\xbd"), std::string::npos);
 
+    std::vector<std::string> files = {"caf\xe9.sigmf-data", "caf\xe9.sigmf-meta", "caf\xe9.wav", unit,
+                                      "caf\xe9_1420000000Hz_IQ.wav"};
+#ifdef OKRELT_WATERFALL_BINARY
     okrelt_test::RunOptions picture;
     picture.program = OKRELT_WATERFALL_BINARY;
     picture.args = {unit};
     const RunResult drawn = okrelt_test::run_program(dir.path(), picture);
     EXPECT_EQ(drawn.exit_status, 0) << drawn.err;
     EXPECT_EQ(drawn.err, "");
+    files.insert(files.begin(), "caf\xe9.png");
+#endif
     // Every file whole, no temporary one left.
-    EXPECT_EQ(okrelt_test::folder_entries(dir.path()),
-              (std::vector<std::string>{"caf\xe9.png", "caf\xe9.sigmf-data", "caf\xe9.sigmf-meta", "caf\xe9.wav", unit,
-                                        "caf\xe9_1420000000Hz_IQ.wav"}));
+    EXPECT_EQ(okrelt_test::folder_entries(dir.path()), files);
 }
 
 }  // namespace
