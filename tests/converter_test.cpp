@@ -11,7 +11,6 @@
 
 #include "audio/converter.h"
 #include "common/output_file.h"
-#include "common/release_thread.h"
 #include "tests/support/test_support.h"
 #include "tests/support/work_units.h"
 
@@ -218,33 +217,6 @@ TEST(Conversion, AFailedConversionKeepsTheOlderSoundFileAndLeavesNothingElse) {
     EXPECT_EQ(device.exit_status, 1);
     EXPECT_EQ(device.err, "Error opening outfile: Not a regular file\n");
     EXPECT_EQ(device.out, head_of_run(131072) + "Conversion failed.\n");
-}
-
-size_t open_descriptors() { return okrelt_test::folder_entries("/proc/self/fd").size(); }
-
-// Files replaced while a release thread runs (more than it may hold at once)
-// are replaced as usual, and every one of them is closed by the thread's end.
-TEST(OutputFiles, AReleaseThreadClosesEveryFileReplacedMeanwhile) {
-    TempDir dir;
-    const std::string path = dir.file("unit.wav");
-    okrelt_test::write_file(path, "older");
-    const size_t before = open_descriptors();
-    {
-        const okrelt::ReleaseThreadPtr releasing = okrelt::start_release_thread();
-        ASSERT_NE(releasing, nullptr);
-        for (int i = 0; i < 40; ++i) {
-            okrelt::OutputFile output;
-            ASSERT_EQ(okrelt::open_output(path, &output), 0);
-            const std::string bytes = "newer " + std::to_string(i);
-            okrelt::append_output_pair(&output, bytes.data(), bytes.size(), nullptr, 0);
-            ASSERT_EQ(okrelt::finish_output(&output), 0);
-            okrelt::OutputFile* const one[] = {&output};
-            ASSERT_EQ(okrelt::publish_outputs(one, 1, releasing.get()), 0);
-            ASSERT_EQ(okrelt_test::read_file(path), bytes);
-        }
-    }
-    EXPECT_EQ(open_descriptors(), before);
-    EXPECT_EQ(okrelt_test::folder_entries(dir.path()), std::vector<std::string>{"unit.wav"});
 }
 
 }  // namespace

@@ -165,12 +165,6 @@ TEST(Export, AnIqWavThatWouldReplaceAnotherUnitsSoundIsRefused) {
     EXPECT_FALSE(okrelt_test::file_exists(dir.file("a.wav")));
 }
 
-TEST(Export, JulianDatesAsUtc) {
-    EXPECT_EQ(okrelt::rfc3339_of_julian_date(2457976.6100402), "2017-08-11T02:38:27.473Z");
-    EXPECT_EQ(okrelt::rfc3339_of_julian_date(2440587.5), "1970-01-01T00:00:00.000Z");
-    EXPECT_EQ(okrelt::rfc3339_of_julian_date(2451544.5), "2000-01-01T00:00:00.000Z");
-}
-
 RunResult make_unit(const TempDir& dir, std::vector<std::string> args) {
     okrelt_test::RunOptions make;
     make.program = OKRELT_MAKE_WU_BINARY;

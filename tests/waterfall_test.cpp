@@ -204,25 +204,6 @@ TEST(Waterfall, TheColourRangeIsHonoured) {
     }
 }
 
-// Worked out with astropy (FK5 J2000 to galactic; Time.iso) while writing
-// this test.
-TEST(Sky, TimePlaceAndVelocity) {
-    EXPECT_EQ(okrelt::utc_text_of_julian_date(2457976.6100402), "2017-08-11 02:38:27 UTC");
-    EXPECT_EQ(okrelt::utc_text_of_julian_date(2451545.0), "2000-01-01 12:00:00 UTC");
-    const struct {
-        double ra_hours, dec_degrees, l, b;
-    } places[] = {{17.7611, -29.0078, 359.9441, -0.0459}, {0.0, 0.0, 96.3373, -60.1886},
-                  {5.5753, 22.0145, 184.5557, -5.7872}, {19.93, 18.02, 56.3375, -5.3654}};
-    for (const auto& place : places) {
-        const okrelt::GalacticPosition galactic = okrelt::galactic_of_equatorial(place.ra_hours, place.dec_degrees);
-        EXPECT_NEAR(galactic.longitude_degrees, place.l, 0.005) << place.ra_hours;
-        EXPECT_NEAR(galactic.latitude_degrees, place.b, 0.005) << place.ra_hours;
-    }
-    EXPECT_NEAR(okrelt::hydrogen_radio_velocity_km_s(1418920288.09), 313.5237, 1e-4);
-    EXPECT_TRUE(okrelt::near_hydrogen_line(1419531944.0));
-    EXPECT_FALSE(okrelt::near_hydrogen_line(1400000000.0));
-}
-
 TEST(Waterfall, TheFirstPeakIsOkreltsRfiFactor) {
     for (const char* unit : {OKRELT_EXAMPLE_WORK_UNIT, OKRELT_REFERENCE_WORK_UNIT}) {
         TempDir dir;
