@@ -32,10 +32,13 @@ constexpr int NAME_TRIES = 100;          // temporary names tried before giving 
 // name in place, so that a signal handler can read it while its owner's
 // strings come and go; a slot is claimed and released with atomics only.
 enum class SlotState : int { FREE, CLAIMED, LISTED };
+// The table is zero (every slot FREE) from the program's load on, with no
+// constructor run at start: its pages are only touched as slots are used.
 struct UnfinishedSlot {
-    std::atomic<SlotState> state{SlotState::FREE};
+    std::atomic<SlotState> state;
     char temporary[PATH_MAX];
 };
+static_assert(static_cast<int>(SlotState::FREE) == 0, "a zeroed slot is free");
 UnfinishedSlot unfinished[MAX_UNFINISHED];
 
 // Lists temporary; the slot's index, or -1 where every slot is taken.
