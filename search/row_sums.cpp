@@ -4,7 +4,7 @@ namespace okrelt {
 
 namespace {
 
-// The plain loops, for processors without AVX2.
+// The plain loops, for processors with neither AVX-512 nor AVX2.
 void add_rows_on(const float* a, const float* b, float* out, int n) {
     for (int f = 0; f < n; ++f) out[f] = a[f] + b[f];
 }
@@ -19,13 +19,15 @@ bool raise_best_on(const float* sums, float* best, int n, float threshold) {
 }
 
 AddRows chosen_add_rows() {
-    const AddRows wide = avx2_add_rows();
-    return wide != nullptr ? wide : add_rows_on;
+    if (const AddRows widest = avx512_add_rows()) return widest;
+    if (const AddRows wide = avx2_add_rows()) return wide;
+    return add_rows_on;
 }
 
 RaiseBest chosen_raise_best() {
-    const RaiseBest wide = avx2_raise_best();
-    return wide != nullptr ? wide : raise_best_on;
+    if (const RaiseBest widest = avx512_raise_best()) return widest;
+    if (const RaiseBest wide = avx2_raise_best()) return wide;
+    return raise_best_on;
 }
 
 }  // namespace

@@ -1,5 +1,5 @@
 // The search's passes over rows of floats, on the widest instructions the
-// processor has (AVX2 where there is, chosen at run time). Each result is
+// processor has (AVX-512 or AVX2 where there is, chosen at run time). Each result is
 // one float addition or comparison of its own, so every path gives the
 // same bits.
 #pragma once
@@ -13,10 +13,13 @@ void add_rows(const float* a, const float* b, float* out, int n);
 // threshold or more.
 bool raise_best(const float* sums, float* best, int n, float threshold);
 
-// The same two on AVX2: null pointers where the processor lacks it.
+// The same two on AVX2 and on AVX-512: null pointers where the processor
+// lacks it.
 using AddRows = void (*)(const float* a, const float* b, float* out, int n);
 using RaiseBest = bool (*)(const float* sums, float* best, int n, float threshold);
 AddRows avx2_add_rows();
 RaiseBest avx2_raise_best();
+AddRows avx512_add_rows();
+RaiseBest avx512_raise_best();
 
 }  // namespace okrelt

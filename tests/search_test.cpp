@@ -184,7 +184,7 @@ TEST(SearchTree, SumsExactlyTheCellsOfItsPaths) {
 }
 
 TEST(SearchTree, WideRowPassesGiveThePlainLoopsBits) {
-    // Every length up to three vectors and a bit, so that each tail is run;
+    // Every length up to three AVX-512 vectors and a bit, so that each tail is run;
     // the maxima on ties, and rows with and without a sum at the threshold.
     std::mt19937_64 random(5);
     std::exponential_distribution<float> noise(1.0f);
@@ -193,16 +193,17 @@ TEST(SearchTree, WideRowPassesGiveThePlainLoopsBits) {
     std::generate(a.begin(), a.end(), [&] { return noise(random); });
     std::generate(b.begin(), b.end(), [&] { return noise(random); });
     for (size_t f = 0; f < a.size(); f += 5) b[f] = a[f];
-    const okrelt::AddRows wide_add = okrelt::avx2_add_rows();
-    const okrelt::RaiseBest wide_raise = okrelt::avx2_raise_best();
-    for (int n = 0; n <= 40; ++n) {
+    const std::pair<okrelt::AddRows, okrelt::RaiseBest> paths[] = {
+        {okrelt::avx2_add_rows(), okrelt::avx2_raise_best()}, {okrelt::avx512_add_rows(), okrelt::avx512_raise_best()}};
+    for (int n = 0; n <= 56; ++n) {
         std::vector<float> sum(64, -1.0f);
         okrelt::add_rows(a.data(), b.data(), sum.data(), n);
         for (int f = 0; f < 64; ++f) {
             const size_t i = static_cast<size_t>(f);
             ASSERT_EQ(sum[i], f < n ? a[i] + b[i] : -1.0f) << n << " " << f;
         }
-        if (wide_add != nullptr) {
+        for (const auto& [wide_add, wide_raise] : paths) {
+            if (wide_add == nullptr) continue;
             std::vector<float> wide(64, -1.0f);
             wide_add(a.data(), b.data(), wide.data(), n);
             EXPECT_EQ(wide, sum) << n;
@@ -217,7 +218,8 @@ TEST(SearchTree, WideRowPassesGiveThePlainLoopsBits) {
                 expected_above = expected_above || a[i] >= threshold;
             }
             EXPECT_EQ(above, expected_above) << n;
-            if (wide_raise != nullptr) {
+            for (const auto& [wide_add, wide_raise] : paths) {
+                if (wide_raise == nullptr) continue;
                 std::vector<float> wide(b);
                 EXPECT_EQ(wide_raise(a.data(), wide.data(), n, threshold), above) << n;
                 EXPECT_EQ(wide, best) << n;
