@@ -75,14 +75,14 @@ void keep_write_error(OutputFile* output, int error) {
     if (output->write_error == 0) output->write_error = error != 0 ? error : EIO;
 }
 
-// A fresh six-character tail for a temporary name: the process, a count and
-// the clock mixed, so that names differ between threads and processes.
+// A fresh six-character tail for a temporary name: the thread and the clock
+// mixed, so that names differ between threads and processes (a name taken
+// meanwhile is tried again with a later clock).
 void fill_random_tail(char* tail) {
-    static std::atomic<uint64_t> drawn{0};
     timespec now{};
     clock_gettime(CLOCK_MONOTONIC, &now);
-    uint64_t mixed = (static_cast<uint64_t>(getpid()) << 32) ^ drawn.fetch_add(1) ^
-                     (static_cast<uint64_t>(now.tv_nsec) << 12) ^ static_cast<uint64_t>(now.tv_sec);
+    uint64_t mixed = (static_cast<uint64_t>(gettid()) << 32) ^ (static_cast<uint64_t>(now.tv_nsec) << 12) ^
+                     static_cast<uint64_t>(now.tv_sec);
     // splitmix64's finaliser
     mixed = (mixed ^ (mixed >> 30)) * 0xBF58476D1CE4E5B9ULL;
     mixed = (mixed ^ (mixed >> 27)) * 0x94D049BB133111EBULL;
