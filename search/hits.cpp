@@ -33,8 +33,11 @@ MaximaScan::MaximaScan(int bins, float threshold_sum)
     : bins_(bins), threshold_(threshold_sum), kept_(3, std::vector<float>(static_cast<size_t>(bins))),
       best_(static_cast<size_t>(bins), -std::numeric_limits<float>::infinity()) {}
 
-void MaximaScan::add(const float* sums, int drift_index) {
-    const bool above = raise_best(sums, best_.data(), bins_, threshold_);
+bool MaximaScan::raise(const float* sums, int first, int count) {
+    return raise_best(sums, best_.data() + first, count, threshold_);
+}
+
+void MaximaScan::add(const float* sums, int drift_index, bool above) {
     rows_[held_ % 3] = sums;
     above_[held_ % 3] = above;
     ++held_;

@@ -24,12 +24,18 @@ bool stronger(const Candidate& a, const Candidate& b);
 // the threshold among them: a cell greater than its neighbours before it
 // (the row before, the bin before) and not less than those after it. Rows
 // are looked at where they lie until keep_rows() is called, before the
-// memory is used again.
+// memory is used again. Each start bin's best sum is raised by the one who
+// makes a row, piece by piece while the piece is fresh in the cache.
 class MaximaScan {
 public:
     MaximaScan(int bins, float threshold_sum);
-    // The next drift row, drift_index being one more than the last one's.
-    void add(const float* sums, int drift_index);
+    // Raises the best sums of start bins first .. first + count - 1 by a
+    // row's piece sums (count floats); true if any reaches the threshold.
+    // Threads may raise pieces that do not overlap at once.
+    bool raise(const float* sums, int first, int count);
+    // The next drift row, drift_index being one more than the last one's,
+    // already raised; above: whether any of its sums reaches the threshold.
+    void add(const float* sums, int drift_index, bool above);
     // Copies the rows still to be looked at, whose memory is about to be reused.
     void keep_rows();
     // Examines the last row added.

@@ -132,15 +132,27 @@ void stripe_pair(const Stripe& stripe, int g, int d, float* out) {
     }
 }
 
+// Where a stripe's top level puts the served start bins' sums: rows of bins
+// in result, from column x on, each piece raising the scan's best sums as it
+// is made (drifts from first_raised on), above[d] set where drift d's
+// reaches the threshold.
+struct TopRows {
+    float* result;
+    int bins;
+    int x;
+    int first_raised;
+    MaximaScan* scan;
+    char* above;
+};
+
 // The Taylor tree of a stripe as taylor_tree's of the band, but that the top
-// level writes the served start bins' sums straight into result (rows of
-// bins, from column x on).
-void stripe_tree(float* const buffers[2], int g, int level, int drifts, int top, const Stripe& stripe, float* result,
-                 int bins, int x) {
+// level writes the served start bins' sums as top says.
+void stripe_tree(float* const buffers[2], int g, int level, int drifts, int top, const Stripe& stripe,
+                 const TopRows& rows) {
     if (level == 0) return;
     const int half = 1 << (level - 1);
-    stripe_tree(buffers, g, level - 1, (drifts + 1) / 2, top, stripe, result, bins, x);
-    stripe_tree(buffers, g + half, level - 1, (drifts + 1) / 2, top, stripe, result, bins, x);
+    stripe_tree(buffers, g, level - 1, (drifts + 1) / 2, top, stripe, rows);
+    stripe_tree(buffers, g + half, level - 1, (drifts + 1) / 2, top, stripe, rows);
     const float* source = buffers[(level - 1) % 2];
     const int width = stripe.width;
     const bool rising = stripe.direction > 0;
@@ -156,10 +168,11 @@ void stripe_tree(float* const buffers[2], int g, int level, int drifts, int top,
         if (level == top) {
             // Served start bins: 0 .. TREE_STRIPE_BINS - 1 of the stripe
             // rising, reach .. reach + TREE_STRIPE_BINS - 1 falling.
-            float* out = result + index_of(g + d, bins) + x;
+            float* out = rows.result + index_of(g + d, rows.bins) + rows.x;
             const int first = rising ? 0 : stripe.reach;
             const int step = rising ? shift : -shift;
             add_rows(lower + first, upper + first + step, out, TREE_STRIPE_BINS);
+            if (g + d >= rows.first_raised && rows.scan->raise(out, rows.x, TREE_STRIPE_BINS)) rows.above[g + d] = 1;
             continue;
         }
         float* out = buffers[level % 2] + index_of(g + d, width);
@@ -187,7 +200,8 @@ public:
           width_(striped_ ? TREE_STRIPE_BINS + padded_ - 1 : spectrogram.bins),
           teams_(striped_ && usable_processors() > 1 ? 2 : 1),
           storage_(float_array(2 * static_cast<size_t>(teams_) * index_of(padded_, width_))),
-          result_(float_array(striped_ ? index_of(padded_, spectrogram.bins) : 0)) {
+          result_(float_array(striped_ ? index_of(padded_, spectrogram.bins) : 0)),
+          above_(static_cast<size_t>(teams_) * static_cast<size_t>(padded_)) {
         if (storage_.data == nullptr) return;
         for (int b = 0; b < 2 * teams_; ++b) buffers_[b] = storage_.data + static_cast<size_t>(b) * index_of(padded_, width_);
     }
@@ -200,9 +214,14 @@ public:
         return (striped_ ? result_.data : buffers_[level_ % 2]) + index_of(d, s_.bins);
     }
 
-    // Drifts 0 .. drifts - 1 of the block (padded rows at most).
-    void run(int block, int direction, int drifts) {
+    // True if a sum of drift d reached the scan's threshold in the last run.
+    bool above(int d) const { return above_[static_cast<size_t>(d)] != 0; }
+
+    // Drifts 0 .. drifts - 1 of the block (padded rows at most), raising
+    // scan's best sums by those from first_raised on.
+    void run(int block, int direction, int drifts, int first_raised, MaximaScan* scan) {
         const int bins = s_.bins;
+        std::fill(above_.begin(), above_.end(), 0);
         // Row r skewed by the block's whole bins a row, from column x on; padding rows zero.
         const auto fill = [&](float* piece, int x, int width) {
             for (int r = 0; r < s_.rows; ++r) {
@@ -214,27 +233,34 @@ public:
         if (!striped_) {
             fill(buffers_[0], 0, bins);
             taylor_tree(buffers_, 0, level_, drifts, bins, direction);
+            for (int d = first_raised; d < drifts; ++d) above_[static_cast<size_t>(d)] = scan->raise(sums(d), 0, bins);
             return;
         }
         const Stripe stripe{width_, padded_ - 1, direction, &s_, 0, static_cast<long>(direction) * block};
         const int stripes = bins / TREE_STRIPE_BINS;
+        // Each team marks the drifts above the threshold in its own part of above_.
         const auto run_stripes = [&](int team, int first, int last) {
             float* const buffers[2] = {buffers_[2 * team], buffers_[2 * team + 1]};
+            char* const above = above_.data() + static_cast<size_t>(team) * static_cast<size_t>(padded_);
             for (int i = first; i < last; ++i) {
                 const int x = i * TREE_STRIPE_BINS;
                 Stripe piece = stripe;
                 piece.first = direction > 0 ? x : x - stripe.reach;
                 // With two levels or more, level 1 reads the spectrogram itself.
                 if (level_ == 1) fill(buffers[0], piece.first, width_);
-                stripe_tree(buffers, 0, level_, drifts, level_, piece, result_.data, bins, x);
+                const TopRows rows{result_.data, bins, x, first_raised, scan, above};
+                stripe_tree(buffers, 0, level_, drifts, level_, piece, rows);
             }
         };
         if (teams_ == 1) {
             run_stripes(0, 0, stripes);
             return;
         }
-        Background other([&] { run_stripes(1, stripes / 2, stripes); });
-        run_stripes(0, 0, stripes / 2);
+        {
+            Background other([&] { run_stripes(1, stripes / 2, stripes); });
+            run_stripes(0, 0, stripes / 2);
+        }
+        for (size_t d = 0; d < static_cast<size_t>(padded_); ++d) above_[d] |= above_[d + static_cast<size_t>(padded_)];
     }
 
 private:
@@ -247,6 +273,7 @@ private:
     int teams_;
     FloatArray storage_;
     FloatArray result_;
+    std::vector<char> above_;   // a padded_ row of flags a team
     float* buffers_[2 * MAX_TEAMS] = {nullptr, nullptr, nullptr, nullptr};
 };
 
@@ -283,13 +310,15 @@ int tree_search(const PowerSpectrogram& spectrogram, int max_drift_index, Maxima
         for (int step = 0; step <= last_block; ++step) {
             const int block = direction < 0 ? last_block - step : step;
             scan->keep_rows();
-            // The last block may need few of its drifts, and those need few of each level's.
-            tree.run(block, direction, std::min(per_block, max_drift_index - block * per_block + 1));
+            // The last block may need few of its drifts, and those need few of
+            // each level's. Drift 0 is the rising side's.
+            const int first_raised = direction < 0 && block == 0 ? 1 : 0;
+            tree.run(block, direction, std::min(per_block, max_drift_index - block * per_block + 1), first_raised, scan);
             for (int k = 0; k < per_block; ++k) {
                 const int d = direction < 0 ? per_block - 1 - k : k;
                 const int magnitude = block * per_block + d;
-                if (magnitude > max_drift_index || (direction < 0 && magnitude == 0)) continue;
-                scan->add(tree.sums(d), direction * magnitude);
+                if (magnitude > max_drift_index || d < first_raised) continue;
+                scan->add(tree.sums(d), direction * magnitude, tree.above(d));
             }
         }
     }
