@@ -1,0 +1,46 @@
+// The row passes of search/row_sums.h written once for any vector width:
+// Ops gives the vector type and its loads, stores, additions and maxima
+// (row_sums_avx2.cpp and row_sums_avx512.cpp, each compiled for its
+// instructions). Each lane is one float addition, maximum or comparison, as
+// the plain loops do them.
+#pragma once
+
+namespace okrelt {
+
+template <class Ops>
+void add_rows_wide(const float* a, const float* b, float* out, int n) {
+    constexpr int LANES = Ops::LANES;
+    int f = 0;
+    for (; f + 2 * LANES <= n; f += 2 * LANES) {
+        const typename Ops::V low = Ops::add(Ops::load(a + f), Ops::load(b + f));
+        const typename Ops::V high = Ops::add(Ops::load(a + f + LANES), Ops::load(b + f + LANES));
+        Ops::store(out + f, low);
+        Ops::store(out + f + LANES, high);
+    }
+    for (; f < n; ++f) out[f] = a[f] + b[f];
+}
+
+// Ops::max(s, b) is s > b ? s : b (vmaxps): b kept on ties and NaNs, as
+// best < s ? s : best.
+template <class Ops>
+bool raise_best_wide(const float* sums, float* best, int n, float threshold) {
+    constexpr int LANES = Ops::LANES;
+    typename Ops::V top = Ops::set1(-__builtin_inff());
+    int f = 0;
+    for (; f + 2 * LANES <= n; f += 2 * LANES) {
+        const typename Ops::V low = Ops::load(sums + f);
+        const typename Ops::V high = Ops::load(sums + f + LANES);
+        Ops::store(best + f, Ops::max(low, Ops::load(best + f)));
+        Ops::store(best + f + LANES, Ops::max(high, Ops::load(best + f + LANES)));
+        top = Ops::max(low, Ops::max(high, top));
+    }
+    const bool wide_above = Ops::any_at_least(top, threshold);
+    bool above = false;
+    for (; f < n; ++f) {
+        best[f] = best[f] < sums[f] ? sums[f] : best[f];
+        above = above || sums[f] >= threshold;
+    }
+    return wide_above || above;
+}
+
+}  // namespace okrelt
