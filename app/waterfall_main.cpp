@@ -113,14 +113,10 @@ void search_hits(const WaterfallRequest& request, const okrelt::SampleStreams& s
                  Hits* hits) {
     okrelt::MessageSink last = okrelt::last_problem_sink(&hits->reason);
     const okrelt::ScopedMessageSink quiet(&last);
-    hits->searched = okrelt::search_work_unit(streams, info, request.search, &hits->result) == 0;
+    // The cut-outs show the cells the hits were found on.
+    hits->searched = okrelt::search_work_unit(streams, info, request.search, &hits->result, &hits->cells) == 0;
     if (!hits->searched) {
         hits->result = okrelt::SearchResult();
-        return;
-    }
-    // The cut-outs show the cells the hits were found on.
-    if (!hits->result.hits.empty() &&
-        okrelt::make_power_spectrogram(streams, info, request.search.fft_size, request.search.window, &hits->cells) != 0) {
         hits->cells = okrelt::PowerSpectrogram();
     }
 }

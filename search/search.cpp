@@ -56,8 +56,9 @@ int search_spectrogram(const PowerSpectrogram& spectrogram, const SearchOptions&
 }
 
 int search_work_unit(const SampleStreams& streams, const WorkUnitInfo& info, const SearchOptions& options,
-                     SearchResult* result) {
-    PowerSpectrogram spectrogram;
+                     SearchResult* result, PowerSpectrogram* searched) {
+    PowerSpectrogram own;
+    PowerSpectrogram& spectrogram = searched != nullptr ? *searched : own;
     if (make_power_spectrogram(streams, info, options.fft_size, options.window, &spectrogram) != 0) return 1;
     if (search_spectrogram(spectrogram, options, result) != 0) return 1;
     if (info.center_hz) {

@@ -94,10 +94,11 @@ std::vector<float> brute_force_best_snr(const PowerSpectrogram& spectrogram, con
 
 // The whole search of a unit: spectrogram, tree, hits with sky frequencies
 // where the header gives the centre, corrected to the barycentre where it
-// gives the time, place and direction (search/correction.h). 0, or 1 after
-// a message.
+// gives the time, place and direction (search/correction.h); the spectrogram
+// searched is left in *searched where that is given. 0, or 1 after a message.
 [[nodiscard]] int search_work_unit(const SampleStreams& streams, const WorkUnitInfo& info,
-                                   const SearchOptions& options, SearchResult* result);
+                                   const SearchOptions& options, SearchResult* result,
+                                   PowerSpectrogram* searched = nullptr);
 
 // The options --snr and --max-drift as program's command line gives them,
 // into *options: 0, or EXIT_USAGE after the usage error for text that is no
