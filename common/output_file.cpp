@@ -324,12 +324,16 @@ void clean_up_on_interrupt() {
     sigemptyset(&action.sa_mask);
     // The handler's own raise must end the process at once.
     action.sa_flags = static_cast<int>(SA_RESETHAND | SA_NODEFER);
-    for (const int signal_number : {SIGINT, SIGTERM, SIGHUP}) {
+    // SIGPIPE: the reader of the output went away (okrelt -q ... | head).
+    for (const int signal_number : {SIGINT, SIGTERM, SIGHUP, SIGQUIT, SIGPIPE}) {
         // A signal ignored when the program started (nohup, a background job) stays ignored.
         struct sigaction before {};
         if (sigaction(signal_number, nullptr, &before) == 0 && before.sa_handler == SIG_IGN) continue;
         sigaction(signal_number, &action, nullptr);
     }
+    // Past a file-size limit (ulimit -f) a write fails with EFBIG and is
+    // reported as any failed write is, rather than ending the process.
+    signal(SIGXFSZ, SIG_IGN);
 }
 
 }  // namespace okrelt

@@ -75,9 +75,10 @@ void append_output_pair(OutputFile* output, const void* first, size_t first_size
 // allocating or locking: for a process that must end at once.
 void remove_unfinished_outputs();
 
-// Makes SIGINT, SIGTERM and SIGHUP remove the temporary files of unfinished
-// outputs and then end the process by the same signal (a shell reports
-// 128 + the signal); a signal during publish_outputs waits for its renames.
+// Makes SIGINT, SIGTERM, SIGHUP, SIGQUIT and SIGPIPE remove the temporary
+// files of unfinished outputs and then end the process by the same signal
+// (a shell reports 128 + the signal); a signal during publish_outputs waits
+// for its renames. A write past a file-size limit fails as a write (EFBIG).
 // Standard output is flushed only where the program flushed it before.
 void clean_up_on_interrupt();
 
