@@ -37,10 +37,6 @@ bool MaximaScan::raise(const float* sums, int first, int count) {
     return raise_best(sums, best_.data() + first, count, threshold_);
 }
 
-bool MaximaScan::add_piece(const float* a, const float* b, float* out, int first, int count) {
-    return add_and_raise(a, b, out, best_.data() + first, count, threshold_);
-}
-
 void MaximaScan::add(const float* sums, int drift_index, bool above) {
     rows_[held_ % 3] = sums;
     above_[held_ % 3] = above;

@@ -33,9 +33,6 @@ public:
     // row's piece sums (count floats); true if any reaches the threshold.
     // Threads may raise pieces that do not overlap at once.
     bool raise(const float* sums, int first, int count);
-    // The same for a piece made here: out[j] = a[j] + b[j] for j below
-    // count, written past the caches where it can be (it is seldom read).
-    bool add_piece(const float* a, const float* b, float* out, int first, int count);
     // The next drift row, drift_index being one more than the last one's,
     // already raised; above: whether any of its sums reaches the threshold.
     void add(const float* sums, int drift_index, bool above);

@@ -18,35 +18,28 @@ bool raise_best_on(const float* sums, float* best, int n, float threshold) {
     return above;
 }
 
-bool add_and_raise_on(const float* a, const float* b, float* out, float* best, int n, float threshold) {
-    add_rows_on(a, b, out, n);
-    return raise_best_on(out, best, n, threshold);
+AddRows chosen_add_rows() {
+    if (const AddRows widest = avx512_add_rows()) return widest;
+    if (const AddRows wide = avx2_add_rows()) return wide;
+    return add_rows_on;
 }
 
-// The widest passes the processor has.
-RowPasses chosen_passes() {
-    const RowPasses widest = avx512_row_passes();
-    if (widest.add != nullptr) return widest;
-    const RowPasses wide = avx2_row_passes();
-    if (wide.add != nullptr) return wide;
-    return RowPasses{add_rows_on, raise_best_on, add_and_raise_on};
-}
-
-const RowPasses& passes() {
-    static const RowPasses chosen = chosen_passes();
-    return chosen;
+RaiseBest chosen_raise_best() {
+    if (const RaiseBest widest = avx512_raise_best()) return widest;
+    if (const RaiseBest wide = avx2_raise_best()) return wide;
+    return raise_best_on;
 }
 
 }  // namespace
 
-void add_rows(const float* a, const float* b, float* out, int n) { passes().add(a, b, out, n); }
-
-bool raise_best(const float* sums, float* best, int n, float threshold) {
-    return passes().raise(sums, best, n, threshold);
+void add_rows(const float* a, const float* b, float* out, int n) {
+    static const AddRows add = chosen_add_rows();
+    add(a, b, out, n);
 }
 
-bool add_and_raise(const float* a, const float* b, float* out, float* best, int n, float threshold) {
-    return passes().add_and_raise(a, b, out, best, n, threshold);
+bool raise_best(const float* sums, float* best, int n, float threshold) {
+    static const RaiseBest raise = chosen_raise_best();
+    return raise(sums, best, n, threshold);
 }
 
 }  // namespace okrelt

@@ -13,22 +13,13 @@ void add_rows(const float* a, const float* b, float* out, int n);
 // threshold or more.
 bool raise_best(const float* sums, float* best, int n, float threshold);
 
-// add_rows, each sum also raising best as raise_best does, in one pass; out
-// is written past the caches where it lies on a vector's boundary, for rows
-// read again only seldom. True if any sum is threshold or more.
-bool add_and_raise(const float* a, const float* b, float* out, float* best, int n, float threshold);
-
-// The same three on AVX2 and on AVX-512: null pointers where the processor
+// The same two on AVX2 and on AVX-512: null pointers where the processor
 // lacks it.
 using AddRows = void (*)(const float* a, const float* b, float* out, int n);
 using RaiseBest = bool (*)(const float* sums, float* best, int n, float threshold);
-using AddAndRaise = bool (*)(const float* a, const float* b, float* out, float* best, int n, float threshold);
-struct RowPasses {
-    AddRows add;
-    RaiseBest raise;
-    AddAndRaise add_and_raise;
-};
-RowPasses avx2_row_passes();
-RowPasses avx512_row_passes();
+AddRows avx2_add_rows();
+RaiseBest avx2_raise_best();
+AddRows avx512_add_rows();
+RaiseBest avx512_raise_best();
 
 }  // namespace okrelt

@@ -15,8 +15,6 @@ struct Avx2Ops {
     static constexpr int LANES = 8;
     static V load(const float* p) { return _mm256_loadu_ps(p); }
     static void store(float* p, V v) { _mm256_storeu_ps(p, v); }
-    static void stream(float* p, V v) { _mm256_stream_ps(p, v); }
-    static void fence() { _mm_sfence(); }
     static V set1(float x) { return _mm256_set1_ps(x); }
     static V add(V a, V b) { return _mm256_add_ps(a, b); }
     static V max(V a, V b) { return _mm256_max_ps(a, b); }
@@ -27,14 +25,13 @@ struct Avx2Ops {
 
 }  // namespace
 
-RowPasses avx2_row_passes() {
-    if (!__builtin_cpu_supports("avx2")) return RowPasses{nullptr, nullptr, nullptr};
-    return RowPasses{add_rows_wide<Avx2Ops>, raise_best_wide<Avx2Ops>, add_and_raise_wide<Avx2Ops>};
-}
+AddRows avx2_add_rows() { return __builtin_cpu_supports("avx2") ? add_rows_wide<Avx2Ops> : nullptr; }
+RaiseBest avx2_raise_best() { return __builtin_cpu_supports("avx2") ? raise_best_wide<Avx2Ops> : nullptr; }
 
 }  // namespace okrelt
 #else
 namespace okrelt {
-RowPasses avx2_row_passes() { return RowPasses{nullptr, nullptr, nullptr}; }
+AddRows avx2_add_rows() { return nullptr; }
+RaiseBest avx2_raise_best() { return nullptr; }
 }  // namespace okrelt
 #endif

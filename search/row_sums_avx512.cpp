@@ -17,8 +17,6 @@ struct Avx512Ops {
     static constexpr int LANES = 16;
     static V load(const float* p) { return _mm512_loadu_ps(p); }
     static void store(float* p, V v) { _mm512_storeu_ps(p, v); }
-    static void stream(float* p, V v) { _mm512_stream_ps(p, v); }
-    static void fence() { _mm_sfence(); }
     static V set1(float x) { return _mm512_set1_ps(x); }
     static V add(V a, V b) { return _mm512_add_ps(a, b); }
     static V max(V a, V b) { return _mm512_maskz_max_ps(0xffff, a, b); }
@@ -27,14 +25,13 @@ struct Avx512Ops {
 
 }  // namespace
 
-RowPasses avx512_row_passes() {
-    if (!__builtin_cpu_supports("avx512f")) return RowPasses{nullptr, nullptr, nullptr};
-    return RowPasses{add_rows_wide<Avx512Ops>, raise_best_wide<Avx512Ops>, add_and_raise_wide<Avx512Ops>};
-}
+AddRows avx512_add_rows() { return __builtin_cpu_supports("avx512f") ? add_rows_wide<Avx512Ops> : nullptr; }
+RaiseBest avx512_raise_best() { return __builtin_cpu_supports("avx512f") ? raise_best_wide<Avx512Ops> : nullptr; }
 
 }  // namespace okrelt
 #else
 namespace okrelt {
-RowPasses avx512_row_passes() { return RowPasses{nullptr, nullptr, nullptr}; }
+AddRows avx512_add_rows() { return nullptr; }
+RaiseBest avx512_raise_best() { return nullptr; }
 }  // namespace okrelt
 #endif

@@ -5,8 +5,6 @@
 // the plain loops do them.
 #pragma once
 
-#include <cstdint>
-
 namespace okrelt {
 
 template <class Ops>
@@ -24,38 +22,6 @@ void add_rows_wide(const float* a, const float* b, float* out, int n) {
 
 // Ops::max(s, b) is s > b ? s : b (vmaxps): b kept on ties and NaNs, as
 // best < s ? s : best.
-template <class Ops>
-bool raise_best_wide(const float* sums, float* best, int n, float threshold);
-
-// Both in one pass, the sums streamed past the caches where out lies on a
-// vector's boundary; the stores are fenced before the return, so that they
-// are seen as ordinary ones are.
-template <class Ops>
-bool add_and_raise_wide(const float* a, const float* b, float* out, float* best, int n, float threshold) {
-    constexpr int LANES = Ops::LANES;
-    if (reinterpret_cast<uintptr_t>(out) % sizeof(typename Ops::V) != 0) {
-        add_rows_wide<Ops>(a, b, out, n);
-        return raise_best_wide<Ops>(out, best, n, threshold);
-    }
-    typename Ops::V top = Ops::set1(-__builtin_inff());
-    int f = 0;
-    for (; f + LANES <= n; f += LANES) {
-        const typename Ops::V sum = Ops::add(Ops::load(a + f), Ops::load(b + f));
-        Ops::stream(out + f, sum);
-        Ops::store(best + f, Ops::max(sum, Ops::load(best + f)));
-        top = Ops::max(sum, top);
-    }
-    Ops::fence();
-    const bool wide_above = Ops::any_at_least(top, threshold);
-    bool above = false;
-    for (; f < n; ++f) {
-        out[f] = a[f] + b[f];
-        best[f] = best[f] < out[f] ? out[f] : best[f];
-        above = above || out[f] >= threshold;
-    }
-    return wide_above || above;
-}
-
 template <class Ops>
 bool raise_best_wide(const float* sums, float* best, int n, float threshold) {
     constexpr int LANES = Ops::LANES;

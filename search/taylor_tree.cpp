@@ -171,11 +171,8 @@ void stripe_tree(float* const buffers[2], int g, int level, int drifts, int top,
             float* out = rows.result + index_of(g + d, rows.bins) + rows.x;
             const int first = rising ? 0 : stripe.reach;
             const int step = rising ? shift : -shift;
-            if (g + d < rows.first_raised) {
-                add_rows(lower + first, upper + first + step, out, TREE_STRIPE_BINS);
-            } else if (rows.scan->add_piece(lower + first, upper + first + step, out, rows.x, TREE_STRIPE_BINS)) {
-                rows.above[g + d] = 1;
-            }
+            add_rows(lower + first, upper + first + step, out, TREE_STRIPE_BINS);
+            if (g + d >= rows.first_raised && rows.scan->raise(out, rows.x, TREE_STRIPE_BINS)) rows.above[g + d] = 1;
             continue;
         }
         float* out = buffers[level % 2] + index_of(g + d, width);

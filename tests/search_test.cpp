@@ -193,7 +193,8 @@ TEST(SearchTree, WideRowPassesGiveThePlainLoopsBits) {
     std::generate(a.begin(), a.end(), [&] { return noise(random); });
     std::generate(b.begin(), b.end(), [&] { return noise(random); });
     for (size_t f = 0; f < a.size(); f += 5) b[f] = a[f];
-    const okrelt::RowPasses paths[] = {okrelt::avx2_row_passes(), okrelt::avx512_row_passes()};
+    const std::pair<okrelt::AddRows, okrelt::RaiseBest> paths[] = {
+        {okrelt::avx2_add_rows(), okrelt::avx2_raise_best()}, {okrelt::avx512_add_rows(), okrelt::avx512_raise_best()}};
     for (int n = 0; n <= 56; ++n) {
         std::vector<float> sum(64, -1.0f);
         okrelt::add_rows(a.data(), b.data(), sum.data(), n);
@@ -201,11 +202,11 @@ TEST(SearchTree, WideRowPassesGiveThePlainLoopsBits) {
             const size_t i = static_cast<size_t>(f);
             ASSERT_EQ(sum[i], f < n ? a[i] + b[i] : -1.0f) << n << " " << f;
         }
-        for (const okrelt::RowPasses& wide : paths) {
-            if (wide.add == nullptr) continue;
-            std::vector<float> out(64, -1.0f);
-            wide.add(a.data(), b.data(), out.data(), n);
-            EXPECT_EQ(out, sum) << n;
+        for (const auto& [wide_add, wide_raise] : paths) {
+            if (wide_add == nullptr) continue;
+            std::vector<float> wide(64, -1.0f);
+            wide_add(a.data(), b.data(), wide.data(), n);
+            EXPECT_EQ(wide, sum) << n;
         }
         for (float threshold : {1e9f, a[static_cast<size_t>(n) / 2]}) {
             std::vector<float> best(b);
@@ -217,28 +218,12 @@ TEST(SearchTree, WideRowPassesGiveThePlainLoopsBits) {
                 expected_above = expected_above || a[i] >= threshold;
             }
             EXPECT_EQ(above, expected_above) << n;
-            for (const okrelt::RowPasses& wide : paths) {
-                if (wide.raise == nullptr) continue;
-                std::vector<float> raised(b);
-                EXPECT_EQ(wide.raise(a.data(), raised.data(), n, threshold), above) << n;
-                EXPECT_EQ(raised, best) << n;
+            for (const auto& [wide_add, wide_raise] : paths) {
+                if (wide_raise == nullptr) continue;
+                std::vector<float> wide(b);
+                EXPECT_EQ(wide_raise(a.data(), wide.data(), n, threshold), above) << n;
+                EXPECT_EQ(wide, best) << n;
             }
-            // Adding and raising in one pass, into memory on a vector's
-            // boundary (streamed) and off it: the sums of a and 0 raise as a does.
-            const std::vector<float> zeros(64, 0.0f);
-            alignas(64) float out[72];
-            for (const okrelt::RowPasses& wide : paths) {
-                if (wide.add_and_raise == nullptr) continue;
-                for (float* place : {out, out + 1}) {
-                    std::vector<float> raised(b);
-                    EXPECT_EQ(wide.add_and_raise(a.data(), zeros.data(), place, raised.data(), n, threshold), above) << n;
-                    EXPECT_EQ(raised, best) << n;
-                    EXPECT_TRUE(std::equal(place, place + n, a.begin())) << n;
-                }
-            }
-            std::vector<float> raised(b);
-            EXPECT_EQ(okrelt::add_and_raise(a.data(), zeros.data(), out, raised.data(), n, threshold), above) << n;
-            EXPECT_EQ(raised, best) << n;
         }
     }
 }
