@@ -31,13 +31,15 @@ bool stronger(const Candidate& a, const Candidate& b) {
 
 MaximaScan::MaximaScan(int bins, float threshold_sum)
     : bins_(bins), threshold_(threshold_sum), kept_(3, std::vector<float>(static_cast<size_t>(bins))),
+      kept_flags_(3),
       best_(static_cast<size_t>(bins), -std::numeric_limits<float>::infinity()) {}
 
 bool MaximaScan::raise(const float* sums, int first, int count) {
     return raise_best(sums, best_.data() + first, count, threshold_);
 }
 
-void MaximaScan::add(const float* sums, int drift_index, bool above) {
+void MaximaScan::add(const float* sums, int drift_index, bool above, HeldPieces held) {
+    held_pieces_[held_ % 3] = held;
     rows_[held_ % 3] = sums;
     above_[held_ % 3] = above;
     ++held_;
@@ -51,6 +53,12 @@ void MaximaScan::keep_rows() {
         std::vector<float>& kept = kept_[static_cast<size_t>(slot)];
         std::copy(rows_[slot], rows_[slot] + bins_, kept.begin());
         rows_[slot] = kept.data();
+        HeldPieces& pieces = held_pieces_[slot];
+        if (pieces.flags != nullptr) {
+            std::vector<char>& flags = kept_flags_[static_cast<size_t>(slot)];
+            flags.assign(pieces.flags, pieces.flags + (bins_ + pieces.piece_bins - 1) / pieces.piece_bins);
+            pieces.flags = flags.data();
+        }
     }
 }
 
@@ -70,20 +78,32 @@ std::vector<Candidate> MaximaScan::take_candidates() {
 
 int MaximaScan::slot_back(int age) const { return (held_ - 1 - age) % 3; }
 
+bool MaximaScan::held(int slot, int column) const {
+    const HeldPieces& pieces = held_pieces_[slot];
+    return pieces.flags == nullptr || (pieces.flags[column / pieces.piece_bins] & PIECE_HELD) != 0;
+}
+
+// A piece not held holds sums below the threshold only: against a cell at
+// the threshold or above, it compares as minus infinity does.
+float MaximaScan::at(int slot, int column) const {
+    return held(slot, column) ? rows_[slot][column] : -std::numeric_limits<float>::infinity();
+}
+
 void MaximaScan::examine(int drift_index, bool has_before, bool has_after) {
     const int age = has_after ? 1 : 0;
-    if (!above_[slot_back(age)]) return;
-    const float* row = rows_[slot_back(age)];
-    const float* before = has_before ? rows_[slot_back(age + 1)] : nullptr;
-    const float* after = has_after ? rows_[slot_back(0)] : nullptr;
+    const int here = slot_back(age);
+    if (!above_[here]) return;
+    const int before = has_before ? slot_back(age + 1) : -1;
+    const int after = has_after ? slot_back(0) : -1;
     for (int f = 0; f < bins_; ++f) {
-        const float v = row[f];
+        if (!held(here, f)) continue;
+        const float v = rows_[here][f];
         if (!(v >= threshold_)) continue;
         const int left = wrapped(f - 1, bins_);
         const int right = wrapped(f + 1, bins_);
-        if (!(v > row[left] && v >= row[right])) continue;
-        if (before != nullptr && !(v > before[left] && v > before[f] && v > before[right])) continue;
-        if (after != nullptr && !(v >= after[left] && v >= after[f] && v >= after[right])) continue;
+        if (!(v > at(here, left) && v >= at(here, right))) continue;
+        if (before >= 0 && !(v > at(before, left) && v > at(before, f) && v > at(before, right))) continue;
+        if (after >= 0 && !(v >= at(after, left) && v >= at(after, f) && v >= at(after, right))) continue;
         ++counted_;
         const Candidate c{f, drift_index, v};
         if (heap_.size() < static_cast<size_t>(SEARCH_MAX_CANDIDATES)) {

@@ -20,12 +20,23 @@ struct Candidate {
 // Stronger first; ties in the order of the search grid.
 bool stronger(const Candidate& a, const Candidate& b);
 
+// A drift row's pieces that hold sums: a row may be made in pieces of
+// piece_bins start bins and hold only those with a sum at the threshold;
+// every sum of a piece left out is below it. flags[i] is PIECE_HELD for
+// piece i. Null flags: the whole row is held.
+constexpr char PIECE_HELD = 1;
+struct HeldPieces {
+    const char* flags = nullptr;
+    int piece_bins = 0;
+};
+
 // Drift rows in the order of the signed drift, with the local maxima over
 // the threshold among them: a cell greater than its neighbours before it
-// (the row before, the bin before) and not less than those after it. Rows
-// are looked at where they lie until keep_rows() is called, before the
-// memory is used again. Each start bin's best sum is raised by the one who
-// makes a row, piece by piece while the piece is fresh in the cache.
+// (the row before, the bin before) and not less than those after it, a
+// neighbour in a piece not held counting as below the threshold. Rows are
+// looked at where they lie until keep_rows() is called, before the memory
+// is used again. Each start bin's best sum is raised by the one who makes a
+// row, piece by piece while the piece is fresh in the cache.
 class MaximaScan {
 public:
     MaximaScan(int bins, float threshold_sum);
@@ -35,7 +46,7 @@ public:
     bool raise(const float* sums, int first, int count);
     // The next drift row, drift_index being one more than the last one's,
     // already raised; above: whether any of its sums reaches the threshold.
-    void add(const float* sums, int drift_index, bool above);
+    void add(const float* sums, int drift_index, bool above, HeldPieces held = {});
     // Copies the rows still to be looked at, whose memory is about to be reused.
     void keep_rows();
     // Examines the last row added.
@@ -49,13 +60,17 @@ public:
 
 private:
     int slot_back(int age) const;
+    bool held(int slot, int column) const;
+    float at(int slot, int column) const;
     void examine(int drift_index, bool has_before, bool has_after);
 
     int bins_;
     float threshold_;
     std::vector<std::vector<float>> kept_;
+    std::vector<std::vector<char>> kept_flags_;
     std::vector<float> best_;
     const float* rows_[3] = {nullptr, nullptr, nullptr};
+    HeldPieces held_pieces_[3];
     bool above_[3] = {false, false, false};
     int held_ = 0;
     int last_index_ = 0;

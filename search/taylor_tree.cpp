@@ -132,17 +132,22 @@ void stripe_pair(const Stripe& stripe, int g, int d, float* out) {
     }
 }
 
-// Where a stripe's top level puts the served start bins' sums: rows of bins
-// in result, from column x on, each piece raising the scan's best sums as it
-// is made (drifts from first_raised on), above[d] set where drift d's
-// reaches the threshold.
+// Where a stripe's top level puts the served start bins' sums, piece i (the
+// stripe's) of each drift row: made in scratch, raising the scan's best sums
+// (drifts from first_raised on), and copied into result (rows of bins, from
+// column x on) only where a sum reaches the threshold: the scan looks at no
+// other, all of whose sums lie below. flags[d * stripes + i] is then
+// PIECE_HELD.
 struct TopRows {
     float* result;
     int bins;
     int x;
     int first_raised;
     MaximaScan* scan;
-    char* above;
+    float* scratch;
+    char* flags;
+    int stripes;
+    int i;
 };
 
 // The Taylor tree of a stripe as taylor_tree's of the band, but that the top
@@ -168,11 +173,14 @@ void stripe_tree(float* const buffers[2], int g, int level, int drifts, int top,
         if (level == top) {
             // Served start bins: 0 .. TREE_STRIPE_BINS - 1 of the stripe
             // rising, reach .. reach + TREE_STRIPE_BINS - 1 falling.
-            float* out = rows.result + index_of(g + d, rows.bins) + rows.x;
+            // The top level is the whole tree: g is 0.
             const int first = rising ? 0 : stripe.reach;
             const int step = rising ? shift : -shift;
-            add_rows(lower + first, upper + first + step, out, TREE_STRIPE_BINS);
-            if (g + d >= rows.first_raised && rows.scan->raise(out, rows.x, TREE_STRIPE_BINS)) rows.above[g + d] = 1;
+            add_rows(lower + first, upper + first + step, rows.scratch, TREE_STRIPE_BINS);
+            if (d >= rows.first_raised && rows.scan->raise(rows.scratch, rows.x, TREE_STRIPE_BINS)) {
+                std::copy(rows.scratch, rows.scratch + TREE_STRIPE_BINS, rows.result + index_of(d, rows.bins) + rows.x);
+                rows.flags[index_of(d, rows.stripes) + static_cast<size_t>(rows.i)] = PIECE_HELD;
+            }
             continue;
         }
         float* out = buffers[level % 2] + index_of(g + d, width);
@@ -201,13 +209,21 @@ public:
           teams_(striped_ && usable_processors() > 1 ? 2 : 1),
           storage_(float_array(2 * static_cast<size_t>(teams_) * index_of(padded_, width_))),
           result_(float_array(striped_ ? index_of(padded_, spectrogram.bins) : 0)),
-          above_(static_cast<size_t>(teams_) * static_cast<size_t>(padded_)) {
+          scratch_(float_array(static_cast<size_t>(TREE_STRIPE_BINS * teams_))),
+          stripes_(striped_ ? spectrogram.bins / TREE_STRIPE_BINS : 0),
+          flags_(index_of(padded_, stripes_)), above_(static_cast<size_t>(padded_)) {
         if (storage_.data == nullptr) return;
         for (int b = 0; b < 2 * teams_; ++b) buffers_[b] = storage_.data + static_cast<size_t>(b) * index_of(padded_, width_);
     }
 
     // False if there was no memory for it.
-    bool ready() const { return storage_.data != nullptr && result_.data != nullptr; }
+    bool ready() const { return storage_.data != nullptr && result_.data != nullptr && scratch_.data != nullptr; }
+
+    // Which pieces of drift d's row hold sums (the whole row where the band is not striped).
+    HeldPieces held(int d) const {
+        if (!striped_) return HeldPieces{};
+        return HeldPieces{flags_.data() + index_of(d, stripes_), TREE_STRIPE_BINS};
+    }
 
     // Row d of the block's result holds the sums of drift d from every start bin.
     const float* sums(int d) const {
@@ -222,6 +238,7 @@ public:
     void run(int block, int direction, int drifts, int first_raised, MaximaScan* scan) {
         const int bins = s_.bins;
         std::fill(above_.begin(), above_.end(), 0);
+        std::fill(flags_.begin(), flags_.end(), 0);
         // Row r skewed by the block's whole bins a row, from column x on; padding rows zero.
         const auto fill = [&](float* piece, int x, int width) {
             for (int r = 0; r < s_.rows; ++r) {
@@ -237,30 +254,30 @@ public:
             return;
         }
         const Stripe stripe{width_, padded_ - 1, direction, &s_, 0, static_cast<long>(direction) * block};
-        const int stripes = bins / TREE_STRIPE_BINS;
-        // Each team marks the drifts above the threshold in its own part of above_.
+        // Each team flags the pieces of its own stripes.
         const auto run_stripes = [&](int team, int first, int last) {
             float* const buffers[2] = {buffers_[2 * team], buffers_[2 * team + 1]};
-            char* const above = above_.data() + static_cast<size_t>(team) * static_cast<size_t>(padded_);
+            float* const scratch = scratch_.data + static_cast<size_t>(TREE_STRIPE_BINS * team);
             for (int i = first; i < last; ++i) {
                 const int x = i * TREE_STRIPE_BINS;
                 Stripe piece = stripe;
                 piece.first = direction > 0 ? x : x - stripe.reach;
                 // With two levels or more, level 1 reads the spectrogram itself.
                 if (level_ == 1) fill(buffers[0], piece.first, width_);
-                const TopRows rows{result_.data, bins, x, first_raised, scan, above};
+                const TopRows rows{result_.data, bins, x, first_raised, scan, scratch, flags_.data(), stripes_, i};
                 stripe_tree(buffers, 0, level_, drifts, level_, piece, rows);
             }
         };
         if (teams_ == 1) {
-            run_stripes(0, 0, stripes);
-            return;
+            run_stripes(0, 0, stripes_);
+        } else {
+            Background other([&] { run_stripes(1, stripes_ / 2, stripes_); });
+            run_stripes(0, 0, stripes_ / 2);
         }
-        {
-            Background other([&] { run_stripes(1, stripes / 2, stripes); });
-            run_stripes(0, 0, stripes / 2);
+        for (int d = 0; d < padded_; ++d) {
+            const char* row = flags_.data() + index_of(d, stripes_);
+            above_[static_cast<size_t>(d)] = std::any_of(row, row + stripes_, [](char f) { return f == PIECE_HELD; });
         }
-        for (size_t d = 0; d < static_cast<size_t>(padded_); ++d) above_[d] |= above_[d + static_cast<size_t>(padded_)];
     }
 
 private:
@@ -273,7 +290,10 @@ private:
     int teams_;
     FloatArray storage_;
     FloatArray result_;
-    std::vector<char> above_;   // a padded_ row of flags a team
+    FloatArray scratch_;          // a piece a team
+    int stripes_;
+    std::vector<char> flags_;     // each drift's pieces: PIECE_HELD where a sum reaches the threshold
+    std::vector<char> above_;     // each drift: a sum reaches the threshold
     float* buffers_[2 * MAX_TEAMS] = {nullptr, nullptr, nullptr, nullptr};
 };
 
@@ -318,7 +338,7 @@ int tree_search(const PowerSpectrogram& spectrogram, int max_drift_index, Maxima
                 const int d = direction < 0 ? per_block - 1 - k : k;
                 const int magnitude = block * per_block + d;
                 if (magnitude > max_drift_index || d < first_raised) continue;
-                scan->add(tree.sums(d), direction * magnitude, tree.above(d));
+                scan->add(tree.sums(d), direction * magnitude, tree.above(d), tree.held(d));
             }
         }
     }

@@ -183,6 +183,50 @@ TEST(SearchTree, SumsExactlyTheCellsOfItsPaths) {
     }
 }
 
+// Every local maximum over the threshold is counted, across the stripes'
+// edges and the blocks' (the tree keeps only the pieces of its sums that the
+// count may look at): against the maxima of the sums along path_column's
+// cells, exact for small whole numbers, at a threshold low enough for
+// hundreds of them, ties included.
+TEST(SearchTree, CountsEveryLocalMaximumOfItsSums) {
+    constexpr int BINS = 2048;
+    constexpr int ROWS = 100;
+    okrelt::PowerSpectrogram s = synthetic_spectrogram(BINS, ROWS, 13);
+    std::mt19937_64 random(13);
+    std::uniform_int_distribution<int> level(0, 3);
+    std::generate(s.power, s.power + s.cells(), [&] { return static_cast<float>(level(random)); });
+    okrelt::SearchOptions options;
+    options.max_drift_hz_s = 1.2 * s.bin_hz / s.row_seconds;
+    options.snr_threshold = 2.0;
+    okrelt::SearchResult tree;
+    ASSERT_EQ(okrelt::search_spectrogram(s, options, &tree), 0);
+    const int drifts = 2 * tree.max_drift_index + 1;
+    std::vector<float> sums(static_cast<size_t>(drifts) * BINS);
+    const auto at = [&](int row, int f) { return sums[static_cast<size_t>(row) * BINS + static_cast<size_t>((f + BINS) % BINS)]; };
+    for (int row = 0; row < drifts; ++row) {
+        for (int f = 0; f < BINS; ++f) {
+            float sum = 0.0f;
+            for (int r = 0; r < ROWS; ++r) sum += s.row(r)[okrelt::path_column(f, row - tree.max_drift_index, r, BINS, 128)];
+            sums[static_cast<size_t>(row) * BINS + static_cast<size_t>(f)] = sum;
+        }
+    }
+    const float threshold = static_cast<float>(tree.noise.median + options.snr_threshold * tree.noise.deviation);
+    int maxima = 0;
+    for (int row = 0; row < drifts; ++row) {
+        for (int f = 0; f < BINS; ++f) {
+            const float v = at(row, f);
+            bool maximum = v >= threshold && v > at(row, f - 1) && v >= at(row, f + 1);
+            for (int c = f - 1; c <= f + 1; ++c) {
+                if (row > 0) maximum = maximum && v > at(row - 1, c);
+                if (row + 1 < drifts) maximum = maximum && v >= at(row + 1, c);
+            }
+            maxima += maximum;
+        }
+    }
+    EXPECT_GT(maxima, 300);
+    EXPECT_EQ(tree.candidates, maxima);
+}
+
 TEST(SearchTree, WideRowPassesGiveThePlainLoopsBits) {
     // Every length up to three AVX-512 vectors and a bit, so that each tail is run;
     // the maxima on ties, and rows with and without a sum at the threshold.
