@@ -65,7 +65,7 @@ struct SearchResult {
 
 // The spectrogram and its noise: search/spectrogram.h.
 
-// The drift grid and its Taylor tree (search/taylor_tree.cpp).
+// The drift grid (search/drift_grid.cpp) and its Taylor tree (search/taylor_tree.cpp).
 
 // The rows rounded up to a power of two: the drift grid's and the tree's.
 int padded_rows_of(int rows);

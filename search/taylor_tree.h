@@ -1,7 +1,7 @@
 // The Taylor tree inside the search: power summed along every path of the
-// drift grid, a block of drifts at a time. drift_step_hz_s, path_column and
-// brute_force_best_snr and padded_rows_of (search/search.h) are in
-// search/taylor_tree.cpp too.
+// drift grid, a block of drifts at a time. The grid itself (padded_rows_of,
+// drift_step_hz_s, path_column, declared in search/search.h), wrapped and
+// the direct sums brute_force_best_snr are in search/drift_grid.cpp.
 #pragma once
 
 #include "search/hits.h"
