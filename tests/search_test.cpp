@@ -156,16 +156,31 @@ TEST(SearchTree, AgreesWithDirectPathSums) {
     }
 }
 
-TEST(SearchTree, SumsExactlyTheCellsOfItsPaths) {
-    // Small whole numbers add up exactly in any order, so each start bin's
-    // best must be that of the sums along path_column's cells to the bit.
-    // 2048 bins: in stripes; 100 rows: padded; drifts both ways, two blocks.
-    constexpr int BINS = 2048;
-    constexpr int ROWS = 100;
-    okrelt::PowerSpectrogram s = synthetic_spectrogram(BINS, ROWS, 11);
-    std::mt19937_64 random(11);
-    std::uniform_int_distribution<int> level(0, 7);
+// 2048 bins (in stripes) by 100 rows (padded to 128) of whole numbers from
+// 0 to top, which add up exactly in any order.
+constexpr int WHOLE_BINS = 2048;
+constexpr int WHOLE_ROWS = 100;
+
+okrelt::PowerSpectrogram whole_number_spectrogram(uint64_t seed, int top) {
+    okrelt::PowerSpectrogram s = synthetic_spectrogram(WHOLE_BINS, WHOLE_ROWS, seed);
+    std::mt19937_64 random(seed);
+    std::uniform_int_distribution<int> level(0, top);
     std::generate(s.power, s.power + s.cells(), [&] { return static_cast<float>(level(random)); });
+    return s;
+}
+
+// The sum along path_column's cells of a path of such a spectrogram.
+float path_sum(const okrelt::PowerSpectrogram& s, int start, int drift_index) {
+    float sum = 0.0f;
+    for (int r = 0; r < WHOLE_ROWS; ++r) sum += s.row(r)[okrelt::path_column(start, drift_index, r, WHOLE_BINS, 128)];
+    return sum;
+}
+
+TEST(SearchTree, SumsExactlyTheCellsOfItsPaths) {
+    // Each start bin's best must be that of the sums along path_column's
+    // cells to the bit; drifts both ways, two blocks.
+    constexpr int BINS = WHOLE_BINS;
+    const okrelt::PowerSpectrogram s = whole_number_spectrogram(11, 7);
     okrelt::SearchOptions options;
     options.max_drift_hz_s = 1.2 * s.bin_hz / s.row_seconds;
     okrelt::SearchResult tree;
@@ -174,9 +189,7 @@ TEST(SearchTree, SumsExactlyTheCellsOfItsPaths) {
     for (int start = 0; start < BINS; start += 7) {
         float best = -1.0f;
         for (int d = -tree.max_drift_index; d <= tree.max_drift_index; ++d) {
-            float sum = 0.0f;
-            for (int r = 0; r < ROWS; ++r) sum += s.row(r)[okrelt::path_column(start, d, r, BINS, 128)];
-            best = std::max(best, sum);
+            best = std::max(best, path_sum(s, start, d));
         }
         const float snr = static_cast<float>((best - tree.noise.median) / tree.noise.deviation);
         ASSERT_EQ(tree.best_snr[static_cast<size_t>(start)], snr) << start;
@@ -189,12 +202,8 @@ TEST(SearchTree, SumsExactlyTheCellsOfItsPaths) {
 // cells, exact for small whole numbers, at a threshold low enough for
 // hundreds of them, ties included.
 TEST(SearchTree, CountsEveryLocalMaximumOfItsSums) {
-    constexpr int BINS = 2048;
-    constexpr int ROWS = 100;
-    okrelt::PowerSpectrogram s = synthetic_spectrogram(BINS, ROWS, 13);
-    std::mt19937_64 random(13);
-    std::uniform_int_distribution<int> level(0, 3);
-    std::generate(s.power, s.power + s.cells(), [&] { return static_cast<float>(level(random)); });
+    constexpr int BINS = WHOLE_BINS;
+    const okrelt::PowerSpectrogram s = whole_number_spectrogram(13, 3);
     okrelt::SearchOptions options;
     options.max_drift_hz_s = 1.2 * s.bin_hz / s.row_seconds;
     options.snr_threshold = 2.0;
@@ -202,12 +211,12 @@ TEST(SearchTree, CountsEveryLocalMaximumOfItsSums) {
     ASSERT_EQ(okrelt::search_spectrogram(s, options, &tree), 0);
     const int drifts = 2 * tree.max_drift_index + 1;
     std::vector<float> sums(static_cast<size_t>(drifts) * BINS);
-    const auto at = [&](int row, int f) { return sums[static_cast<size_t>(row) * BINS + static_cast<size_t>((f + BINS) % BINS)]; };
+    const auto at = [&](int row, int f) {
+        return sums[static_cast<size_t>(row) * BINS + static_cast<size_t>((f + BINS) % BINS)];
+    };
     for (int row = 0; row < drifts; ++row) {
         for (int f = 0; f < BINS; ++f) {
-            float sum = 0.0f;
-            for (int r = 0; r < ROWS; ++r) sum += s.row(r)[okrelt::path_column(f, row - tree.max_drift_index, r, BINS, 128)];
-            sums[static_cast<size_t>(row) * BINS + static_cast<size_t>(f)] = sum;
+            sums[static_cast<size_t>(row) * BINS + static_cast<size_t>(f)] = path_sum(s, f, row - tree.max_drift_index);
         }
     }
     const float threshold = static_cast<float>(tree.noise.median + options.snr_threshold * tree.noise.deviation);
