@@ -78,7 +78,7 @@ std::vector<Candidate> MaximaScan::take_candidates() {
 
 int MaximaScan::slot_back(int age) const { return (held_ - 1 - age) % 3; }
 
-bool MaximaScan::held(int slot, int column) const {
+bool MaximaScan::piece_held(int slot, int column) const {
     const HeldPieces& pieces = held_pieces_[slot];
     return pieces.flags == nullptr || (pieces.flags[column / pieces.piece_bins] & PIECE_HELD) != 0;
 }
@@ -86,7 +86,7 @@ bool MaximaScan::held(int slot, int column) const {
 // A piece not held holds sums below the threshold only: against a cell at
 // the threshold or above, it compares as minus infinity does.
 float MaximaScan::at(int slot, int column) const {
-    return held(slot, column) ? rows_[slot][column] : -std::numeric_limits<float>::infinity();
+    return piece_held(slot, column) ? rows_[slot][column] : -std::numeric_limits<float>::infinity();
 }
 
 void MaximaScan::examine(int drift_index, bool has_before, bool has_after) {
@@ -96,7 +96,7 @@ void MaximaScan::examine(int drift_index, bool has_before, bool has_after) {
     const int before = has_before ? slot_back(age + 1) : -1;
     const int after = has_after ? slot_back(0) : -1;
     for (int f = 0; f < bins_; ++f) {
-        if (!held(here, f)) continue;
+        if (!piece_held(here, f)) continue;
         const float v = rows_[here][f];
         if (!(v >= threshold_)) continue;
         const int left = wrapped(f - 1, bins_);

@@ -60,7 +60,7 @@ public:
 
 private:
     int slot_back(int age) const;
-    bool held(int slot, int column) const;
+    bool piece_held(int slot, int column) const;
     float at(int slot, int column) const;
     void examine(int drift_index, bool has_before, bool has_after);
 
