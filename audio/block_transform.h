@@ -8,11 +8,11 @@
 #pragma once
 
 #include <cstdint>
-#include <memory>
 
 #include "audio/fft.h"
 #include "common/block_sizes.h"
 #include "common/sample_levels.h"
+#include "common/team.h"
 #include "report/rfi.h"
 
 namespace okrelt {
@@ -56,16 +56,10 @@ struct BlockBytes {
 // -zero - 1 < y < BYTE_VALUES - zero.
 bool scaled_values_fit(double lowest, double highest, int zero);
 
-// A second thread that takes a share of every block's transform: the
+// A team (common/team.h) may take a share of every block's transform: the
 // block's work is cut into tasks (columns of the first forward stages,
 // parts, columns of the last inverse stages) that both threads claim in
-// turn, so that a thread held up elsewhere costs the other only the task it
-// holds. The bytes written and the RFI factor stay the same.
-class BlockTeam;
-struct BlockTeamEnd {
-    void operator()(BlockTeam* team) const;   // stops and joins the thread
-};
-using BlockTeamPtr = std::unique_ptr<BlockTeam, BlockTeamEnd>;
+// turn. The bytes written and the RFI factor stay the same.
 
 // Work of the caller's own, such as writing out the block before, that it
 // does on its thread while a team's second thread makes a start on the
@@ -74,16 +68,6 @@ struct BlockAside {
     void (*run)(void* context) = nullptr;
     void* context = nullptr;
 };
-
-// Starts a team's second thread; null where no thread can be started. Worth
-// it only where a processor would otherwise stand idle: the second thread
-// waits for blocks by spinning briefly, then sleeping until one is offered.
-BlockTeamPtr start_block_team();
-
-// Tells a team's second thread to leave, without waiting for it, so that
-// the caller's last work overlaps its going. The team takes no further
-// block; ending it then only waits for the thread.
-void release_block_team(BlockTeam* team);
 
 // Transforms one block of samples with re/im as working arrays of
 // WORKING_POINTS doubles each (64-byte aligned). levels is null when every
@@ -96,11 +80,11 @@ void release_block_team(BlockTeam* team);
 // caller at a time. aside is run once, on the caller's thread.
 int32_t transform_block(const int8_t* in_phase, const int8_t* quadrature, const double* levels, SoundOrder order,
                         double* re, double* im, RunningPeak* peak, BlockBytes* bytes = nullptr,
-                        BlockTeam* team = nullptr, BlockAside aside = {});
+                        Team* team = nullptr, BlockAside aside = {});
 
 // The same on a chosen code path, which must be available.
 int32_t transform_block_using(FftIsa isa, const int8_t* in_phase, const int8_t* quadrature, const double* levels,
                               SoundOrder order, double* re, double* im, RunningPeak* peak,
-                              BlockBytes* bytes = nullptr, BlockTeam* team = nullptr, BlockAside aside = {});
+                              BlockBytes* bytes = nullptr, Team* team = nullptr, BlockAside aside = {});
 
 }  // namespace okrelt

@@ -54,7 +54,7 @@ void quantise_block(const double* re, uint8_t* out) {
 }
 
 int32_t convert_block(const int8_t* in_phase, const int8_t* quadrature, const double* levels, SoundOrder order,
-                      double* re, double* im, RunningPeak* peak, uint8_t* out, BlockTeam* team, BlockAside aside) {
+                      double* re, double* im, RunningPeak* peak, uint8_t* out, Team* team, BlockAside aside) {
     BlockBytes bytes;
     bytes.out = out;
     bytes.gain = OUTPUT_GAIN;
@@ -162,7 +162,7 @@ int convert_to_wav_with(BlockConverter convert_block, const int8_t* in_phase, co
     }
 
     const int32_t blocks = count / BLOCK_SAMPLES;
-    BlockTeamPtr team = format.team ? start_block_team() : nullptr;
+    TeamPtr team = format.team ? start_team() : nullptr;
     RunningPeak peak;
     int32_t rfi_factor = 0;
     for (int32_t b = 0; b < blocks; ++b) {
@@ -176,7 +176,7 @@ int convert_to_wav_with(BlockConverter convert_block, const int8_t* in_phase, co
         print_progress(b, count);
     }
     // The second thread goes while the last block is written, not before.
-    if (team) release_block_team(team.get());
+    if (team) release_team(team.get());
     if (out.file->file) {
         if (blocks > 0) {
             BlockWrite write_last{&out, buffers[(blocks - 1) % SOUND_BUFFERS]};

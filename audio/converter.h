@@ -32,7 +32,7 @@ uint8_t quantise_sample(double real_part);
 // peak->block) and returns peak_factor(*peak).
 using BlockConverter = int32_t (*)(const int8_t* in_phase, const int8_t* quadrature, const double* levels,
                                    SoundOrder order, double* re, double* im, RunningPeak* peak, uint8_t* out,
-                                   BlockTeam* team, BlockAside aside);
+                                   Team* team, BlockAside aside);
 
 // Where and how a conversion writes its sound file.
 struct SoundFormat {

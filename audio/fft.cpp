@@ -64,14 +64,14 @@ bool scaled_values_fit(double lowest, double highest, int zero) {
 }
 
 int32_t transform_block(const int8_t* in_phase, const int8_t* quadrature, const double* levels, SoundOrder order,
-                        double* re, double* im, RunningPeak* peak, BlockBytes* bytes, BlockTeam* team,
+                        double* re, double* im, RunningPeak* peak, BlockBytes* bytes, Team* team,
                         BlockAside aside) {
     return run_block(best_kernels(), in_phase, quadrature, levels, order, re, im, peak, bytes, team, aside);
 }
 
 int32_t transform_block_using(FftIsa isa, const int8_t* in_phase, const int8_t* quadrature, const double* levels,
                               SoundOrder order, double* re, double* im, RunningPeak* peak, BlockBytes* bytes,
-                              BlockTeam* team, BlockAside aside) {
+                              Team* team, BlockAside aside) {
     return run_block(kernels_of(isa), in_phase, quadrature, levels, order, re, im, peak, bytes, team, aside);
 }
 

@@ -9,6 +9,7 @@
 #include "audio/fft.h"
 #include "common/block_sizes.h"
 #include "common/sample_levels.h"
+#include "common/team.h"
 #include "report/rfi.h"
 
 namespace okrelt {
@@ -42,7 +43,7 @@ void compute_twiddle_tables(TwiddleTables* tables);
 enum class SampleSource { VALUES, LEVELS, ARRAYS };
 
 // One block's work cut into tasks, phase after phase, for the threads of a
-// team to claim in turn (see BlockTeam); a thread alone claims them all.
+// team to claim in turn (common/team.h); a thread alone claims them all.
 // Tasks of a phase are independent of each other, except that a part's
 // expansion overwrites the bins of the parts its row covers, which must be
 // finished first. The kernels touch the counters only through the
@@ -54,13 +55,6 @@ constexpr int PART_TASKS = 16;         // task t: part PART_TASKS - 1 - t, the l
 constexpr int ROW_TASKS = 16;          // columns of the inverse stages joining the rows
 constexpr int PHASE_TASKS[BLOCK_PHASES] = {FIRST_STAGE_TASKS, PART_TASKS, ROW_TASKS};
 constexpr int index_of(BlockPhase phase) { return static_cast<int>(phase); }   // in the arrays by phase
-
-// Where the threads waiting on a job or a team sleep once spinning has not
-// been enough (see block_team.cpp): events counts the signals given.
-struct WakeWord {
-    std::atomic<uint32_t> events{0};
-    std::atomic<int> sleepers{0};
-};
 
 struct BlockJob {
     const int8_t* in_phase = nullptr;
@@ -115,7 +109,7 @@ const FftKernels* avx512_kernels();
 // there is one, and the caller's aside: raises *peak and returns the RFI
 // factor so far, as transform_block does.
 int32_t run_block(const FftKernels* kernels, const int8_t* in_phase, const int8_t* quadrature, const double* levels,
-                  SoundOrder order, double* re, double* im, RunningPeak* peak, BlockBytes* bytes, BlockTeam* team,
+                  SoundOrder order, double* re, double* im, RunningPeak* peak, BlockBytes* bytes, Team* team,
                   BlockAside aside);
 
 }  // namespace okrelt

@@ -4,10 +4,12 @@
 #include <limits>
 #include <vector>
 
+#include "common/background.h"
 #include "common/command_line.h"
 #include "common/messages.h"
 #include "common/numbers.h"
 #include "common/spectrum_axis.h"
+#include "common/team.h"
 #include "search/correction.h"
 #include "search/hits.h"
 #include "search/taylor_tree.h"
@@ -20,7 +22,8 @@ constexpr double DB_PER_DECADE_OF_AMPLITUDE = 20.0;
 
 }  // namespace
 
-int search_spectrogram(const PowerSpectrogram& spectrogram, const SearchOptions& options, SearchResult* found) {
+int search_spectrogram(const PowerSpectrogram& spectrogram, const SearchOptions& options, SearchResult* found,
+                       Team* team) {
     SearchResult& result = *found;
     result = SearchResult();
     result.bins = spectrogram.bins;
@@ -36,7 +39,7 @@ int search_spectrogram(const PowerSpectrogram& spectrogram, const SearchOptions&
     const float threshold_sum = noisy ? static_cast<float>(noise.median + options.snr_threshold * noise.deviation)
                                       : std::numeric_limits<float>::infinity();
     MaximaScan scan(spectrogram.bins, threshold_sum);
-    if (tree_search(spectrogram, result.max_drift_index, &scan) != 0) return 1;
+    if (tree_search(spectrogram, result.max_drift_index, &scan, team) != 0) return 1;
     result.candidates = scan.counted();
     result.best_snr.resize(static_cast<size_t>(spectrogram.bins));
     for (size_t f = 0; f < result.best_snr.size(); ++f) {
@@ -59,8 +62,11 @@ int search_work_unit(const SampleStreams& streams, const WorkUnitInfo& info, con
                      SearchResult* result, PowerSpectrogram* searched) {
     PowerSpectrogram own;
     PowerSpectrogram& spectrogram = searched != nullptr ? *searched : own;
-    if (make_power_spectrogram(streams, info, options.fft_size, options.window, &spectrogram) != 0) return 1;
-    if (search_spectrogram(spectrogram, options, result) != 0) return 1;
+    const TeamPtr team = usable_processors() > 1 ? start_team() : nullptr;
+    if (make_power_spectrogram(streams, info, options.fft_size, options.window, &spectrogram, team.get()) != 0) {
+        return 1;
+    }
+    if (search_spectrogram(spectrogram, options, result, team.get()) != 0) return 1;
     if (info.center_hz) {
         for (Hit& hit : result->hits) hit.sky_mhz = sky_mhz(*info.center_hz, hit.offset_hz);
     }

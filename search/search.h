@@ -87,15 +87,17 @@ std::vector<float> brute_force_best_snr(const PowerSpectrogram& spectrogram, con
 
 // The Taylor-tree search of a spectrogram of SEARCH_MIN_ROWS rows or more:
 // every start bin and drift within options.max_drift_hz_s, SNR, hits over
-// options.snr_threshold, sensitivity. Sky frequencies are left empty.
+// options.snr_threshold, sensitivity. Sky frequencies are left empty. With
+// a team, its second thread shares the tree's work (the same result).
 // 0, or 1 after a message when there is no memory for the tree.
 [[nodiscard]] int search_spectrogram(const PowerSpectrogram& spectrogram, const SearchOptions& options,
-                                     SearchResult* result);
+                                     SearchResult* result, Team* team = nullptr);
 
 // The whole search of a unit: spectrogram, tree, hits with sky frequencies
 // where the header gives the centre, corrected to the barycentre where it
 // gives the time, place and direction (search/correction.h); the spectrogram
-// searched is left in *searched where that is given. 0, or 1 after a message.
+// searched is left in *searched where that is given. A second thread shares
+// the work where there is a processor for it. 0, or 1 after a message.
 [[nodiscard]] int search_work_unit(const SampleStreams& streams, const WorkUnitInfo& info,
                                    const SearchOptions& options, SearchResult* result,
                                    PowerSpectrogram* searched = nullptr);

@@ -2,6 +2,7 @@
 
 
 #include <algorithm>
+#include <atomic>
 #include <cmath>
 #include <cstddef>
 #include <cstdint>
@@ -9,7 +10,6 @@
 #include <vector>
 
 #include "audio/fft.h"
-#include "common/background.h"
 #include "common/messages.h"
 #include "common/spectrum_axis.h"
 
@@ -19,10 +19,63 @@ namespace {
 
 constexpr double TWO_PI = 6.283185307179586476925286766559;
 constexpr int CENTRE_BESIDE_BINS = 2;   // bins each side of the blanked centre whose mean replaces it
+constexpr int SPECTROGRAM_TASK_ROWS = 4;   // rows a thread claims at a time
 
 // The value of sample k of one stream, as the transform takes it.
 double value_of(const SampleStreams& streams, const int8_t* stream, long k) {
     return stored_value(stream[k], streams.levels);
+}
+
+// The transforms of a spectrogram, rows claimed in turn by a team's threads.
+struct RowWork {
+    const SampleStreams* streams;
+    PowerSpectrogram* spectrogram;
+    SearchWindow window;
+    int m;                        // log2 of the transform's size
+    const double* w;              // the window
+    const int* column_of;         // a transformed point's column
+    std::atomic<int> next_task{0};
+};
+
+// A thread's share, with its own arrays for the transform.
+struct RowShare {
+    RowWork* work;
+    std::vector<double> re;
+    std::vector<double> im;
+};
+
+// Claims rows and transforms them until none is left; each row's bits are
+// the same on either thread.
+void transform_rows(void* context) {
+    RowShare& share = *static_cast<RowShare*>(context);
+    RowWork& work = *share.work;
+    const SampleStreams& streams = *work.streams;
+    PowerSpectrogram& s = *work.spectrogram;
+    const int fft_size = s.bins;
+    const size_t n = static_cast<size_t>(fft_size);
+    double* const re = share.re.data();
+    double* const im = share.im.data();
+    for (;;) {
+        const int first_row = work.next_task.fetch_add(1, std::memory_order_relaxed) * SPECTROGRAM_TASK_ROWS;
+        if (first_row >= s.rows) return;
+        for (int r = first_row; r < std::min(first_row + SPECTROGRAM_TASK_ROWS, s.rows); ++r) {
+            const long first = static_cast<long>(r) * fft_size;
+            for (size_t j = 0; j < n; ++j) {
+                re[j] = work.w[j] * value_of(streams, streams.in_phase, first + static_cast<long>(j));
+                im[j] = work.w[j] * value_of(streams, streams.quadrature, first + static_cast<long>(j));
+            }
+            (void)fft_forward_bit_reversed(work.m, re, im);
+            float* cells = s.row(r);
+            for (size_t k = 0; k < n; ++k) cells[work.column_of[k]] = static_cast<float>(re[k] * re[k] + im[k] * im[k]);
+            // A constant lies in the centre bin, and with a window in its neighbours.
+            const int centre = fft_size / 2;
+            const int reach = work.window == SearchWindow::HANN ? 1 : 0;
+            float beside = 0.0f;
+            for (int b = 1; b <= CENTRE_BESIDE_BINS; ++b) beside += cells[centre - reach - b] + cells[centre + reach + b];
+            beside /= static_cast<float>(2 * CENTRE_BESIDE_BINS);
+            for (int c = centre - reach; c <= centre + reach; ++c) cells[c] = beside;
+        }
+    }
 }
 
 }  // namespace
@@ -54,7 +107,7 @@ int allocate_spectrogram(int bins, int rows, PowerSpectrogram* spectrogram) {
 }
 
 int make_power_spectrogram(const SampleStreams& streams, const WorkUnitInfo& info, int fft_size, SearchWindow window,
-                           PowerSpectrogram* spectrogram) {
+                           PowerSpectrogram* spectrogram, Team* team) {
     const int32_t usable = info.silent_samples > 0 && info.first_silent_sample >= 0
                                ? std::min(streams.count, info.first_silent_sample)
                                : streams.count;
@@ -85,34 +138,12 @@ int make_power_spectrogram(const SampleStreams& streams, const WorkUnitInfo& inf
     for (size_t position = 0; position < n; ++position) {
         column_of[position] = static_cast<int>((reversed_bits(static_cast<long>(position), m) + fft_size / 2) % fft_size);
     }
-    // Rows first .. last - 1; each row's bits are the same on either thread.
-    const auto transform_rows = [&](int first_row, int last_row) {
-        std::vector<double> re(n);
-        std::vector<double> im(n);
-        for (int r = first_row; r < last_row; ++r) {
-            const long first = static_cast<long>(r) * fft_size;
-            for (size_t j = 0; j < n; ++j) {
-                re[j] = w[j] * value_of(streams, streams.in_phase, first + static_cast<long>(j));
-                im[j] = w[j] * value_of(streams, streams.quadrature, first + static_cast<long>(j));
-            }
-            (void)fft_forward_bit_reversed(m, re.data(), im.data());
-            float* cells = s.row(r);
-            for (size_t k = 0; k < n; ++k) cells[column_of[k]] = static_cast<float>(re[k] * re[k] + im[k] * im[k]);
-            // A constant lies in the centre bin, and with a window in its neighbours.
-            const int centre = fft_size / 2;
-            const int reach = window == SearchWindow::HANN ? 1 : 0;
-            float beside = 0.0f;
-            for (int b = 1; b <= CENTRE_BESIDE_BINS; ++b) beside += cells[centre - reach - b] + cells[centre + reach + b];
-            beside /= static_cast<float>(2 * CENTRE_BESIDE_BINS);
-            for (int c = centre - reach; c <= centre + reach; ++c) cells[c] = beside;
-        }
-    };
-    if (usable_processors() < 2) {
-        transform_rows(0, rows);
-        return 0;
-    }
-    Background other([&] { transform_rows(rows / 2, rows); });
-    transform_rows(0, rows / 2);
+    RowWork work{&streams, &s, window, m, w.data(), column_of.data()};
+    RowShare own{&work, std::vector<double>(n), std::vector<double>(n)};
+    RowShare partner{&work, std::vector<double>(team != nullptr ? n : 0), std::vector<double>(team != nullptr ? n : 0)};
+    if (team != nullptr) offer_work(team, transform_rows, &partner);
+    transform_rows(&own);
+    if (team != nullptr) settle_team(team);
     return 0;
 }
 

@@ -8,6 +8,7 @@
 #include <cstdint>
 
 #include "common/memory.h"
+#include "common/team.h"
 #include "workunit/reader.h"
 
 namespace okrelt {
@@ -70,9 +71,10 @@ bool valid_search_fft(long fft_size);
 // The spectrogram of the unit's whole transforms before its first silent
 // sample; the centre bin (and the window's neighbours of it) replaced by
 // the mean of the bins beside them, so that a constant does not show.
+// With a team, its second thread makes a share of the rows (the same bits).
 // 0, or 1 after a message when fewer than SEARCH_MIN_ROWS rows fit.
 [[nodiscard]] int make_power_spectrogram(const SampleStreams& streams, const WorkUnitInfo& info, int fft_size,
-                                         SearchWindow window, PowerSpectrogram* spectrogram);
+                                         SearchWindow window, PowerSpectrogram* spectrogram, Team* team = nullptr);
 
 // The noise statistics of the zero-drift column sums.
 NoiseStatistics noise_statistics(const PowerSpectrogram& spectrogram);

@@ -1,12 +1,13 @@
 #include "search/taylor_tree.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cstddef>
 #include <vector>
 
 #include "audio/fft.h"
-#include "common/background.h"
 #include "common/messages.h"
+#include "common/team.h"
 #include "search/row_sums.h"
 
 namespace okrelt {
@@ -169,22 +170,22 @@ void stripe_tree(float* const buffers[2], int g, int level, int drifts, int top,
 // The sums of one block of drifts (k bins a row plus 0 .. padded - 1 steps)
 // in one direction. In stripes of TREE_STRIPE_BINS start bins where the band
 // is wide enough beside the paths' reach: a stripe's two levels stay in the
-// processor's second-level cache, and with a spare processor a second thread
-// does half the stripes (the sums are the same bits either way).
+// processor's second-level cache, and a team's two threads claim the
+// stripes in turn (the sums are the same bits whoever makes them).
 class BlockTree {
 public:
-    explicit BlockTree(const PowerSpectrogram& spectrogram)
+    BlockTree(const PowerSpectrogram& spectrogram, Team* team)
         : s_(spectrogram), padded_(padded_rows_of(spectrogram.rows)), level_(log2_of(padded_)),
           striped_(padded_ - 1 <= TREE_STRIPE_BINS && spectrogram.bins >= 2 * TREE_STRIPE_BINS),
           width_(striped_ ? TREE_STRIPE_BINS + padded_ - 1 : spectrogram.bins),
-          teams_(striped_ && usable_processors() > 1 ? 2 : 1),
-          storage_(float_array(2 * static_cast<size_t>(teams_) * index_of(padded_, width_))),
+          team_(striped_ ? team : nullptr), threads_(team_ != nullptr ? 2 : 1),
+          storage_(float_array(2 * static_cast<size_t>(threads_) * index_of(padded_, width_))),
           result_(float_array(striped_ ? index_of(padded_, spectrogram.bins) : 0)),
-          scratch_(float_array(static_cast<size_t>(TREE_STRIPE_BINS * teams_))),
+          scratch_(float_array(static_cast<size_t>(TREE_STRIPE_BINS * threads_))),
           stripes_(striped_ ? spectrogram.bins / TREE_STRIPE_BINS : 0),
           flags_(index_of(padded_, stripes_)), above_(static_cast<size_t>(padded_)) {
         if (storage_.data == nullptr) return;
-        for (int b = 0; b < 2 * teams_; ++b) buffers_[b] = storage_.data + static_cast<size_t>(b) * index_of(padded_, width_);
+        for (int b = 0; b < 2 * threads_; ++b) buffers_[b] = storage_.data + static_cast<size_t>(b) * index_of(padded_, width_);
     }
 
     // False if there was no memory for it.
@@ -207,44 +208,22 @@ public:
     // Drifts 0 .. drifts - 1 of the block (padded rows at most), raising
     // scan's best sums by those from first_raised on.
     void run(int block, int direction, int drifts, int first_raised, MaximaScan* scan) {
-        const int bins = s_.bins;
         std::fill(above_.begin(), above_.end(), 0);
-        std::fill(flags_.begin(), flags_.end(), 0);
-        // Row r skewed by the block's whole bins a row, from column x on; padding rows zero.
-        const auto fill = [&](float* piece, int x, int width) {
-            for (int r = 0; r < s_.rows; ++r) {
-                copy_shifted_run(s_.row(r), wrapped(x + static_cast<long>(direction) * block * r, bins), bins, width,
-                                 piece + index_of(r, width));
-            }
-            std::fill(piece + index_of(s_.rows, width), piece + index_of(padded_, width), 0.0f);
-        };
         if (!striped_) {
-            fill(buffers_[0], 0, bins);
-            taylor_tree(buffers_, 0, level_, drifts, bins, direction);
-            for (int d = first_raised; d < drifts; ++d) above_[static_cast<size_t>(d)] = scan->raise(sums(d), 0, bins);
+            fill(buffers_[0], 0, s_.bins, static_cast<long>(direction) * block);
+            taylor_tree(buffers_, 0, level_, drifts, s_.bins, direction);
+            for (int d = first_raised; d < drifts; ++d) above_[static_cast<size_t>(d)] = scan->raise(sums(d), 0, s_.bins);
             return;
         }
-        const Stripe stripe{width_, padded_ - 1, direction, &s_, 0, static_cast<long>(direction) * block};
-        // Each team flags the pieces of its own stripes.
-        const auto run_stripes = [&](int team, int first, int last) {
-            float* const buffers[2] = {buffers_[2 * team], buffers_[2 * team + 1]};
-            float* const scratch = scratch_.data + static_cast<size_t>(TREE_STRIPE_BINS * team);
-            for (int i = first; i < last; ++i) {
-                const int x = i * TREE_STRIPE_BINS;
-                Stripe piece = stripe;
-                piece.first = direction > 0 ? x : x - stripe.reach;
-                // With two levels or more, level 1 reads the spectrogram itself.
-                if (level_ == 1) fill(buffers[0], piece.first, width_);
-                const TopRows rows{result_.data, bins, x, first_raised, scan, scratch, flags_.data(), stripes_, i};
-                stripe_tree(buffers, 0, level_, drifts, level_, piece, rows);
-            }
-        };
-        if (teams_ == 1) {
-            run_stripes(0, 0, stripes_);
-        } else {
-            Background other([&] { run_stripes(1, stripes_ / 2, stripes_); });
-            run_stripes(0, 0, stripes_ / 2);
-        }
+        std::fill(flags_.begin(), flags_.end(), 0);
+        job_ = Job{Stripe{width_, padded_ - 1, direction, &s_, 0, static_cast<long>(direction) * block}, drifts,
+                   first_raised, scan};
+        next_stripe_.store(0, std::memory_order_relaxed);
+        Share own{this, 0};
+        Share partner{this, 1};
+        if (team_ != nullptr) offer_work(team_, work_on_stripes, &partner);
+        work_on_stripes(&own);
+        if (team_ != nullptr) settle_team(team_);
         for (int d = 0; d < padded_; ++d) {
             const char* row = flags_.data() + index_of(d, stripes_);
             above_[static_cast<size_t>(d)] = std::any_of(row, row + stripes_, [](char f) { return f == PIECE_HELD; });
@@ -252,28 +231,77 @@ public:
     }
 
 private:
-    static constexpr int MAX_TEAMS = 2;
+    static constexpr int MAX_THREADS = 2;
+
+    // What the stripes of the block being made share.
+    struct Job {
+        Stripe stripe;   // the stripe at column 0
+        int drifts;
+        int first_raised;
+        MaximaScan* scan;
+    };
+
+    // A thread's share of the block: the stripes it claims, in its own buffers.
+    struct Share {
+        BlockTree* tree;
+        int thread;
+    };
+
+    // Rows of the spectrogram from column x on, each skewed by `skew` bins a
+    // row more than the one before, `width` columns; padding rows zero.
+    void fill(float* piece, int x, int width, long skew) const {
+        for (int r = 0; r < s_.rows; ++r) {
+            copy_shifted_run(s_.row(r), wrapped(x + skew * r, s_.bins), s_.bins, width, piece + index_of(r, width));
+        }
+        std::fill(piece + index_of(s_.rows, width), piece + index_of(padded_, width), 0.0f);
+    }
+
+    // Claims stripes and makes them until none is left; each thread flags
+    // the pieces of its own stripes.
+    static void work_on_stripes(void* context) {
+        const Share& share = *static_cast<const Share*>(context);
+        BlockTree& tree = *share.tree;
+        const Job& job = tree.job_;
+        float* const buffers[2] = {tree.buffers_[2 * share.thread], tree.buffers_[2 * share.thread + 1]};
+        float* const scratch = tree.scratch_.data + static_cast<size_t>(TREE_STRIPE_BINS * share.thread);
+        for (;;) {
+            const int i = tree.next_stripe_.fetch_add(1, std::memory_order_relaxed);
+            if (i >= tree.stripes_) return;
+            const int x = i * TREE_STRIPE_BINS;
+            Stripe piece = job.stripe;
+            piece.first = piece.direction > 0 ? x : x - piece.reach;
+            // With two levels or more, level 1 reads the spectrogram itself.
+            if (tree.level_ == 1) tree.fill(buffers[0], piece.first, tree.width_, piece.skew);
+            const TopRows rows{tree.result_.data, tree.s_.bins, x, job.first_raised, job.scan,
+                               scratch, tree.flags_.data(), tree.stripes_, i};
+            stripe_tree(buffers, 0, tree.level_, job.drifts, tree.level_, piece, rows);
+        }
+    }
+
     const PowerSpectrogram& s_;
     int padded_;
     int level_;
     bool striped_;
     int width_;
-    int teams_;
-    FloatArray storage_;
+    Team* team_;                  // null: this thread alone
+    int threads_;
+    FloatArray storage_;          // two buffers a thread
     FloatArray result_;
-    FloatArray scratch_;          // a piece a team
+    FloatArray scratch_;          // a piece a thread
     int stripes_;
     std::vector<char> flags_;     // each drift's pieces: PIECE_HELD where a sum reaches the threshold
     std::vector<char> above_;     // each drift: a sum reaches the threshold
-    float* buffers_[2 * MAX_TEAMS] = {nullptr, nullptr, nullptr, nullptr};
+    float* buffers_[2 * MAX_THREADS] = {nullptr, nullptr, nullptr, nullptr};
+    Job job_{};
+    std::atomic<int> next_stripe_{0};
 };
 
 }  // namespace
 
-int tree_search(const PowerSpectrogram& spectrogram, int max_drift_index, MaximaScan* scan) {
+int tree_search(const PowerSpectrogram& spectrogram, int max_drift_index, MaximaScan* scan, Team* team) {
     const int per_block = padded_rows_of(spectrogram.rows) - 1;
     const int last_block = max_drift_index / per_block;
-    BlockTree tree(spectrogram);
+    BlockTree tree(spectrogram, team);
     if (!tree.ready()) {
         tell(MessageKind::PROBLEM, "Not enough memory for the search.\n");
         return 1;

@@ -4,6 +4,7 @@
 // the direct sums brute_force_best_snr are in search/drift_grid.cpp.
 #pragma once
 
+#include "common/team.h"
 #include "search/hits.h"
 #include "search/search.h"
 
@@ -15,7 +16,9 @@ int wrapped(long column, int bins);
 // Every drift row of the search, in the order of the signed drift (-max ..
 // max steps), into scan: the tree of each block of drifts (block k: k bins a
 // row plus 0 .. padded - 2 steps) for each direction.
+// With a team, its second thread makes a share of each block.
 // 0, or 1 after a message when there is no memory for the tree.
-[[nodiscard]] int tree_search(const PowerSpectrogram& spectrogram, int max_drift_index, MaximaScan* scan);
+[[nodiscard]] int tree_search(const PowerSpectrogram& spectrogram, int max_drift_index, MaximaScan* scan,
+                              Team* team = nullptr);
 
 }  // namespace okrelt

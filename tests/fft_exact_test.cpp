@@ -161,11 +161,11 @@ TEST_P(EveryPath, TransformMatchesTheTranscriptionEverySizeBothDirections) {
 // Where a path writes the sound bytes itself, they are the quantised real
 // parts. Each block also runs with a team, whose thread may take any task.
 TEST_P(EveryPath, FusedBlockMatchesTheStepsOneByOne) {
-    const okrelt::BlockTeamPtr team = okrelt::start_block_team();
+    const okrelt::TeamPtr team = okrelt::start_team();
     ASSERT_TRUE(team);
     for (size_t turn = 0; turn < 2 * reference_blocks().size(); ++turn) {
         const ReferenceBlock& want = reference_blocks()[turn / 2];
-        okrelt::BlockTeam* helping = turn % 2 == 0 ? nullptr : team.get();
+        okrelt::Team* helping = turn % 2 == 0 ? nullptr : team.get();
         okrelt::RunningPeak peak;
         Doubles re = aligned_doubles();
         Doubles im = aligned_doubles();
@@ -275,7 +275,7 @@ TEST(FftExact, ATeamWhoseCallerIsHeldUpSleepsAndWakesForEachBlock) {
     std::future<void> finished = std::async(std::launch::async, [&want] {
         const okrelt::BlockAside held_up{[](void*) { std::this_thread::sleep_for(std::chrono::milliseconds(5)); },
                                          nullptr};
-        const okrelt::BlockTeamPtr team = okrelt::start_block_team();
+        const okrelt::TeamPtr team = okrelt::start_team();
         EXPECT_TRUE(team);
         for (int block = 0; block < 4; ++block) {
             okrelt::RunningPeak peak;

@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
+#include <cstring>
 #include <filesystem>
 #include <random>
 #include <sstream>
@@ -14,6 +15,7 @@
 #include <vector>
 
 #include "common/messages.h"
+#include "common/team.h"
 #include "search/correction.h"
 #include "search/row_sums.h"
 #include "search/search.h"
@@ -234,6 +236,45 @@ TEST(SearchTree, CountsEveryLocalMaximumOfItsSums) {
     }
     EXPECT_GT(maxima, 300);
     EXPECT_EQ(tree.candidates, maxima);
+}
+
+// A team's second thread may claim any rows of the spectrogram and any
+// stripes of the tree: the cells, every start bin's best and the hits are
+// the same bits as one thread's, whichever it claims.
+TEST(SearchTree, ATeamGivesOneThreadsBits) {
+    const okrelt::TeamPtr team = okrelt::start_team();
+    ASSERT_TRUE(team);
+    okrelt::SampleVectors samples = tone_samples(SHORT_UNIT, 3, {{700.0, 1.3, 0.1}}, 2);
+    okrelt::SampleStreams streams;
+    streams.in_phase = samples.in_phase.data();
+    streams.quadrature = samples.quadrature.data();
+    streams.count = SHORT_UNIT;
+    streams.capacity = SHORT_UNIT;
+    okrelt::SearchOptions options = short_options();
+    options.snr_threshold = 4.0;
+    okrelt::PowerSpectrogram alone;
+    ASSERT_EQ(okrelt::make_power_spectrogram(streams, okrelt::WorkUnitInfo{}, SHORT_FFT, options.window, &alone), 0);
+    okrelt::SearchResult single;
+    ASSERT_EQ(okrelt::search_spectrogram(alone, options, &single), 0);
+    ASSERT_GT(single.hits.size(), 1u);
+    for (int turn = 0; turn < 4; ++turn) {
+        okrelt::PowerSpectrogram shared;
+        ASSERT_EQ(okrelt::make_power_spectrogram(streams, okrelt::WorkUnitInfo{}, SHORT_FFT, options.window, &shared,
+                                                 team.get()),
+                  0);
+        ASSERT_EQ(std::memcmp(shared.power, alone.power, alone.cells() * sizeof(float)), 0) << "turn " << turn;
+        okrelt::SearchResult together;
+        ASSERT_EQ(okrelt::search_spectrogram(alone, options, &together, team.get()), 0);
+        EXPECT_EQ(std::memcmp(together.best_snr.data(), single.best_snr.data(), single.best_snr.size() * sizeof(float)),
+                  0) << "turn " << turn;
+        EXPECT_EQ(together.candidates, single.candidates);
+        ASSERT_EQ(together.hits.size(), single.hits.size());
+        for (size_t h = 0; h < single.hits.size(); ++h) {
+            EXPECT_EQ(together.hits[h].start_bin, single.hits[h].start_bin);
+            EXPECT_EQ(together.hits[h].drift_index, single.hits[h].drift_index);
+            EXPECT_EQ(together.hits[h].snr, single.hits[h].snr);
+        }
+    }
 }
 
 TEST(SearchTree, WideRowPassesGiveThePlainLoopsBits) {

@@ -72,7 +72,7 @@ int reference_fft(int16_t direction, int m, double* re, double* im) {
 
 int32_t reference_convert_block(const int8_t* in_phase, const int8_t* quadrature, const double* levels,
                                 okrelt::SoundOrder order, double* re, double* im, okrelt::RunningPeak* peak,
-                                uint8_t* out, okrelt::BlockTeam*, okrelt::BlockAside aside) {
+                                uint8_t* out, okrelt::Team*, okrelt::BlockAside aside) {
     using namespace okrelt;
     if (aside.run != nullptr) aside.run(aside.context);
     for (int32_t j = 0; j < BLOCK_SAMPLES; ++j) {

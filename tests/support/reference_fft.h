@@ -21,6 +21,6 @@ int reference_fft(int16_t direction, int m, double* re, double* im);
 // the factor.
 int32_t reference_convert_block(const int8_t* in_phase, const int8_t* quadrature, const double* levels,
                                 okrelt::SoundOrder order, double* re, double* im, okrelt::RunningPeak* peak,
-                                uint8_t* out, okrelt::BlockTeam*, okrelt::BlockAside aside);
+                                uint8_t* out, okrelt::Team*, okrelt::BlockAside aside);
 
 }  // namespace okrelt_test
