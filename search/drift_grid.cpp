@@ -21,9 +21,8 @@ void add_shifted(const float* a, const float* b, int shift, int bins, float* out
     for (int f = split; f < bins; ++f) out[f] = a[f] + b[f - split];
 }
 
-// The offset in bins, at row r of a group of size rows, of the tree's path of
-// drift d (0 .. size - 1 bins over the group): the lower half follows drift
-// d / 2, the upper half starts d / 2 + d % 2 further on.
+}  // namespace
+
 long tree_offset(int d, int r, int size) {
     long offset = 0;
     while (size > 1) {
@@ -38,8 +37,6 @@ long tree_offset(int d, int r, int size) {
     }
     return offset;
 }
-
-}  // namespace
 
 int padded_rows_of(int rows) { return 1 << log2_of(rows); }
 

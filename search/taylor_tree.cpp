@@ -14,7 +14,8 @@ namespace okrelt {
 
 namespace {
 
-constexpr int TREE_STRIPE_BINS = 1024;   // columns of a tree's piece: with 128 rows, 2 x 590 KiB
+constexpr int TREE_STRIPE_BINS = 512;    // start bins of a tree's piece: with 128 rows, two buffers of 320 KiB
+constexpr int LINE_FLOATS = 16;          // a cache line's: a stripe's rows start on one
 
 size_t index_of(int row, int bins) { return static_cast<size_t>(row) * static_cast<size_t>(bins); }
 
@@ -54,10 +55,40 @@ void taylor_tree(float* const buffers[2], int g, int level, int drifts, int bins
     }
 }
 
+// Where the block's paths run through each level of the tree: for level L
+// and row g + d of its groups (group rows g .., drift d), the least and the
+// greatest offset at row g of the block's drifts that the group's drift d
+// carries (those from d << (top - L) on; offsets grow with the drift). A
+// served start bin b meets that row's sums at b + offset rising, b - offset
+// falling, and no others.
+struct PathOffsets {
+    int padded;
+    std::vector<int> least;   // [L * padded + row]
+    std::vector<int> most;
+};
+
+PathOffsets path_offsets(int padded, int top) {
+    const size_t cells = static_cast<size_t>(top + 1) * static_cast<size_t>(padded);
+    PathOffsets offsets{padded, std::vector<int>(cells), std::vector<int>(cells)};
+    for (int level = 1; level <= top; ++level) {
+        const int size = 1 << level;
+        const int carried = top - level;
+        for (int g = 0; g < padded; g += size) {
+            for (int d = 0; d < size; ++d) {
+                const size_t at = static_cast<size_t>(level) * static_cast<size_t>(padded) + static_cast<size_t>(g + d);
+                offsets.least[at] = static_cast<int>(tree_offset(d << carried, g, padded));
+                offsets.most[at] = static_cast<int>(tree_offset(((d + 1) << carried) - 1, g, padded));
+            }
+        }
+    }
+    return offsets;
+}
+
 // A stripe of the band: `width` columns, the paths' reach (reach columns)
 // beyond the TREE_STRIPE_BINS start bins it serves, on their right for
-// rising drifts, on their left for falling ones. Sums that would leave the
-// stripe stop at its edge: only the start bins served are whole.
+// rising drifts, on their left for falling ones, and on their right any
+// columns that round its rows to whole cache lines. Only the sums on the
+// served start bins' paths are made: the other cells keep whatever they held.
 struct Stripe {
     int width;
     int reach;
@@ -65,7 +96,21 @@ struct Stripe {
     const PowerSpectrogram* cells;   // level 0: row r from column first + skew r on (round the band), zero past the rows
     int first;
     long skew;
+    const PathOffsets* offsets;
 };
+
+// The columns of row `row` of level `level` on the served start bins' paths.
+struct Columns {
+    int first;
+    int count;
+};
+
+Columns served_columns(const Stripe& stripe, int level, int row) {
+    const PathOffsets& o = *stripe.offsets;
+    const size_t at = static_cast<size_t>(level) * static_cast<size_t>(o.padded) + static_cast<size_t>(row);
+    const int count = TREE_STRIPE_BINS + o.most[at] - o.least[at];
+    return Columns{stripe.direction > 0 ? o.least[at] : stripe.reach - o.most[at], count};
+}
 
 // out[j] = a[(first_a + j) mod bins] + b[(first_b + j) mod bins] for j
 // below count: runs of consecutive cells.
@@ -95,13 +140,10 @@ void stripe_pair(const Stripe& stripe, int g, int d, float* out) {
         return;
     }
     const int upper = wrapped(stripe.first + stripe.skew * (g + 1), bins);
-    if (stripe.direction > 0) {
-        add_shifted_runs(s.row(g), lower, s.row(g + 1), wrapped(upper + d, bins), bins, width - d, out);
-        copy_shifted_run(s.row(g), wrapped(lower + width - d, bins), bins, d, out + width - d);
-    } else {
-        copy_shifted_run(s.row(g), lower, bins, d, out);
-        add_shifted_runs(s.row(g), wrapped(lower + d, bins), s.row(g + 1), upper, bins, width - d, out + d);
-    }
+    const Columns served = served_columns(stripe, 1, g + d);
+    const int step = stripe.direction > 0 ? d : -d;
+    add_shifted_runs(s.row(g), wrapped(lower + served.first, bins), s.row(g + 1),
+                     wrapped(upper + served.first + step, bins), bins, served.count, out + served.first);
 }
 
 // Where a stripe's top level puts the served start bins' sums, piece i (the
@@ -155,15 +197,14 @@ void stripe_tree(float* const buffers[2], int g, int level, int drifts, int top,
             }
             continue;
         }
+        // The served columns widened to whole cache lines where the reads stay within the stripe.
+        const Columns served = served_columns(stripe, level, g + d);
+        const int first = std::max(rising ? 0 : shift, served.first / LINE_FLOATS * LINE_FLOATS);
+        const int end = std::min(rising ? width - shift : width,
+                                 (served.first + served.count + LINE_FLOATS - 1) / LINE_FLOATS * LINE_FLOATS);
+        const int step = rising ? shift : -shift;
         float* out = buffers[level % 2] + index_of(g + d, width);
-        if (rising) {
-            const int split = width - shift;
-            add_rows(lower, upper + shift, out, split);
-            std::copy(lower + split, lower + width, out + split);
-        } else {
-            std::copy(lower, lower + shift, out);
-            add_rows(lower + shift, upper, out + shift, width - shift);
-        }
+        add_rows(lower + first, upper + first + step, out + first, end - first);
     }
 }
 
@@ -177,13 +218,15 @@ public:
     BlockTree(const PowerSpectrogram& spectrogram, Team* team)
         : s_(spectrogram), padded_(padded_rows_of(spectrogram.rows)), level_(log2_of(padded_)),
           striped_(padded_ - 1 <= TREE_STRIPE_BINS && spectrogram.bins >= 2 * TREE_STRIPE_BINS),
-          width_(striped_ ? TREE_STRIPE_BINS + padded_ - 1 : spectrogram.bins),
+          width_(striped_ ? (TREE_STRIPE_BINS + padded_ - 1 + LINE_FLOATS - 1) / LINE_FLOATS * LINE_FLOATS
+                          : spectrogram.bins),
           team_(striped_ ? team : nullptr), threads_(team_ != nullptr ? 2 : 1),
           storage_(float_array(2 * static_cast<size_t>(threads_) * index_of(padded_, width_))),
           result_(float_array(striped_ ? index_of(padded_, spectrogram.bins) : 0)),
           scratch_(float_array(static_cast<size_t>(TREE_STRIPE_BINS * threads_))),
           stripes_(striped_ ? spectrogram.bins / TREE_STRIPE_BINS : 0),
-          flags_(index_of(padded_, stripes_)), above_(static_cast<size_t>(padded_)) {
+          flags_(index_of(padded_, stripes_)), above_(static_cast<size_t>(padded_)),
+          offsets_(path_offsets(padded_, level_)) {
         if (storage_.data == nullptr) return;
         for (int b = 0; b < 2 * threads_; ++b) buffers_[b] = storage_.data + static_cast<size_t>(b) * index_of(padded_, width_);
     }
@@ -216,8 +259,8 @@ public:
             return;
         }
         std::fill(flags_.begin(), flags_.end(), 0);
-        job_ = Job{Stripe{width_, padded_ - 1, direction, &s_, 0, static_cast<long>(direction) * block}, drifts,
-                   first_raised, scan};
+        job_ = Job{Stripe{width_, padded_ - 1, direction, &s_, 0, static_cast<long>(direction) * block, &offsets_},
+                   drifts, first_raised, scan};
         next_stripe_.store(0, std::memory_order_relaxed);
         Share own{this, 0};
         Share partner{this, 1};
@@ -291,6 +334,7 @@ private:
     int stripes_;
     std::vector<char> flags_;     // each drift's pieces: PIECE_HELD where a sum reaches the threshold
     std::vector<char> above_;     // each drift: a sum reaches the threshold
+    PathOffsets offsets_;
     float* buffers_[2 * MAX_THREADS] = {nullptr, nullptr, nullptr, nullptr};
     Job job_{};
     std::atomic<int> next_stripe_{0};
