@@ -221,18 +221,20 @@ public:
           width_(striped_ ? (TREE_STRIPE_BINS + padded_ - 1 + LINE_FLOATS - 1) / LINE_FLOATS * LINE_FLOATS
                           : spectrogram.bins),
           team_(striped_ ? team : nullptr), threads_(team_ != nullptr ? 2 : 1),
-          storage_(float_array(2 * static_cast<size_t>(threads_) * index_of(padded_, width_))),
-          result_(float_array(striped_ ? index_of(padded_, spectrogram.bins) : 0)),
-          scratch_(float_array(static_cast<size_t>(TREE_STRIPE_BINS * threads_))),
+          storage_(float_array(2 * static_cast<size_t>(threads_) * index_of(padded_, width_) +
+                               static_cast<size_t>(TREE_STRIPE_BINS * threads_) +
+                               (striped_ ? index_of(padded_, spectrogram.bins) : 0))),
           stripes_(striped_ ? spectrogram.bins / TREE_STRIPE_BINS : 0),
           flags_(index_of(padded_, stripes_)), above_(static_cast<size_t>(padded_)),
           offsets_(path_offsets(padded_, level_)) {
         if (storage_.data == nullptr) return;
         for (int b = 0; b < 2 * threads_; ++b) buffers_[b] = storage_.data + static_cast<size_t>(b) * index_of(padded_, width_);
+        scratch_ = buffers_[0] + 2 * static_cast<size_t>(threads_) * index_of(padded_, width_);
+        result_ = scratch_ + static_cast<size_t>(TREE_STRIPE_BINS * threads_);
     }
 
     // False if there was no memory for it.
-    bool ready() const { return storage_.data != nullptr && result_.data != nullptr && scratch_.data != nullptr; }
+    bool ready() const { return storage_.data != nullptr; }
 
     // Which pieces of drift d's row hold sums (the whole row where the band is not striped).
     HeldPieces held(int d) const {
@@ -242,7 +244,7 @@ public:
 
     // Row d of the block's result holds the sums of drift d from every start bin.
     const float* sums(int d) const {
-        return (striped_ ? result_.data : buffers_[level_ % 2]) + index_of(d, s_.bins);
+        return (striped_ ? result_ : buffers_[level_ % 2]) + index_of(d, s_.bins);
     }
 
     // True if a sum of drift d reached the scan's threshold in the last run.
@@ -306,7 +308,7 @@ private:
         BlockTree& tree = *share.tree;
         const Job& job = tree.job_;
         float* const buffers[2] = {tree.buffers_[2 * share.thread], tree.buffers_[2 * share.thread + 1]};
-        float* const scratch = tree.scratch_.data + static_cast<size_t>(TREE_STRIPE_BINS * share.thread);
+        float* const scratch = tree.scratch_ + static_cast<size_t>(TREE_STRIPE_BINS * share.thread);
         for (;;) {
             const int i = tree.next_stripe_.fetch_add(1, std::memory_order_relaxed);
             if (i >= tree.stripes_) return;
@@ -315,7 +317,7 @@ private:
             piece.first = piece.direction > 0 ? x : x - piece.reach;
             // With two levels or more, level 1 reads the spectrogram itself.
             if (tree.level_ == 1) tree.fill(buffers[0], piece.first, tree.width_, piece.skew);
-            const TopRows rows{tree.result_.data, tree.s_.bins, x, job.first_raised, job.scan,
+            const TopRows rows{tree.result_, tree.s_.bins, x, job.first_raised, job.scan,
                                scratch, tree.flags_.data(), tree.stripes_, i};
             stripe_tree(buffers, 0, tree.level_, job.drifts, tree.level_, piece, rows);
         }
@@ -328,14 +330,14 @@ private:
     int width_;
     Team* team_;                  // null: this thread alone
     int threads_;
-    FloatArray storage_;          // two buffers a thread
-    FloatArray result_;
-    FloatArray scratch_;          // a piece a thread
+    FloatArray storage_;          // in one mapping, so that the buffers lie in huge pages:
+    float* buffers_[2 * MAX_THREADS] = {nullptr, nullptr, nullptr, nullptr};   // two a thread,
+    float* scratch_ = nullptr;    // a piece a thread,
+    float* result_ = nullptr;     // and the held pieces of the block's rows
     int stripes_;
     std::vector<char> flags_;     // each drift's pieces: PIECE_HELD where a sum reaches the threshold
     std::vector<char> above_;     // each drift: a sum reaches the threshold
     PathOffsets offsets_;
-    float* buffers_[2 * MAX_THREADS] = {nullptr, nullptr, nullptr, nullptr};
     Job job_{};
     std::atomic<int> next_stripe_{0};
 };
