@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "audio/fft.h"
+#include "common/memory.h"
 #include "common/messages.h"
 #include "common/team.h"
 #include "search/row_sums.h"
@@ -15,7 +16,8 @@ namespace okrelt {
 namespace {
 
 constexpr int TREE_STRIPE_BINS = 512;    // start bins of a tree's piece: with 128 rows, two buffers of 320 KiB
-constexpr int LINE_FLOATS = 16;          // a cache line's: a stripe's rows start on one
+constexpr int LINE_FLOATS = static_cast<int>(CACHE_LINE_BYTES / sizeof(float));   // a stripe's rows start on a cache line
+constexpr int TREE_GROUP_BLOCKS = 8;     // blocks of drifts made stripe by stripe: 10 Hz/s at the default
 
 size_t index_of(int row, int bins) { return static_cast<size_t>(row) * static_cast<size_t>(bins); }
 
@@ -146,6 +148,16 @@ void stripe_pair(const Stripe& stripe, int g, int d, float* out) {
                      wrapped(upper + served.first + step, bins), bins, served.count, out + served.first);
 }
 
+// The drifts of each block that the search needs: the last block may need
+// few of its drifts (and those few of each level's); drift 0 is the rising
+// side's.
+struct BlockDrifts {
+    int per_block;
+    int max_drift_index;
+    int made(int block) const { return std::min(per_block, max_drift_index - block * per_block + 1); }
+    int first_raised(int block, int direction) const { return direction < 0 && block == 0 ? 1 : 0; }
+};
+
 // Where a stripe's top level puts the served start bins' sums, piece i (the
 // stripe's) of each drift row: made in scratch, raising the scan's best sums
 // (drifts from first_raised on), and copied into result (rows of bins, from
@@ -208,85 +220,96 @@ void stripe_tree(float* const buffers[2], int g, int level, int drifts, int top,
     }
 }
 
-// The sums of one block of drifts (k bins a row plus 0 .. padded - 1 steps)
-// in one direction. In stripes of TREE_STRIPE_BINS start bins where the band
-// is wide enough beside the paths' reach: a stripe's two levels stay in the
-// processor's second-level cache, and a team's two threads claim the
-// stripes in turn (the sums are the same bits whoever makes them).
+// The sums of a group of blocks of drifts (block k: k bins a row plus 0 ..
+// padded - 1 steps) in one direction. In stripes of TREE_STRIPE_BINS start
+// bins where the band is wide enough beside the paths' reach: a stripe's two
+// levels stay in the processor's second-level cache, and so do most of the
+// spectrogram's cells that the group's blocks read for it, one block after
+// the other. A team's two threads claim the stripes in turn (the sums are
+// the same bits whoever makes them).
 class BlockTree {
 public:
-    BlockTree(const PowerSpectrogram& spectrogram, Team* team)
+    BlockTree(const PowerSpectrogram& spectrogram, int last_block, Team* team)
         : s_(spectrogram), padded_(padded_rows_of(spectrogram.rows)), level_(log2_of(padded_)),
           striped_(padded_ - 1 <= TREE_STRIPE_BINS && spectrogram.bins >= 2 * TREE_STRIPE_BINS),
           width_(striped_ ? (TREE_STRIPE_BINS + padded_ - 1 + LINE_FLOATS - 1) / LINE_FLOATS * LINE_FLOATS
                           : spectrogram.bins),
           team_(striped_ ? team : nullptr), threads_(team_ != nullptr ? 2 : 1),
-          storage_(float_array(2 * static_cast<size_t>(threads_) * index_of(padded_, width_) +
-                               static_cast<size_t>(TREE_STRIPE_BINS * threads_) +
-                               (striped_ ? index_of(padded_, spectrogram.bins) : 0))),
+          group_(striped_ ? std::min(TREE_GROUP_BLOCKS, last_block + 1) : 1),
           stripes_(striped_ ? spectrogram.bins / TREE_STRIPE_BINS : 0),
-          flags_(index_of(padded_, stripes_)), above_(static_cast<size_t>(padded_)),
-          offsets_(path_offsets(padded_, level_)) {
+          // A whole huge page at least, so that the buffers lie in huge pages.
+          storage_(float_array(std::max(HUGE_PAGE_BYTES / sizeof(float),
+                                        2 * static_cast<size_t>(threads_) * index_of(padded_, width_) +
+                                            static_cast<size_t>(TREE_STRIPE_BINS * threads_)))),
+          result_(sparse_float_array(striped_ ? static_cast<size_t>(group_) * index_of(padded_, spectrogram.bins) : 0)),
+          flags_(static_cast<size_t>(group_) * index_of(padded_, stripes_)),
+          above_(static_cast<size_t>(group_) * static_cast<size_t>(padded_)), offsets_(path_offsets(padded_, level_)) {
         if (storage_.data == nullptr) return;
         for (int b = 0; b < 2 * threads_; ++b) buffers_[b] = storage_.data + static_cast<size_t>(b) * index_of(padded_, width_);
         scratch_ = buffers_[0] + 2 * static_cast<size_t>(threads_) * index_of(padded_, width_);
-        result_ = scratch_ + static_cast<size_t>(TREE_STRIPE_BINS * threads_);
     }
 
     // False if there was no memory for it.
-    bool ready() const { return storage_.data != nullptr; }
+    bool ready() const { return storage_.data != nullptr && result_.data != nullptr; }
 
-    // Which pieces of drift d's row hold sums (the whole row where the band is not striped).
-    HeldPieces held(int d) const {
+    // Blocks made at once, at most.
+    int group() const { return group_; }
+
+    // Which pieces of drift d's row of the group's block b hold sums (the
+    // whole row where the band is not striped).
+    HeldPieces held(int b, int d) const {
         if (!striped_) return HeldPieces{};
-        return HeldPieces{flags_.data() + index_of(d, stripes_), TREE_STRIPE_BINS};
+        return HeldPieces{flags_.data() + index_of(b * padded_ + d, stripes_), TREE_STRIPE_BINS};
     }
 
-    // Row d of the block's result holds the sums of drift d from every start bin.
-    const float* sums(int d) const {
-        return (striped_ ? result_ : buffers_[level_ % 2]) + index_of(d, s_.bins);
+    // Row d of the group's block b holds the sums of drift d from every start bin.
+    const float* sums(int b, int d) const {
+        return striped_ ? result_.data + index_of(b * padded_ + d, s_.bins) : buffers_[level_ % 2] + index_of(d, s_.bins);
     }
 
-    // True if a sum of drift d reached the scan's threshold in the last run.
-    bool above(int d) const { return above_[static_cast<size_t>(d)] != 0; }
+    // True if a sum of drift d of the group's block b reached the scan's threshold in the last run.
+    bool above(int b, int d) const { return above_[static_cast<size_t>(b * padded_ + d)] != 0; }
 
-    // Drifts 0 .. drifts - 1 of the block (padded rows at most), raising
-    // scan's best sums by those from first_raised on.
-    void run(int block, int direction, int drifts, int first_raised, MaximaScan* scan) {
+    // Blocks first .. first + count - 1 (group() at most), each of its
+    // drifts 0 .. last_drift(block) - 1, raising scan's best sums by those
+    // from first_raised(block) on.
+    void run(int direction, int first, int count, const BlockDrifts& drifts, MaximaScan* scan) {
         std::fill(above_.begin(), above_.end(), 0);
         if (!striped_) {
-            fill(buffers_[0], 0, s_.bins, static_cast<long>(direction) * block);
-            taylor_tree(buffers_, 0, level_, drifts, s_.bins, direction);
-            for (int d = first_raised; d < drifts; ++d) above_[static_cast<size_t>(d)] = scan->raise(sums(d), 0, s_.bins);
+            fill(buffers_[0], 0, s_.bins, static_cast<long>(direction) * first);
+            taylor_tree(buffers_, 0, level_, drifts.made(first), s_.bins, direction);
+            for (int d = drifts.first_raised(first, direction); d < drifts.made(first); ++d) {
+                above_[static_cast<size_t>(d)] = scan->raise(sums(0, d), 0, s_.bins);
+            }
             return;
         }
         std::fill(flags_.begin(), flags_.end(), 0);
-        job_ = Job{Stripe{width_, padded_ - 1, direction, &s_, 0, static_cast<long>(direction) * block, &offsets_},
-                   drifts, first_raised, scan};
+        job_ = Job{direction, first, count, &drifts, scan};
         next_stripe_.store(0, std::memory_order_relaxed);
         Share own{this, 0};
         Share partner{this, 1};
         if (team_ != nullptr) offer_work(team_, work_on_stripes, &partner);
         work_on_stripes(&own);
         if (team_ != nullptr) settle_team(team_);
-        for (int d = 0; d < padded_; ++d) {
-            const char* row = flags_.data() + index_of(d, stripes_);
-            above_[static_cast<size_t>(d)] = std::any_of(row, row + stripes_, [](char f) { return f == PIECE_HELD; });
+        for (size_t row = 0; row < above_.size(); ++row) {
+            const char* pieces = flags_.data() + row * static_cast<size_t>(stripes_);
+            above_[row] = std::any_of(pieces, pieces + stripes_, [](char f) { return f == PIECE_HELD; });
         }
     }
 
 private:
     static constexpr int MAX_THREADS = 2;
 
-    // What the stripes of the block being made share.
+    // The group being made.
     struct Job {
-        Stripe stripe;   // the stripe at column 0
-        int drifts;
-        int first_raised;
+        int direction;
+        int first;
+        int count;
+        const BlockDrifts* drifts;
         MaximaScan* scan;
     };
 
-    // A thread's share of the block: the stripes it claims, in its own buffers.
+    // A thread's share of the group: the stripes it claims, in its own buffers.
     struct Share {
         BlockTree* tree;
         int thread;
@@ -301,25 +324,37 @@ private:
         std::fill(piece + index_of(s_.rows, width), piece + index_of(padded_, width), 0.0f);
     }
 
-    // Claims stripes and makes them until none is left; each thread flags
-    // the pieces of its own stripes.
+    // Claims stripes and makes each for every block of the group, until
+    // none is left; each thread flags the pieces of its own stripes.
     static void work_on_stripes(void* context) {
         const Share& share = *static_cast<const Share*>(context);
         BlockTree& tree = *share.tree;
         const Job& job = tree.job_;
         float* const buffers[2] = {tree.buffers_[2 * share.thread], tree.buffers_[2 * share.thread + 1]};
         float* const scratch = tree.scratch_ + static_cast<size_t>(TREE_STRIPE_BINS * share.thread);
+        const int reach = tree.padded_ - 1;
         for (;;) {
             const int i = tree.next_stripe_.fetch_add(1, std::memory_order_relaxed);
             if (i >= tree.stripes_) return;
             const int x = i * TREE_STRIPE_BINS;
-            Stripe piece = job.stripe;
-            piece.first = piece.direction > 0 ? x : x - piece.reach;
-            // With two levels or more, level 1 reads the spectrogram itself.
-            if (tree.level_ == 1) tree.fill(buffers[0], piece.first, tree.width_, piece.skew);
-            const TopRows rows{tree.result_, tree.s_.bins, x, job.first_raised, job.scan,
-                               scratch, tree.flags_.data(), tree.stripes_, i};
-            stripe_tree(buffers, 0, tree.level_, job.drifts, tree.level_, piece, rows);
+            for (int b = 0; b < job.count; ++b) {
+                const int block = job.first + b;
+                const Stripe piece{tree.width_, reach,          job.direction, &tree.s_, job.direction > 0 ? x : x - reach,
+                                   static_cast<long>(job.direction) * block, &tree.offsets_};
+                // With two levels or more, level 1 reads the spectrogram itself.
+                if (tree.level_ == 1) tree.fill(buffers[0], piece.first, tree.width_, piece.skew);
+                const size_t row = static_cast<size_t>(b * tree.padded_);
+                const TopRows rows{tree.result_.data + row * static_cast<size_t>(tree.s_.bins),
+                                   tree.s_.bins,
+                                   x,
+                                   job.drifts->first_raised(block, job.direction),
+                                   job.scan,
+                                   scratch,
+                                   tree.flags_.data() + row * static_cast<size_t>(tree.stripes_),
+                                   tree.stripes_,
+                                   i};
+                stripe_tree(buffers, 0, tree.level_, job.drifts->made(block), tree.level_, piece, rows);
+            }
         }
     }
 
@@ -330,13 +365,14 @@ private:
     int width_;
     Team* team_;                  // null: this thread alone
     int threads_;
-    FloatArray storage_;          // in one mapping, so that the buffers lie in huge pages:
-    float* buffers_[2 * MAX_THREADS] = {nullptr, nullptr, nullptr, nullptr};   // two a thread,
-    float* scratch_ = nullptr;    // a piece a thread,
-    float* result_ = nullptr;     // and the held pieces of the block's rows
+    int group_;
     int stripes_;
-    std::vector<char> flags_;     // each drift's pieces: PIECE_HELD where a sum reaches the threshold
-    std::vector<char> above_;     // each drift: a sum reaches the threshold
+    FloatArray storage_;          // two buffers a thread, then a piece a thread:
+    float* buffers_[2 * MAX_THREADS] = {nullptr, nullptr, nullptr, nullptr};
+    float* scratch_ = nullptr;
+    FloatArray result_;           // the held pieces of the group's rows, block after block
+    std::vector<char> flags_;     // each row's pieces: PIECE_HELD where a sum reaches the threshold
+    std::vector<char> above_;     // each row: a sum reaches the threshold
     PathOffsets offsets_;
     Job job_{};
     std::atomic<int> next_stripe_{0};
@@ -345,26 +381,27 @@ private:
 }  // namespace
 
 int tree_search(const PowerSpectrogram& spectrogram, int max_drift_index, MaximaScan* scan, Team* team) {
-    const int per_block = padded_rows_of(spectrogram.rows) - 1;
-    const int last_block = max_drift_index / per_block;
-    BlockTree tree(spectrogram, team);
+    const BlockDrifts drifts{padded_rows_of(spectrogram.rows) - 1, max_drift_index};
+    const int last_block = max_drift_index / drifts.per_block;
+    BlockTree tree(spectrogram, last_block, team);
     if (!tree.ready()) {
         tell(MessageKind::PROBLEM, "Not enough memory for the search.\n");
         return 1;
     }
+    const int groups = last_block / tree.group() + 1;
     for (int direction : {-1, 1}) {
-        for (int step = 0; step <= last_block; ++step) {
-            const int block = direction < 0 ? last_block - step : step;
+        // Rows go to the scan in the order of the signed drift.
+        for (int step = 0; step < groups; ++step) {
+            const int first = (direction < 0 ? groups - 1 - step : step) * tree.group();
+            const int count = std::min(tree.group(), last_block + 1 - first);
             scan->keep_rows();
-            // The last block may need few of its drifts, and those need few of
-            // each level's. Drift 0 is the rising side's.
-            const int first_raised = direction < 0 && block == 0 ? 1 : 0;
-            tree.run(block, direction, std::min(per_block, max_drift_index - block * per_block + 1), first_raised, scan);
-            for (int k = 0; k < per_block; ++k) {
-                const int d = direction < 0 ? per_block - 1 - k : k;
-                const int magnitude = block * per_block + d;
-                if (magnitude > max_drift_index || d < first_raised) continue;
-                scan->add(tree.sums(d), direction * magnitude, tree.above(d), tree.held(d));
+            tree.run(direction, first, count, drifts, scan);
+            for (int k = 0; k < count * drifts.per_block; ++k) {
+                const int b = direction < 0 ? count - 1 - k / drifts.per_block : k / drifts.per_block;
+                const int d = direction < 0 ? drifts.per_block - 1 - k % drifts.per_block : k % drifts.per_block;
+                const int block = first + b;
+                if (d >= drifts.made(block) || d < drifts.first_raised(block, direction)) continue;
+                scan->add(tree.sums(b, d), direction * (block * drifts.per_block + d), tree.above(b, d), tree.held(b, d));
             }
         }
     }
