@@ -1,9 +1,7 @@
-// Big arrays mapped on their own: on a huge page's boundary, or in small pages.
+// Big arrays mapped on their own, on a huge page's boundary.
 #include "common/memory.h"
 
 #include <sys/mman.h>
-
-#include <algorithm>
 
 namespace okrelt {
 
@@ -26,13 +24,6 @@ MappedMemory map_big_array(size_t bytes) {
     const size_t huge = mapped / HUGE_PAGE_BYTES * HUGE_PAGE_BYTES;
     if (huge > 0) (void)madvise(memory, huge, MADV_HUGEPAGE);
 #endif
-    return MappedMemory(memory, Unmapper{mapped});
-}
-
-MappedMemory map_sparse_array(size_t bytes) {
-    const size_t mapped = (std::max<size_t>(bytes, 1) + SMALL_PAGE_BYTES - 1) / SMALL_PAGE_BYTES * SMALL_PAGE_BYTES;
-    void* const memory = mmap(nullptr, mapped, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
-    if (memory == MAP_FAILED) return MappedMemory(nullptr, Unmapper{});
     return MappedMemory(memory, Unmapper{mapped});
 }
 

@@ -1,7 +1,6 @@
 // Memory for the big arrays: mappings of their own that start on a huge
 // page's boundary and ask the kernel for huge pages, so that a few page
-// faults provide what would otherwise take hundreds; or, for arrays mostly
-// left untouched, small pages provided as they are touched.
+// faults provide what would otherwise take hundreds.
 #pragma once
 
 #include <cstddef>
@@ -25,10 +24,5 @@ using MappedMemory = std::unique_ptr<void, Unmapper>;
 // boundary, and asks for huge pages (madvise) over the whole huge pages
 // within it. Null on failure.
 MappedMemory map_big_array(size_t bytes);
-
-// Maps bytes of zero-filled memory of its own in small pages, for an array
-// written here and there: only the pages touched are ever provided. Null on
-// failure.
-MappedMemory map_sparse_array(size_t bytes);
 
 }  // namespace okrelt

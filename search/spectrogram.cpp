@@ -89,13 +89,6 @@ FloatArray float_array(size_t n) {
     return array;
 }
 
-FloatArray sparse_float_array(size_t n) {
-    FloatArray array;
-    array.storage = map_sparse_array(std::max<size_t>(n, 1) * sizeof(float));
-    array.data = static_cast<float*>(array.storage.get());
-    return array;
-}
-
 bool valid_search_fft(long fft_size) {
     return fft_size >= SEARCH_MIN_FFT && fft_size <= SEARCH_MAX_FFT && (fft_size & (fft_size - 1)) == 0;
 }

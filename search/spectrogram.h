@@ -61,9 +61,6 @@ struct FloatArray {
 // n zero floats (room for one at least).
 FloatArray float_array(size_t n);
 
-// n zero floats in small pages, for an array mostly left untouched.
-FloatArray sparse_float_array(size_t n);
-
 // True for a power of two from SEARCH_MIN_FFT to SEARCH_MAX_FFT.
 bool valid_search_fft(long fft_size);
 

@@ -17,7 +17,7 @@ namespace {
 
 constexpr int TREE_STRIPE_BINS = 512;    // start bins of a tree's piece: with 128 rows, two buffers of 320 KiB
 constexpr int LINE_FLOATS = static_cast<int>(CACHE_LINE_BYTES / sizeof(float));   // a stripe's rows start on a cache line
-constexpr int TREE_GROUP_BLOCKS = 8;     // blocks of drifts made stripe by stripe: 10 Hz/s at the default
+constexpr int TREE_GROUP_BLOCKS = 4;     // blocks of drifts made stripe by stripe: 16 MiB of held rows at most for a usual unit
 
 size_t index_of(int row, int bins) { return static_cast<size_t>(row) * static_cast<size_t>(bins); }
 
@@ -241,7 +241,7 @@ public:
           storage_(float_array(std::max(HUGE_PAGE_BYTES / sizeof(float),
                                         2 * static_cast<size_t>(threads_) * index_of(padded_, width_) +
                                             static_cast<size_t>(TREE_STRIPE_BINS * threads_)))),
-          result_(sparse_float_array(striped_ ? static_cast<size_t>(group_) * index_of(padded_, spectrogram.bins) : 0)),
+          result_(float_array(striped_ ? static_cast<size_t>(group_) * index_of(padded_, spectrogram.bins) : 0)),
           flags_(static_cast<size_t>(group_) * index_of(padded_, stripes_)),
           above_(static_cast<size_t>(group_) * static_cast<size_t>(padded_)), offsets_(path_offsets(padded_, level_)) {
         if (storage_.data == nullptr) return;

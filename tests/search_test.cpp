@@ -219,7 +219,7 @@ TEST(SearchTree, CountsEveryLocalMaximumOfItsSums) {
     constexpr int BINS = WHOLE_BINS;
     const okrelt::PowerSpectrogram s = whole_number_spectrogram(13, 3);
     okrelt::SearchOptions options;
-    options.max_drift_hz_s = 8.3 * s.bin_hz / s.row_seconds;   // blocks 0 .. 8 each way: two groups
+    options.max_drift_hz_s = 8.3 * s.bin_hz / s.row_seconds;   // blocks 0 .. 8 each way: three groups
     options.snr_threshold = 2.0;
     okrelt::SearchResult tree;
     ASSERT_EQ(okrelt::search_spectrogram(s, options, &tree), 0);
