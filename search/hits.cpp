@@ -29,9 +29,9 @@ bool stronger(const Candidate& a, const Candidate& b) {
     return a.start_bin < b.start_bin;
 }
 
-MaximaScan::MaximaScan(int bins, float threshold_sum)
-    : bins_(bins), threshold_(threshold_sum), kept_(3, std::vector<float>(static_cast<size_t>(bins))),
-      kept_flags_(3),
+MaximaScan::MaximaScan(int bins, float threshold_sum, bool every_best)
+    : bins_(bins), threshold_(threshold_sum), every_best_(every_best),
+      kept_(3, std::vector<float>(static_cast<size_t>(bins))), kept_flags_(3),
       best_(static_cast<size_t>(bins), -std::numeric_limits<float>::infinity()) {}
 
 bool MaximaScan::raise(const float* sums, int first, int count) {

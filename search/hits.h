@@ -36,10 +36,15 @@ struct HeldPieces {
 // neighbour in a piece not held counting as below the threshold. Rows are
 // looked at where they lie until keep_rows() is called, before the memory
 // is used again. Each start bin's best sum is raised by the one who makes a
-// row, piece by piece while the piece is fresh in the cache.
+// row, piece by piece while the piece is fresh in the cache. Unless every
+// best is asked for, a piece whose sums cannot reach the threshold need not
+// be made at all: it holds no maximum.
 class MaximaScan {
 public:
-    MaximaScan(int bins, float threshold_sum);
+    MaximaScan(int bins, float threshold_sum, bool every_best);
+    float threshold() const { return threshold_; }
+    // True if each start bin's best sum over every drift is wanted.
+    bool every_best() const { return every_best_; }
     // Raises the best sums of start bins first .. first + count - 1 by a
     // row's piece sums (count floats); true if any reaches the threshold.
     // Threads may raise pieces that do not overlap at once.
@@ -55,7 +60,8 @@ public:
     std::vector<Candidate> take_candidates();
     // Local maxima over the threshold, all of them.
     int counted() const { return counted_; }
-    // Each start bin's largest sum over the drifts added.
+    // Each start bin's largest sum over the drifts added (over those made,
+    // unless every best was asked for).
     const std::vector<float>& best() const { return best_; }
 
 private:
@@ -66,6 +72,7 @@ private:
 
     int bins_;
     float threshold_;
+    bool every_best_;
     std::vector<std::vector<float>> kept_;
     std::vector<std::vector<char>> kept_flags_;
     std::vector<float> best_;

@@ -18,6 +18,12 @@ bool raise_best_on(const float* sums, float* best, int n, float threshold) {
     return above;
 }
 
+float largest_on(const float* row, int n) {
+    float top = -__builtin_inff();
+    for (int f = 0; f < n; ++f) top = row[f] > top ? row[f] : top;
+    return top;
+}
+
 AddRows chosen_add_rows() {
     if (const AddRows widest = avx512_add_rows()) return widest;
     if (const AddRows wide = avx2_add_rows()) return wide;
@@ -30,6 +36,12 @@ RaiseBest chosen_raise_best() {
     return raise_best_on;
 }
 
+Largest chosen_largest() {
+    if (const Largest widest = avx512_largest()) return widest;
+    if (const Largest wide = avx2_largest()) return wide;
+    return largest_on;
+}
+
 }  // namespace
 
 void add_rows(const float* a, const float* b, float* out, int n) {
@@ -40,6 +52,11 @@ void add_rows(const float* a, const float* b, float* out, int n) {
 bool raise_best(const float* sums, float* best, int n, float threshold) {
     static const RaiseBest raise = chosen_raise_best();
     return raise(sums, best, n, threshold);
+}
+
+float largest(const float* row, int n) {
+    static const Largest find = chosen_largest();
+    return find(row, n);
 }
 
 }  // namespace okrelt

@@ -21,17 +21,26 @@ struct Avx2Ops {
     static bool any_at_least(V v, float x) {
         return _mm256_movemask_ps(_mm256_cmp_ps(v, _mm256_set1_ps(x), _CMP_GE_OQ)) != 0;
     }
+    static float largest_lane(V v) {
+        alignas(32) float lanes[LANES];
+        _mm256_store_ps(lanes, v);
+        float found = lanes[0];
+        for (float x : lanes) found = x > found ? x : found;
+        return found;
+    }
 };
 
 }  // namespace
 
 AddRows avx2_add_rows() { return __builtin_cpu_supports("avx2") ? add_rows_wide<Avx2Ops> : nullptr; }
 RaiseBest avx2_raise_best() { return __builtin_cpu_supports("avx2") ? raise_best_wide<Avx2Ops> : nullptr; }
+Largest avx2_largest() { return __builtin_cpu_supports("avx2") ? largest_wide<Avx2Ops> : nullptr; }
 
 }  // namespace okrelt
 #else
 namespace okrelt {
 AddRows avx2_add_rows() { return nullptr; }
 RaiseBest avx2_raise_best() { return nullptr; }
+Largest avx2_largest() { return nullptr; }
 }  // namespace okrelt
 #endif

@@ -11,7 +11,8 @@ namespace okrelt {
 namespace {
 
 // The maximum masked with every lane set: gcc 12 takes the unmasked form's
-// undefined pass-through for an uninitialised value.
+// undefined pass-through for an uninitialised value (and so its reduction
+// to one lane; the lanes are compared one by one instead).
 struct Avx512Ops {
     using V = __m512;
     static constexpr int LANES = 16;
@@ -21,17 +22,26 @@ struct Avx512Ops {
     static V add(V a, V b) { return _mm512_add_ps(a, b); }
     static V max(V a, V b) { return _mm512_maskz_max_ps(0xffff, a, b); }
     static bool any_at_least(V v, float x) { return _mm512_cmp_ps_mask(v, _mm512_set1_ps(x), _CMP_GE_OQ) != 0; }
+    static float largest_lane(V v) {
+        alignas(64) float lanes[LANES];
+        _mm512_store_ps(lanes, v);
+        float found = lanes[0];
+        for (float x : lanes) found = x > found ? x : found;
+        return found;
+    }
 };
 
 }  // namespace
 
 AddRows avx512_add_rows() { return __builtin_cpu_supports("avx512f") ? add_rows_wide<Avx512Ops> : nullptr; }
 RaiseBest avx512_raise_best() { return __builtin_cpu_supports("avx512f") ? raise_best_wide<Avx512Ops> : nullptr; }
+Largest avx512_largest() { return __builtin_cpu_supports("avx512f") ? largest_wide<Avx512Ops> : nullptr; }
 
 }  // namespace okrelt
 #else
 namespace okrelt {
 AddRows avx512_add_rows() { return nullptr; }
 RaiseBest avx512_raise_best() { return nullptr; }
+Largest avx512_largest() { return nullptr; }
 }  // namespace okrelt
 #endif

@@ -1,7 +1,7 @@
 // The row passes of search/row_sums.h written once for any vector width:
-// Ops gives the vector type and its loads, stores, additions and maxima
-// (row_sums_avx2.cpp and row_sums_avx512.cpp, each compiled for its
-// instructions). Each lane is one float addition, maximum or comparison, as
+// Ops gives the vector type and its loads, stores, additions and maxima,
+// and a vector's largest lane (row_sums_avx2.cpp and row_sums_avx512.cpp,
+// each compiled for its instructions). Each lane is one float addition, maximum or comparison, as
 // the plain loops do them.
 #pragma once
 
@@ -41,6 +41,17 @@ bool raise_best_wide(const float* sums, float* best, int n, float threshold) {
         above = above || sums[f] >= threshold;
     }
     return wide_above || above;
+}
+
+template <class Ops>
+float largest_wide(const float* row, int n) {
+    constexpr int LANES = Ops::LANES;
+    typename Ops::V top = Ops::set1(-__builtin_inff());
+    int f = 0;
+    for (; f + LANES <= n; f += LANES) top = Ops::max(Ops::load(row + f), top);
+    float found = Ops::largest_lane(top);
+    for (; f < n; ++f) found = row[f] > found ? row[f] : found;
+    return found;
 }
 
 }  // namespace okrelt

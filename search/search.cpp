@@ -38,12 +38,14 @@ int search_spectrogram(const PowerSpectrogram& spectrogram, const SearchOptions&
     const bool noisy = noise.deviation > 0.0 && noise.cell_mean > 0.0;
     const float threshold_sum = noisy ? static_cast<float>(noise.median + options.snr_threshold * noise.deviation)
                                       : std::numeric_limits<float>::infinity();
-    MaximaScan scan(spectrogram.bins, threshold_sum);
+    MaximaScan scan(spectrogram.bins, threshold_sum, options.best_snr_of_each_bin);
     if (tree_search(spectrogram, result.max_drift_index, &scan, team) != 0) return 1;
     result.candidates = scan.counted();
-    result.best_snr.resize(static_cast<size_t>(spectrogram.bins));
-    for (size_t f = 0; f < result.best_snr.size(); ++f) {
-        result.best_snr[f] = noisy ? static_cast<float>((scan.best()[f] - noise.median) / noise.deviation) : 0.0f;
+    if (options.best_snr_of_each_bin) {
+        result.best_snr.resize(static_cast<size_t>(spectrogram.bins));
+        for (size_t f = 0; f < result.best_snr.size(); ++f) {
+            result.best_snr[f] = noisy ? static_cast<float>((scan.best()[f] - noise.median) / noise.deviation) : 0.0f;
+        }
     }
     if (!noisy) return 0;
     result.sensitivity = sensitivity(spectrogram, noise, options.snr_threshold);

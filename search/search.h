@@ -30,6 +30,7 @@ struct SearchOptions {
     double max_drift_hz_s = SEARCH_DEFAULT_MAX_DRIFT;
     double snr_threshold = SEARCH_DEFAULT_SNR;
     SearchWindow window = SEARCH_DEFAULT_WINDOW;
+    bool best_snr_of_each_bin = false;   // SearchResult::best_snr wanted: the tree then makes every sum
 };
 
 // One signal: its strongest path. Frequencies are at the unit's first sample.
@@ -59,7 +60,7 @@ struct SearchResult {
     double sensitivity_db = 0.0;  // the same in dB (20 log10)
     int candidates = 0;           // local maxima over the threshold, before they were made hits
     std::vector<Hit> hits;        // strongest first, SEARCH_MAX_HITS at most
-    std::vector<float> best_snr;  // each start bin's best SNR over all drifts
+    std::vector<float> best_snr;  // each start bin's best SNR over all drifts, where the options ask for it
     std::string uncorrected_because;   // what the header lacks for the barycentric correction; empty: corrected
 };
 

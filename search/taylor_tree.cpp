@@ -191,6 +191,7 @@ void stripe_tree(float* const buffers[2], int g, int level, int drifts, int top,
         for (int d = 0; d < drifts; ++d) stripe_pair(stripe, g, d, buffers[1] + index_of(g + d, width));
         return;
     }
+    float bound = 0.0f;   // the top level's: no sum of drifts 2j and 2j + 1 exceeds it
     for (int d = 0; d < drifts; ++d) {
         const int j = d / 2;
         const float* lower = source + index_of(g + j, width);
@@ -202,6 +203,17 @@ void stripe_tree(float* const buffers[2], int g, int level, int drifts, int top,
             // The top level is the whole tree: g is 0.
             const int first = rising ? 0 : stripe.reach;
             const int step = rising ? shift : -shift;
+            // Drifts 2j and 2j + 1 add the same lower half to cells of their
+            // upper half one apart: no sum exceeds the largest cells of the
+            // two added (rounding keeps order). Below the threshold, they
+            // hold no maximum and need not be made.
+            if (!rows.scan->every_best()) {
+                if (d % 2 == 0) {
+                    bound = largest(lower + first, TREE_STRIPE_BINS) +
+                            largest(upper + (rising ? first + j : first - j - 1), TREE_STRIPE_BINS + 1);
+                }
+                if (bound < rows.scan->threshold()) continue;
+            }
             add_rows(lower + first, upper + first + step, rows.scratch, TREE_STRIPE_BINS);
             if (d >= rows.first_raised && rows.scan->raise(rows.scratch, rows.x, TREE_STRIPE_BINS)) {
                 std::copy(rows.scratch, rows.scratch + TREE_STRIPE_BINS, rows.result + index_of(d, rows.bins) + rows.x);

@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <cstring>
 #include <filesystem>
+#include <limits>
 #include <random>
 #include <sstream>
 #include <string>
@@ -134,6 +135,7 @@ TEST(SearchTree, AgreesWithDirectPathSums) {
       for (const int bins : {256, 2048}) {
         const okrelt::PowerSpectrogram s = synthetic_spectrogram(bins, rows, 7u + static_cast<uint64_t>(rows));
         okrelt::SearchOptions options;
+        options.best_snr_of_each_bin = true;
         options.max_drift_hz_s = 2.6 * s.bin_hz / s.row_seconds;
         okrelt::SearchResult tree;
         ASSERT_EQ(okrelt::search_spectrogram(s, options, &tree), 0);
@@ -195,6 +197,7 @@ TEST(SearchTree, SumsExactlyTheCellsOfItsPaths) {
     constexpr int BINS = WHOLE_BINS;
     const okrelt::PowerSpectrogram s = whole_number_spectrogram(11, 7);
     okrelt::SearchOptions options;
+    options.best_snr_of_each_bin = true;
     options.max_drift_hz_s = 1.2 * s.bin_hz / s.row_seconds;
     okrelt::SearchResult tree;
     ASSERT_EQ(okrelt::search_spectrogram(s, options, &tree), 0);
@@ -217,34 +220,44 @@ TEST(SearchTree, SumsExactlyTheCellsOfItsPaths) {
 // included.
 TEST(SearchTree, CountsEveryLocalMaximumOfItsSums) {
     constexpr int BINS = WHOLE_BINS;
-    const okrelt::PowerSpectrogram s = whole_number_spectrogram(13, 3);
-    okrelt::SearchOptions options;
-    options.max_drift_hz_s = 8.3 * s.bin_hz / s.row_seconds;   // blocks 0 .. 8 each way: three groups
-    options.snr_threshold = 2.0;
-    okrelt::SearchResult tree;
-    ASSERT_EQ(okrelt::search_spectrogram(s, options, &tree), 0);
-    ASSERT_EQ(tree.max_drift_index / 127, 8);
-    const int drifts = 2 * tree.max_drift_index + 1;
-    std::vector<float> sums(static_cast<size_t>(drifts) * BINS);
-    const auto at = [&](int row, int f) {
-        return sums[static_cast<size_t>(row) * BINS + static_cast<size_t>((f + BINS) % BINS)];
-    };
-    for (int row = 0; row < drifts; ++row) path_sums(s, row - tree.max_drift_index, &sums[static_cast<size_t>(row) * BINS]);
-    const float threshold = static_cast<float>(tree.noise.median + options.snr_threshold * tree.noise.deviation);
-    int maxima = 0;
-    for (int row = 0; row < drifts; ++row) {
-        for (int f = 0; f < BINS; ++f) {
-            const float v = at(row, f);
-            bool maximum = v >= threshold && v > at(row, f - 1) && v >= at(row, f + 1);
-            for (int c = f - 1; c <= f + 1; ++c) {
-                if (row > 0) maximum = maximum && v > at(row - 1, c);
-                if (row + 1 < drifts) maximum = maximum && v >= at(row + 1, c);
+    // At SNR 2, noise alone. At 6, with lines of power along a few paths:
+    // most rows cannot reach the threshold and are left unmade, and every
+    // maximum of the lines' must still be found.
+    for (const double snr : {2.0, 6.0}) {
+        okrelt::PowerSpectrogram s = whole_number_spectrogram(13, 3);
+        if (snr > 2.0) {
+            for (const auto& [start, drift] : {std::pair{100, 37}, {700, -400}, {1300, 900}, {1900, -1000}}) {
+                for (int r = 0; r < WHOLE_ROWS; ++r) s.row(r)[okrelt::path_column(start, drift, r, BINS, 128)] += 2.0f;
             }
-            maxima += maximum;
         }
+        okrelt::SearchOptions options;
+        options.max_drift_hz_s = 8.3 * s.bin_hz / s.row_seconds;   // blocks 0 .. 8 each way: three groups
+        options.snr_threshold = snr;
+        okrelt::SearchResult tree;
+        ASSERT_EQ(okrelt::search_spectrogram(s, options, &tree), 0);
+        ASSERT_EQ(tree.max_drift_index / 127, 8);
+        const int drifts = 2 * tree.max_drift_index + 1;
+        std::vector<float> sums(static_cast<size_t>(drifts) * BINS);
+        const auto at = [&](int row, int f) {
+            return sums[static_cast<size_t>(row) * BINS + static_cast<size_t>((f + BINS) % BINS)];
+        };
+        for (int row = 0; row < drifts; ++row) path_sums(s, row - tree.max_drift_index, &sums[static_cast<size_t>(row) * BINS]);
+        const float threshold = static_cast<float>(tree.noise.median + options.snr_threshold * tree.noise.deviation);
+        int maxima = 0;
+        for (int row = 0; row < drifts; ++row) {
+            for (int f = 0; f < BINS; ++f) {
+                const float v = at(row, f);
+                bool maximum = v >= threshold && v > at(row, f - 1) && v >= at(row, f + 1);
+                for (int c = f - 1; c <= f + 1; ++c) {
+                    if (row > 0) maximum = maximum && v > at(row - 1, c);
+                    if (row + 1 < drifts) maximum = maximum && v >= at(row + 1, c);
+                }
+                maxima += maximum;
+            }
+        }
+        EXPECT_GT(maxima, snr > 2.0 ? 10 : 300) << snr;
+        EXPECT_EQ(tree.candidates, maxima) << snr;
     }
-    EXPECT_GT(maxima, 300);
-    EXPECT_EQ(tree.candidates, maxima);
 }
 
 // A team's second thread may claim any rows of the spectrogram and any
@@ -263,10 +276,13 @@ TEST(SearchTree, ATeamGivesOneThreadsBits) {
     options.snr_threshold = 4.0;
     okrelt::PowerSpectrogram alone;
     ASSERT_EQ(okrelt::make_power_spectrogram(streams, okrelt::WorkUnitInfo{}, SHORT_FFT, options.window, &alone), 0);
-    okrelt::SearchResult single;
-    ASSERT_EQ(okrelt::search_spectrogram(alone, options, &single), 0);
-    ASSERT_GT(single.hits.size(), 1u);
     for (int turn = 0; turn < 4; ++turn) {
+        // Every start bin's best in odd turns, only the sums that can matter in even ones.
+        options.best_snr_of_each_bin = turn % 2 == 1;
+        okrelt::SearchResult single;
+        ASSERT_EQ(okrelt::search_spectrogram(alone, options, &single), 0);
+        ASSERT_GT(single.hits.size(), 1u);
+        ASSERT_EQ(single.best_snr.empty(), turn % 2 == 0);
         okrelt::PowerSpectrogram shared;
         ASSERT_EQ(okrelt::make_power_spectrogram(streams, okrelt::WorkUnitInfo{}, SHORT_FFT, options.window, &shared,
                                                  team.get()),
@@ -274,8 +290,7 @@ TEST(SearchTree, ATeamGivesOneThreadsBits) {
         ASSERT_EQ(std::memcmp(shared.power, alone.power, alone.cells() * sizeof(float)), 0) << "turn " << turn;
         okrelt::SearchResult together;
         ASSERT_EQ(okrelt::search_spectrogram(alone, options, &together, team.get()), 0);
-        EXPECT_EQ(std::memcmp(together.best_snr.data(), single.best_snr.data(), single.best_snr.size() * sizeof(float)),
-                  0) << "turn " << turn;
+        EXPECT_EQ(together.best_snr, single.best_snr) << "turn " << turn;
         EXPECT_EQ(together.candidates, single.candidates);
         ASSERT_EQ(together.hits.size(), single.hits.size());
         for (size_t h = 0; h < single.hits.size(); ++h) {
@@ -288,7 +303,8 @@ TEST(SearchTree, ATeamGivesOneThreadsBits) {
 
 TEST(SearchTree, WideRowPassesGiveThePlainLoopsBits) {
     // Every length up to three AVX-512 vectors and a bit, so that each tail is run;
-    // the maxima on ties, and rows with and without a sum at the threshold.
+    // the maxima on ties, rows with and without a sum at the threshold, and
+    // each row's largest.
     std::mt19937_64 random(5);
     std::exponential_distribution<float> noise(1.0f);
     std::vector<float> a(64);
@@ -298,7 +314,16 @@ TEST(SearchTree, WideRowPassesGiveThePlainLoopsBits) {
     for (size_t f = 0; f < a.size(); f += 5) b[f] = a[f];
     const std::pair<okrelt::AddRows, okrelt::RaiseBest> paths[] = {
         {okrelt::avx2_add_rows(), okrelt::avx2_raise_best()}, {okrelt::avx512_add_rows(), okrelt::avx512_raise_best()}};
+    const okrelt::Largest largest_paths[] = {okrelt::avx2_largest(), okrelt::avx512_largest()};
     for (int n = 0; n <= 56; ++n) {
+        // The largest, in any lane or tail; minus infinity for none.
+        const float top = n == 0 ? -std::numeric_limits<float>::infinity() : *std::max_element(a.begin(), a.begin() + n);
+        EXPECT_EQ(okrelt::largest(a.data(), n), top) << n;
+        for (const okrelt::Largest wide_largest : largest_paths) {
+            if (wide_largest != nullptr) {
+                EXPECT_EQ(wide_largest(a.data(), n), top) << n;
+            }
+        }
         std::vector<float> sum(64, -1.0f);
         okrelt::add_rows(a.data(), b.data(), sum.data(), n);
         for (int f = 0; f < 64; ++f) {
@@ -339,6 +364,7 @@ TEST(SearchTree, PaddedRowsDoNotBiasTheSums) {
     for (int f = 0; f < 256; ++f) s.row(0)[f] = 1.0f + 0.5f * static_cast<float>(f % 3);
     okrelt::SearchOptions options;
     options.max_drift_hz_s = 2.5 * s.bin_hz / s.row_seconds;   // three blocks each way
+    options.best_snr_of_each_bin = true;
     okrelt::SearchResult result;
     ASSERT_EQ(okrelt::search_spectrogram(s, options, &result), 0);
     EXPECT_DOUBLE_EQ(result.noise.median, 20.5);
