@@ -88,20 +88,27 @@ struct SearchRequest {
 
 // Every file the program writes goes through here: whole or not at all.
 // 0, or 1 after a message.
+// EXIT_OK where error is 0, else EXIT_FAILED after saying which file failed and why.
+int reported(const std::string& path, int error) {
+    if (error == 0) return EXIT_OK;
+    okrelt::tell(okrelt::MessageKind::ERROR, "Error writing %s: %s\n", okrelt::quoted(path).c_str(),
+                 okrelt::describe_output_error(error));
+    return EXIT_FAILED;
+}
+
+// Writes text into output, opened for path, and gives it its name.
+int write_opened_text(const std::string& path, okrelt::OutputFile* output, const std::string& text) {
+    errno = 0;
+    int error = 0;
+    if (std::fwrite(text.data(), 1, text.size(), output->file.get()) != text.size()) error = errno != 0 ? errno : EIO;
+    if (error == 0) error = okrelt::commit_output(output);
+    return reported(path, error);
+}
+
 int write_text_file(const std::string& path, const std::string& text) {
     okrelt::OutputFile output;
-    int error = okrelt::open_output(path, &output);
-    if (error == 0) {
-        errno = 0;
-        if (std::fwrite(text.data(), 1, text.size(), output.file.get()) != text.size()) error = errno != 0 ? errno : EIO;
-    }
-    if (error == 0) error = okrelt::commit_output(&output);
-    if (error != 0) {
-        okrelt::tell(okrelt::MessageKind::ERROR, "Error writing %s: %s\n", okrelt::quoted(path).c_str(),
-                     okrelt::describe_output_error(error));
-        return EXIT_FAILED;
-    }
-    return EXIT_OK;
+    const int error = okrelt::open_output(path, &output);
+    return error != 0 ? reported(path, error) : write_opened_text(path, &output, text);
 }
 
 std::string hit_file_path(const SearchRequest& request, const std::string& unit) {
@@ -155,7 +162,10 @@ int search_unit(const SearchRequest& request, const std::string& unit, okrelt::S
     int status = EXIT_OK;
     {
         const okrelt::ScopedMessageSink quiet(request.quiet ? &last : nullptr);
-        if (!request.quiet) std::printf("\n%s -> %s\n", unit.c_str(), path.c_str());
+        if (!request.quiet) {
+            std::printf("\n%s -> %s\n", unit.c_str(), path.c_str());
+            std::fflush(stdout);   // a reader gone ends the run before this unit's file is written
+        }
         status = okrelt::load_work_unit(unit.c_str(), streams, &info);
         if (status == EXIT_OK) {
             if (info.name.empty()) info.name = okrelt::output_name(unit, "");
@@ -184,6 +194,7 @@ int search_unit(const SearchRequest& request, const std::string& unit, okrelt::S
     if (!request.quiet) {
         std::fputs(okrelt::hit_table_text(result, request.options).c_str(), stdout);
         std::fputs(okrelt::sensitivity_text(result, request.options).c_str(), stdout);
+        std::fflush(stdout);   // each unit's table as soon as it is known, even through a pipe
         return EXIT_OK;
     }
     std::printf("%s: %zu hit%s", okrelt::quoted(unit).c_str(), result.hits.size(), result.hits.size() == 1 ? "" : "s");
@@ -200,13 +211,18 @@ int search_unit(const SearchRequest& request, const std::string& unit, okrelt::S
 // Every unit in the order named, carrying on past failures; then the CSV.
 int run_search(SearchRequest request) {
     if (plan_units(&request) != EXIT_OK) return EXIT_FAILED;
+    // The CSV's file is made first: a name it cannot take fails the run before any unit is searched.
+    okrelt::OutputFile csv;
+    if (!request.csv.empty() && reported(request.csv, okrelt::open_output(request.csv, &csv)) != EXIT_OK) {
+        return EXIT_FAILED;
+    }
     std::string csv_rows;
     size_t searched = 0;
     okrelt::SampleStreams streams;
     for (const std::string& unit : request.units) searched += search_unit(request, unit, &streams, &csv_rows) == EXIT_OK;
     if (!request.quiet) std::printf("\nSearched %zu of %zu work units.\n", searched, request.units.size());
     int status = searched == request.units.size() ? EXIT_OK : EXIT_FAILED;
-    if (!request.csv.empty() && write_text_file(request.csv, okrelt::hit_csv_heading() + csv_rows) != EXIT_OK) {
+    if (!request.csv.empty() && write_opened_text(request.csv, &csv, okrelt::hit_csv_heading() + csv_rows) != EXIT_OK) {
         status = EXIT_FAILED;
     }
     return status;

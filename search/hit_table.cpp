@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <string>
 
+#include "common/file_names.h"
 #include "common/numbers.h"
 #include "common/spectrum_axis.h"
 
@@ -92,8 +93,9 @@ std::string sensitivity_text(const SearchResult& result, const SearchOptions& op
 std::string hit_file_text(const SearchResult& result, const WorkUnitInfo& info, const std::string& file_id,
                           const SearchOptions& options) {
     const std::string rule = "# -------------------------- o --------------------------\n";
-    std::string text = rule + "# File ID: " + file_id + "\n" + rule;
-    text += "# Source: " + info.name + "\n";
+    // A name's control bytes (a line break among them) escaped: each header line stays one line.
+    std::string text = rule + "# File ID: " + one_line(file_id) + "\n" + rule;
+    text += "# Source: " + one_line(info.name) + "\n";
     const std::string mjd = info.time_recorded_jd ? format("%.9f", *info.time_recorded_jd - MJD_OF_JD) : "";
     text += "# MJD: " + mjd + "\tRA: " + sexagesimal(info.start_ra_hours, 'h', false) +
             "\tDEC: " + sexagesimal(info.start_dec_degrees, 'd', true) + "\n";

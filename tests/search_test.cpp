@@ -598,6 +598,22 @@ TEST(SearchProgram, WritesTheHitFileTheTableAndTheCsv) {
     const okrelt_test::RunResult clash = run(dir, OKRELT_SEARCH_BINARY, {"later.wu", "-o", "hits", "--", "later.sah"});
     EXPECT_EQ(clash.exit_status, 1);
     EXPECT_NE(clash.err.find("hits/later.dat (for later.sah) is the same file as hits/later.dat (for later.wu); nothing written"), std::string::npos) << clash.err;
+    // A CSV that cannot be written fails the run before any unit is searched.
+    for (const char* unwritable : {"no/such/folder.csv", "hits"}) {
+        const okrelt_test::RunResult bad =
+            run(dir, OKRELT_SEARCH_BINARY, {"-q", "-o", "hits", "--csv", unwritable, "example.sah"});
+        EXPECT_EQ(bad.exit_status, 1) << unwritable;
+        EXPECT_EQ(bad.out, "") << unwritable;
+        EXPECT_EQ(bad.err.rfind(std::string("Error writing ") + unwritable + ": ", 0), 0u) << bad.err;
+        EXPECT_FALSE(okrelt_test::file_exists(dir.file("hits/example.dat"))) << unwritable;
+    }
+    // A line break in a unit's name stays within its header line.
+    okrelt_test::write_file(dir.file("two\nlines.sah"), okrelt_test::read_file(dir.file("example.sah")));
+    ASSERT_EQ(run(dir, OKRELT_SEARCH_BINARY, {"-q", "--fft", "2048", "two\nlines.sah"}).exit_status, 0);
+    const std::vector<std::string> header = lines_of(okrelt_test::read_file(dir.file("two\nlines.dat")));
+    ASSERT_GE(header.size(), 4u);
+    EXPECT_EQ(header[1], "# File ID: two\\012lines.sah");
+    for (size_t l = 0; l < 6; ++l) EXPECT_EQ(header[l][0], '#') << l;
     EXPECT_EQ(run(dir, OKRELT_SEARCH_BINARY, {"--fft", "1000", "example.sah"}).exit_status, 2);
     EXPECT_EQ(run(dir, OKRELT_SEARCH_BINARY, {"--max-drift", "-1", "example.sah"}).exit_status, 2);
     EXPECT_EQ(run(dir, OKRELT_SEARCH_BINARY, {}).exit_status, 2);
