@@ -21,13 +21,6 @@ struct Avx2Ops {
     static bool any_at_least(V v, float x) {
         return _mm256_movemask_ps(_mm256_cmp_ps(v, _mm256_set1_ps(x), _CMP_GE_OQ)) != 0;
     }
-    static float largest_lane(V v) {
-        alignas(32) float lanes[LANES];
-        _mm256_store_ps(lanes, v);
-        float found = lanes[0];
-        for (float x : lanes) found = x > found ? x : found;
-        return found;
-    }
 };
 
 }  // namespace

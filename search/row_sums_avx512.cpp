@@ -12,7 +12,7 @@ namespace {
 
 // The maximum masked with every lane set: gcc 12 takes the unmasked form's
 // undefined pass-through for an uninitialised value (and so its reduction
-// to one lane; the lanes are compared one by one instead).
+// to one lane, which row_sums_wide.h leaves to a plain loop).
 struct Avx512Ops {
     using V = __m512;
     static constexpr int LANES = 16;
@@ -22,13 +22,6 @@ struct Avx512Ops {
     static V add(V a, V b) { return _mm512_add_ps(a, b); }
     static V max(V a, V b) { return _mm512_maskz_max_ps(0xffff, a, b); }
     static bool any_at_least(V v, float x) { return _mm512_cmp_ps_mask(v, _mm512_set1_ps(x), _CMP_GE_OQ) != 0; }
-    static float largest_lane(V v) {
-        alignas(64) float lanes[LANES];
-        _mm512_store_ps(lanes, v);
-        float found = lanes[0];
-        for (float x : lanes) found = x > found ? x : found;
-        return found;
-    }
 };
 
 }  // namespace

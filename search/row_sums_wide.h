@@ -1,7 +1,7 @@
 // The row passes of search/row_sums.h written once for any vector width:
-// Ops gives the vector type and its loads, stores, additions and maxima,
-// and a vector's largest lane (row_sums_avx2.cpp and row_sums_avx512.cpp,
-// each compiled for its instructions). Each lane is one float addition, maximum or comparison, as
+// Ops gives the vector type and its loads, stores, additions and maxima
+// (row_sums_avx2.cpp and row_sums_avx512.cpp, each compiled for its
+// instructions). Each lane is one float addition, maximum or comparison, as
 // the plain loops do them.
 #pragma once
 
@@ -49,7 +49,10 @@ float largest_wide(const float* row, int n) {
     typename Ops::V top = Ops::set1(-__builtin_inff());
     int f = 0;
     for (; f + LANES <= n; f += LANES) top = Ops::max(Ops::load(row + f), top);
-    float found = Ops::largest_lane(top);
+    float lanes[LANES];
+    Ops::store(lanes, top);
+    float found = lanes[0];
+    for (const float lane : lanes) found = lane > found ? lane : found;
     for (; f < n; ++f) found = row[f] > found ? row[f] : found;
     return found;
 }
