@@ -19,6 +19,10 @@ constexpr int TREE_STRIPE_BINS = 512;    // start bins of a tree's piece: with 1
 constexpr int LINE_FLOATS = static_cast<int>(CACHE_LINE_BYTES / sizeof(float));   // a stripe's rows start on a cache line
 constexpr int TREE_GROUP_BLOCKS = 4;     // blocks of drifts made stripe by stripe: 16 MiB of held rows at most for a usual unit
 
+// column rounded down, or up, to a cache line's first column.
+int line_below(int column) { return column / LINE_FLOATS * LINE_FLOATS; }
+int line_above(int column) { return line_below(column + LINE_FLOATS - 1); }
+
 size_t index_of(int row, int bins) { return static_cast<size_t>(row) * static_cast<size_t>(bins); }
 
 // out[j] = cells[(first + j) mod bins] for j below count: runs of
@@ -223,9 +227,8 @@ void stripe_tree(float* const buffers[2], int g, int level, int drifts, int top,
         }
         // The served columns widened to whole cache lines where the reads stay within the stripe.
         const Columns served = served_columns(stripe, level, g + d);
-        const int first = std::max(rising ? 0 : shift, served.first / LINE_FLOATS * LINE_FLOATS);
-        const int end = std::min(rising ? width - shift : width,
-                                 (served.first + served.count + LINE_FLOATS - 1) / LINE_FLOATS * LINE_FLOATS);
+        const int first = std::max(rising ? 0 : shift, line_below(served.first));
+        const int end = std::min(rising ? width - shift : width, line_above(served.first + served.count));
         const int step = rising ? shift : -shift;
         float* out = buffers[level % 2] + index_of(g + d, width);
         add_rows(lower + first, upper + first + step, out + first, end - first);
@@ -244,8 +247,7 @@ public:
     BlockTree(const PowerSpectrogram& spectrogram, int last_block, Team* team)
         : s_(spectrogram), padded_(padded_rows_of(spectrogram.rows)), level_(log2_of(padded_)),
           striped_(padded_ - 1 <= TREE_STRIPE_BINS && spectrogram.bins >= 2 * TREE_STRIPE_BINS),
-          width_(striped_ ? (TREE_STRIPE_BINS + padded_ - 1 + LINE_FLOATS - 1) / LINE_FLOATS * LINE_FLOATS
-                          : spectrogram.bins),
+          width_(striped_ ? line_above(TREE_STRIPE_BINS + padded_ - 1) : spectrogram.bins),
           team_(striped_ ? team : nullptr), threads_(team_ != nullptr ? 2 : 1),
           group_(striped_ ? std::min(TREE_GROUP_BLOCKS, last_block + 1) : 1),
           stripes_(striped_ ? spectrogram.bins / TREE_STRIPE_BINS : 0),
@@ -283,8 +285,8 @@ public:
     bool above(int b, int d) const { return above_[static_cast<size_t>(b * padded_ + d)] != 0; }
 
     // Blocks first .. first + count - 1 (group() at most), each of its
-    // drifts 0 .. last_drift(block) - 1, raising scan's best sums by those
-    // from first_raised(block) on.
+    // drifts 0 .. drifts.made(block) - 1, raising scan's best sums by those
+    // from drifts.first_raised(block, direction) on.
     void run(int direction, int first, int count, const BlockDrifts& drifts, MaximaScan* scan) {
         std::fill(above_.begin(), above_.end(), 0);
         if (!striped_) {
@@ -351,8 +353,9 @@ private:
             const int x = i * TREE_STRIPE_BINS;
             for (int b = 0; b < job.count; ++b) {
                 const int block = job.first + b;
-                const Stripe piece{tree.width_, reach,          job.direction, &tree.s_, job.direction > 0 ? x : x - reach,
-                                   static_cast<long>(job.direction) * block, &tree.offsets_};
+                const Stripe piece{tree.width_, reach, job.direction, &tree.s_,
+                                   job.direction > 0 ? x : x - reach, static_cast<long>(job.direction) * block,
+                                   &tree.offsets_};
                 // With two levels or more, level 1 reads the spectrogram itself.
                 if (tree.level_ == 1) tree.fill(buffers[0], piece.first, tree.width_, piece.skew);
                 const size_t row = static_cast<size_t>(b * tree.padded_);
