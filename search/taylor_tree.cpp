@@ -180,58 +180,110 @@ struct TopRows {
     int i;
 };
 
-// The Taylor tree of a stripe as taylor_tree's of the band, but that the top
-// level writes the served start bins' sums as top says.
-void stripe_tree(float* const buffers[2], int g, int level, int drifts, int top, const Stripe& stripe,
-                 const TopRows& rows) {
-    if (level == 0) return;
-    const int half = 1 << (level - 1);
-    stripe_tree(buffers, g, level - 1, (drifts + 1) / 2, top, stripe, rows);
-    stripe_tree(buffers, g + half, level - 1, (drifts + 1) / 2, top, stripe, rows);
-    const float* source = buffers[(level - 1) % 2];
+// Row g + d of level `level` of a stripe's tree, below its top: the sums
+// on the served start bins' paths (widened to whole cache lines where the
+// reads stay within the stripe), from the level below.
+void stripe_row(float* const buffers[2], int level, int g, int d, int top, const Stripe& stripe) {
     const int width = stripe.width;
-    const bool rising = stripe.direction > 0;
     if (level == 1 && top > 1) {
-        for (int d = 0; d < drifts; ++d) stripe_pair(stripe, g, d, buffers[1] + index_of(g + d, width));
+        stripe_pair(stripe, g, d, buffers[1] + index_of(g + d, width));
         return;
     }
-    float bound = 0.0f;   // the top level's: no sum of drifts 2j and 2j + 1 exceeds it
-    for (int d = 0; d < drifts; ++d) {
+    const int half = 1 << (level - 1);
+    const float* source = buffers[(level - 1) % 2];
+    const bool rising = stripe.direction > 0;
+    const int j = d / 2;
+    const float* lower = source + index_of(g + j, width);
+    const float* upper = source + index_of(g + half + j, width);
+    const int shift = j + d % 2;
+    const Columns served = served_columns(stripe, level, g + d);
+    const int first = std::max(rising ? 0 : shift, line_below(served.first));
+    const int end = std::min(rising ? width - shift : width, line_above(served.first + served.count));
+    const int step = rising ? shift : -shift;
+    float* out = buffers[level % 2] + index_of(g + d, width);
+    add_rows(lower + first, upper + first + step, out + first, end - first);
+}
+
+// The Taylor tree of a stripe below its top, as taylor_tree's of the band:
+// levels 1 .. level for group g's drifts 0 .. drifts - 1. Depth first.
+void stripe_tree(float* const buffers[2], int g, int level, int drifts, int top, const Stripe& stripe) {
+    if (level == 0) return;
+    const int half = 1 << (level - 1);
+    stripe_tree(buffers, g, level - 1, (drifts + 1) / 2, top, stripe);
+    stripe_tree(buffers, g + half, level - 1, (drifts + 1) / 2, top, stripe);
+    for (int d = 0; d < drifts; ++d) stripe_row(buffers, level, g, d, top, stripe);
+}
+
+// Top-level drifts first .. last - 1 (first even) of the stripe, from the
+// level below, as top says.
+void stripe_top_rows(float* const buffers[2], int first_drift, int last_drift, int top, const Stripe& stripe,
+                     const TopRows& rows) {
+    const int half = 1 << (top - 1);
+    const float* source = buffers[(top - 1) % 2];
+    const int width = stripe.width;
+    const bool rising = stripe.direction > 0;
+    // Served start bins: 0 .. TREE_STRIPE_BINS - 1 of the stripe rising,
+    // reach .. reach + TREE_STRIPE_BINS - 1 falling.
+    const int first = rising ? 0 : stripe.reach;
+    float bound = 0.0f;   // no sum of drifts 2j and 2j + 1 exceeds it
+    for (int d = first_drift; d < last_drift; ++d) {
         const int j = d / 2;
-        const float* lower = source + index_of(g + j, width);
-        const float* upper = source + index_of(g + half + j, width);
+        const float* lower = source + index_of(j, width);
+        const float* upper = source + index_of(half + j, width);
         const int shift = j + d % 2;
-        if (level == top) {
-            // Served start bins: 0 .. TREE_STRIPE_BINS - 1 of the stripe
-            // rising, reach .. reach + TREE_STRIPE_BINS - 1 falling.
-            // The top level is the whole tree: g is 0.
-            const int first = rising ? 0 : stripe.reach;
-            const int step = rising ? shift : -shift;
-            // Drifts 2j and 2j + 1 add the same lower half to cells of their
-            // upper half one apart: no sum exceeds the largest cells of the
-            // two added (rounding keeps order). Below the threshold, they
-            // hold no maximum and need not be made.
-            if (!rows.scan->every_best()) {
-                if (d % 2 == 0) {
-                    bound = largest(lower + first, TREE_STRIPE_BINS) +
-                            largest(upper + (rising ? first + j : first - j - 1), TREE_STRIPE_BINS + 1);
-                }
-                if (bound < rows.scan->threshold()) continue;
-            }
-            add_rows(lower + first, upper + first + step, rows.scratch, TREE_STRIPE_BINS);
-            if (d >= rows.first_raised && rows.scan->raise(rows.scratch, rows.x, TREE_STRIPE_BINS)) {
-                std::copy(rows.scratch, rows.scratch + TREE_STRIPE_BINS, rows.result + index_of(d, rows.bins) + rows.x);
-                rows.flags[index_of(d, rows.stripes) + static_cast<size_t>(rows.i)] = PIECE_HELD;
-            }
-            continue;
-        }
-        // The served columns widened to whole cache lines where the reads stay within the stripe.
-        const Columns served = served_columns(stripe, level, g + d);
-        const int first = std::max(rising ? 0 : shift, line_below(served.first));
-        const int end = std::min(rising ? width - shift : width, line_above(served.first + served.count));
         const int step = rising ? shift : -shift;
-        float* out = buffers[level % 2] + index_of(g + d, width);
-        add_rows(lower + first, upper + first + step, out + first, end - first);
+        // Drifts 2j and 2j + 1 add the same lower half to cells of their
+        // upper half one apart: no sum exceeds the largest cells of the
+        // two added (rounding keeps order). Below the threshold, they
+        // hold no maximum and need not be made.
+        if (!rows.scan->every_best()) {
+            if (d % 2 == 0) {
+                bound = largest(lower + first, TREE_STRIPE_BINS) +
+                        largest(upper + (rising ? first + j : first - j - 1), TREE_STRIPE_BINS + 1);
+            }
+            if (bound < rows.scan->threshold()) continue;
+        }
+        add_rows(lower + first, upper + first + step, rows.scratch, TREE_STRIPE_BINS);
+        if (d >= rows.first_raised && rows.scan->raise(rows.scratch, rows.x, TREE_STRIPE_BINS)) {
+            std::copy(rows.scratch, rows.scratch + TREE_STRIPE_BINS, rows.result + index_of(d, rows.bins) + rows.x);
+            rows.flags[index_of(d, rows.stripes) + static_cast<size_t>(rows.i)] = PIECE_HELD;
+        }
+    }
+}
+
+// A stripe's whole tree, drifts 0 .. drifts - 1, its top level written as
+// top says. Where only sums at the threshold matter, the levels below the
+// top are made in quarters first: each top-level drift 4i .. 4i + 3 adds
+// row i of the four quarters, so no sum of theirs exceeds the four rows'
+// largest served cells added as the tree adds them (rounding keeps order);
+// below the threshold, those drifts and the rows of the level below that
+// only they read are not made.
+void stripe_whole_tree(float* const buffers[2], int drifts, int top, const Stripe& stripe, const TopRows& rows) {
+    const int half = 1 << (top - 1);
+    const int half_drifts = (drifts + 1) / 2;
+    // Every best needs every row; below three levels there are no quarters.
+    if (top < 3 || rows.scan->every_best()) {
+        stripe_tree(buffers, 0, top - 1, half_drifts, top, stripe);
+        stripe_tree(buffers, half, top - 1, half_drifts, top, stripe);
+        stripe_top_rows(buffers, 0, drifts, top, stripe, rows);
+        return;
+    }
+    const int quarter = half / 2;
+    const int quarter_drifts = (half_drifts + 1) / 2;
+    for (int q = 0; q < 4; ++q) stripe_tree(buffers, q * quarter, top - 2, quarter_drifts, top, stripe);
+    const float* quarters = buffers[top % 2];
+    for (int i = 0; i < quarter_drifts; ++i) {
+        float most[4];
+        for (int q = 0; q < 4; ++q) {
+            const Columns served = served_columns(stripe, top - 2, q * quarter + i);
+            most[q] = largest(quarters + index_of(q * quarter + i, stripe.width) + served.first, served.count);
+        }
+        if ((most[0] + most[1]) + (most[2] + most[3]) < rows.scan->threshold()) continue;
+        for (int j = 2 * i; j < std::min(2 * i + 2, half_drifts); ++j) {
+            stripe_row(buffers, top - 1, 0, j, top, stripe);
+            stripe_row(buffers, top - 1, half, j, top, stripe);
+        }
+        stripe_top_rows(buffers, 4 * i, std::min(4 * i + 4, drifts), top, stripe, rows);
     }
 }
 
@@ -368,7 +420,7 @@ private:
                                    tree.flags_.data() + row * static_cast<size_t>(tree.stripes_),
                                    tree.stripes_,
                                    i};
-                stripe_tree(buffers, 0, tree.level_, job.drifts->made(block), tree.level_, piece, rows);
+                stripe_whole_tree(buffers, job.drifts->made(block), tree.level_, piece, rows);
             }
         }
     }

@@ -220,13 +220,16 @@ TEST(SearchTree, SumsExactlyTheCellsOfItsPaths) {
 // included.
 TEST(SearchTree, CountsEveryLocalMaximumOfItsSums) {
     constexpr int BINS = WHOLE_BINS;
-    // At SNR 2, noise alone. At 6, with lines of power along a few paths:
-    // most rows cannot reach the threshold and are left unmade, and every
-    // maximum of the lines' must still be found.
-    for (const double snr : {2.0, 6.0}) {
+    // At SNR 2, noise alone. At 6 and 8, with lines of power along a few
+    // paths: most rows cannot reach the threshold and are left unmade (at 8,
+    // most rows below the top too), and every maximum of the lines' must
+    // still be found.
+    for (const double snr : {2.0, 6.0, 8.0}) {
         okrelt::PowerSpectrogram s = whole_number_spectrogram(13, 3);
         if (snr > 2.0) {
-            for (const auto& [start, drift] : {std::pair{100, 37}, {700, -400}, {1300, 900}, {1900, -1000}}) {
+            // Some start at a stripe's edges, where the paths leave it first.
+            for (const auto& [start, drift] : {std::pair{100, 37}, {700, -400}, {1300, 900}, {1900, -1000}, {511, 60},
+                                               {512, -60}, {1023, 5}, {1536, -5}}) {
                 for (int r = 0; r < WHOLE_ROWS; ++r) s.row(r)[okrelt::path_column(start, drift, r, BINS, 128)] += 2.0f;
             }
         }
