@@ -24,6 +24,14 @@ float largest_on(const float* row, int n) {
     return top;
 }
 
+void add_quarter_rows_on(const QuarterRows& rows, float* const out[2], int n) {
+    for (int f = 0; f < n; ++f) {
+        const float lower = rows.a[f] + rows.b[f];
+        out[0][f] = lower + (rows.c[0][f] + rows.d[0][f]);
+        out[1][f] = lower + (rows.c[1][f] + rows.d[1][f]);
+    }
+}
+
 AddRows chosen_add_rows() {
     if (const AddRows widest = avx512_add_rows()) return widest;
     if (const AddRows wide = avx2_add_rows()) return wide;
@@ -42,6 +50,12 @@ Largest chosen_largest() {
     return largest_on;
 }
 
+AddQuarterRows chosen_add_quarter_rows() {
+    if (const AddQuarterRows widest = avx512_add_quarter_rows()) return widest;
+    if (const AddQuarterRows wide = avx2_add_quarter_rows()) return wide;
+    return add_quarter_rows_on;
+}
+
 }  // namespace
 
 void add_rows(const float* a, const float* b, float* out, int n) {
@@ -57,6 +71,11 @@ bool raise_best(const float* sums, float* best, int n, float threshold) {
 float largest(const float* row, int n) {
     static const Largest find = chosen_largest();
     return find(row, n);
+}
+
+void add_quarter_rows(const QuarterRows& rows, float* const out[2], int n) {
+    static const AddQuarterRows add = chosen_add_quarter_rows();
+    add(rows, out, n);
 }
 
 }  // namespace okrelt

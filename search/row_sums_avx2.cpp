@@ -28,6 +28,9 @@ struct Avx2Ops {
 AddRows avx2_add_rows() { return __builtin_cpu_supports("avx2") ? add_rows_wide<Avx2Ops> : nullptr; }
 RaiseBest avx2_raise_best() { return __builtin_cpu_supports("avx2") ? raise_best_wide<Avx2Ops> : nullptr; }
 Largest avx2_largest() { return __builtin_cpu_supports("avx2") ? largest_wide<Avx2Ops> : nullptr; }
+AddQuarterRows avx2_add_quarter_rows() {
+    return __builtin_cpu_supports("avx2") ? add_quarter_rows_wide<Avx2Ops> : nullptr;
+}
 
 }  // namespace okrelt
 #else
@@ -35,5 +38,6 @@ namespace okrelt {
 AddRows avx2_add_rows() { return nullptr; }
 RaiseBest avx2_raise_best() { return nullptr; }
 Largest avx2_largest() { return nullptr; }
+AddQuarterRows avx2_add_quarter_rows() { return nullptr; }
 }  // namespace okrelt
 #endif

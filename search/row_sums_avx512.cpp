@@ -29,6 +29,9 @@ struct Avx512Ops {
 AddRows avx512_add_rows() { return __builtin_cpu_supports("avx512f") ? add_rows_wide<Avx512Ops> : nullptr; }
 RaiseBest avx512_raise_best() { return __builtin_cpu_supports("avx512f") ? raise_best_wide<Avx512Ops> : nullptr; }
 Largest avx512_largest() { return __builtin_cpu_supports("avx512f") ? largest_wide<Avx512Ops> : nullptr; }
+AddQuarterRows avx512_add_quarter_rows() {
+    return __builtin_cpu_supports("avx512f") ? add_quarter_rows_wide<Avx512Ops> : nullptr;
+}
 
 }  // namespace okrelt
 #else
@@ -36,5 +39,6 @@ namespace okrelt {
 AddRows avx512_add_rows() { return nullptr; }
 RaiseBest avx512_raise_best() { return nullptr; }
 Largest avx512_largest() { return nullptr; }
+AddQuarterRows avx512_add_quarter_rows() { return nullptr; }
 }  // namespace okrelt
 #endif

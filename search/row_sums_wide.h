@@ -44,6 +44,33 @@ bool raise_best_wide(const float* sums, float* best, int n, float threshold) {
 }
 
 template <class Ops>
+void add_quarter_rows_wide(const QuarterRows& rows, float* const out[2], int n) {
+    constexpr int LANES = Ops::LANES;
+    // In locals: the stores might otherwise be taken to change the pointers.
+    const float* const a = rows.a;
+    const float* const b = rows.b;
+    const float* const c0 = rows.c[0];
+    const float* const d0 = rows.d[0];
+    const float* const c1 = rows.c[1];
+    const float* const d1 = rows.d[1];
+    float* const out0 = out[0];
+    float* const out1 = out[1];
+    int f = 0;
+    for (; f + LANES <= n; f += LANES) {
+        const typename Ops::V lower = Ops::add(Ops::load(a + f), Ops::load(b + f));
+        const typename Ops::V upper0 = Ops::add(Ops::load(c0 + f), Ops::load(d0 + f));
+        const typename Ops::V upper1 = Ops::add(Ops::load(c1 + f), Ops::load(d1 + f));
+        Ops::store(out0 + f, Ops::add(lower, upper0));
+        Ops::store(out1 + f, Ops::add(lower, upper1));
+    }
+    for (; f < n; ++f) {
+        const float lower = a[f] + b[f];
+        out0[f] = lower + (c0[f] + d0[f]);
+        out1[f] = lower + (c1[f] + d1[f]);
+    }
+}
+
+template <class Ops>
 float largest_wide(const float* row, int n) {
     constexpr int LANES = Ops::LANES;
     typename Ops::V top = Ops::set1(-__builtin_inff());

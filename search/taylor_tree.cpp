@@ -180,46 +180,105 @@ struct TopRows {
     int i;
 };
 
-// Row g + d of level `level` of a stripe's tree, below its top: the sums
-// on the served start bins' paths (widened to whole cache lines where the
-// reads stay within the stripe), from the level below.
-void stripe_row(float* const buffers[2], int level, int g, int d, int top, const Stripe& stripe) {
-    const int width = stripe.width;
-    if (level == 1 && top > 1) {
-        stripe_pair(stripe, g, d, buffers[1] + index_of(g + d, width));
-        return;
-    }
-    const int half = 1 << (level - 1);
-    const float* source = buffers[(level - 1) % 2];
+// The columns of a stripe's row that are made, from the served ones: widened
+// to whole cache lines where the reads, up to reach columns on in the
+// stripe's direction, stay within the stripe.
+Columns made_columns(const Stripe& stripe, Columns served, int reach) {
     const bool rising = stripe.direction > 0;
+    const int first = std::max(rising ? 0 : reach, line_below(served.first));
+    const int end = std::min(rising ? stripe.width - reach : stripe.width, line_above(served.first + served.count));
+    return Columns{first, end - first};
+}
+
+// Row g + d of level `level` (2 or more) of a stripe's tree into
+// buffers[out], from the level below in the other buffer: the sums on the
+// served start bins' paths.
+void stripe_row(float* const buffers[2], int out, int level, int g, int d, const Stripe& stripe) {
+    const int width = stripe.width;
+    const int half = 1 << (level - 1);
+    const float* source = buffers[1 - out];
     const int j = d / 2;
     const float* lower = source + index_of(g + j, width);
     const float* upper = source + index_of(g + half + j, width);
     const int shift = j + d % 2;
-    const Columns served = served_columns(stripe, level, g + d);
-    const int first = std::max(rising ? 0 : shift, line_below(served.first));
-    const int end = std::min(rising ? width - shift : width, line_above(served.first + served.count));
-    const int step = rising ? shift : -shift;
-    float* out = buffers[level % 2] + index_of(g + d, width);
-    add_rows(lower + first, upper + first + step, out + first, end - first);
+    const Columns made = made_columns(stripe, served_columns(stripe, level, g + d), shift);
+    const int step = stripe.direction > 0 ? shift : -shift;
+    add_rows(lower + made.first, upper + made.first + step, buffers[out] + index_of(g + d, width) + made.first,
+             made.count);
 }
 
-// The Taylor tree of a stripe below its top, as taylor_tree's of the band:
-// levels 1 .. level for group g's drifts 0 .. drifts - 1. Depth first.
-void stripe_tree(float* const buffers[2], int g, int level, int drifts, int top, const Stripe& stripe) {
-    if (level == 0) return;
+// Rows g + 2j and, where pair is true, g + 2j + 1 of level `level` (3 or
+// more) into buffers[out], from the level two below in the other buffer,
+// the level between never written: its rows j of the group's halves add
+// rows j / 2 of their quarters, and the two rows add those.
+void stripe_row_pair(float* const buffers[2], int out, int level, int g, int j, bool pair, const Stripe& stripe) {
+    const int width = stripe.width;
     const int half = 1 << (level - 1);
-    stripe_tree(buffers, g, level - 1, (drifts + 1) / 2, top, stripe);
-    stripe_tree(buffers, g + half, level - 1, (drifts + 1) / 2, top, stripe);
-    for (int d = 0; d < drifts; ++d) stripe_row(buffers, level, g, d, top, stripe);
+    const int quarter = half / 2;
+    const float* source = buffers[1 - out];
+    const int sign = stripe.direction > 0 ? 1 : -1;
+    const int between = j / 2 + j % 2;   // the shift of the level between
+    const float* a = source + index_of(g + j / 2, width);
+    const float* b = source + index_of(g + quarter + j / 2, width) + sign * between;
+    const float* c = source + index_of(g + half + j / 2, width);
+    const float* d = source + index_of(g + half + quarter + j / 2, width);
+    float* const rows[2] = {buffers[out] + index_of(g + 2 * j, width), buffers[out] + index_of(g + 2 * j + 1, width)};
+    Columns made[2];
+    for (int k = 0; k < 2; ++k) made[k] = made_columns(stripe, served_columns(stripe, level, g + 2 * j + k), j + k + between);
+    if (!pair) made[1] = Columns{made[0].first, 0};
+    // Both rows where both are made, then each alone on the rest of its columns.
+    const int both_first = std::max(made[0].first, made[1].first);
+    const int both_end = std::min(made[0].first + made[0].count, made[1].first + made[1].count);
+    const auto add = [&](int k0, int k1, int first, int end) {
+        if (end <= first) return;
+        const QuarterRows quarters{a + first,
+                                   b + first,
+                                   {c + first + sign * (j + k0), c + first + sign * (j + k1)},
+                                   {d + first + sign * (j + k0 + between), d + first + sign * (j + k1 + between)}};
+        float* const targets[2] = {rows[k0] + first, rows[k1] + first};
+        add_quarter_rows(quarters, targets, end - first);
+    };
+    if (both_end <= both_first) {
+        for (int k = 0; k < 2; ++k) add(k, k, made[k].first, made[k].first + made[k].count);
+        return;
+    }
+    add(0, 1, both_first, both_end);
+    for (int k = 0; k < 2; ++k) {
+        add(k, k, made[k].first, std::min(both_first, made[k].first + made[k].count));
+        add(k, k, std::max(both_end, made[k].first), made[k].first + made[k].count);
+    }
+}
+
+// Level `level` of group g of a stripe's tree below its top, drifts 0 ..
+// drifts - 1, into buffers[out]: level 1 from the spectrogram, level 2 from
+// level 1, and higher levels two at a time from the level two below (its
+// rows are read again while still in the first-level cache, and the level
+// between is never written). Each level's source lies in the other buffer.
+// Depth first.
+void stripe_tree(float* const buffers[2], int out, int g, int level, int drifts, const Stripe& stripe) {
+    const int width = stripe.width;
+    if (level == 0) return;
+    if (level == 1) {
+        for (int d = 0; d < drifts; ++d) stripe_pair(stripe, g, d, buffers[out] + index_of(g + d, width));
+        return;
+    }
+    if (level == 2) {
+        stripe_tree(buffers, 1 - out, g, 1, (drifts + 1) / 2, stripe);
+        stripe_tree(buffers, 1 - out, g + 2, 1, (drifts + 1) / 2, stripe);
+        for (int d = 0; d < drifts; ++d) stripe_row(buffers, out, 2, g, d, stripe);
+        return;
+    }
+    const int quarter = 1 << (level - 2);
+    const int half_drifts = (drifts + 1) / 2;
+    for (int q = 0; q < 4; ++q) stripe_tree(buffers, 1 - out, g + q * quarter, level - 2, (half_drifts + 1) / 2, stripe);
+    for (int j = 0; j < half_drifts; ++j) stripe_row_pair(buffers, out, level, g, j, 2 * j + 1 < drifts, stripe);
 }
 
 // Top-level drifts first .. last - 1 (first even) of the stripe, from the
-// level below, as top says.
-void stripe_top_rows(float* const buffers[2], int first_drift, int last_drift, int top, const Stripe& stripe,
+// level below in source, as top says.
+void stripe_top_rows(const float* source, int first_drift, int last_drift, int top, const Stripe& stripe,
                      const TopRows& rows) {
     const int half = 1 << (top - 1);
-    const float* source = buffers[(top - 1) % 2];
     const int width = stripe.width;
     const bool rising = stripe.direction > 0;
     // Served start bins: 0 .. TREE_STRIPE_BINS - 1 of the stripe rising,
@@ -252,38 +311,38 @@ void stripe_top_rows(float* const buffers[2], int first_drift, int last_drift, i
 }
 
 // A stripe's whole tree, drifts 0 .. drifts - 1, its top level written as
-// top says. Where only sums at the threshold matter, the levels below the
-// top are made in quarters first: each top-level drift 4i .. 4i + 3 adds
-// row i of the four quarters, so no sum of theirs exceeds the four rows'
-// largest served cells added as the tree adds them (rounding keeps order);
-// below the threshold, those drifts and the rows of the level below that
-// only they read are not made.
+// top says (with one level, the spectrogram's rows are in buffers[0]).
+// Where only sums at the threshold matter, the levels below the top are
+// made in quarters first: each top-level drift 4i .. 4i + 3 adds row i of
+// the four quarters, so no sum of theirs exceeds the four rows' largest
+// served cells added as the tree adds them (rounding keeps order); below
+// the threshold, those drifts and the rows of the level below that only
+// they read are not made.
 void stripe_whole_tree(float* const buffers[2], int drifts, int top, const Stripe& stripe, const TopRows& rows) {
     const int half = 1 << (top - 1);
     const int half_drifts = (drifts + 1) / 2;
     // Every best needs every row; below three levels there are no quarters.
     if (top < 3 || rows.scan->every_best()) {
-        stripe_tree(buffers, 0, top - 1, half_drifts, top, stripe);
-        stripe_tree(buffers, half, top - 1, half_drifts, top, stripe);
-        stripe_top_rows(buffers, 0, drifts, top, stripe, rows);
+        stripe_tree(buffers, 0, 0, top - 1, half_drifts, stripe);
+        stripe_tree(buffers, 0, half, top - 1, half_drifts, stripe);
+        stripe_top_rows(buffers[0], 0, drifts, top, stripe, rows);
         return;
     }
     const int quarter = half / 2;
     const int quarter_drifts = (half_drifts + 1) / 2;
-    for (int q = 0; q < 4; ++q) stripe_tree(buffers, q * quarter, top - 2, quarter_drifts, top, stripe);
-    const float* quarters = buffers[top % 2];
+    for (int q = 0; q < 4; ++q) stripe_tree(buffers, 1, q * quarter, top - 2, quarter_drifts, stripe);
     for (int i = 0; i < quarter_drifts; ++i) {
         float most[4];
         for (int q = 0; q < 4; ++q) {
             const Columns served = served_columns(stripe, top - 2, q * quarter + i);
-            most[q] = largest(quarters + index_of(q * quarter + i, stripe.width) + served.first, served.count);
+            most[q] = largest(buffers[1] + index_of(q * quarter + i, stripe.width) + served.first, served.count);
         }
         if ((most[0] + most[1]) + (most[2] + most[3]) < rows.scan->threshold()) continue;
         for (int j = 2 * i; j < std::min(2 * i + 2, half_drifts); ++j) {
-            stripe_row(buffers, top - 1, 0, j, top, stripe);
-            stripe_row(buffers, top - 1, half, j, top, stripe);
+            stripe_row(buffers, 0, top - 1, 0, j, stripe);
+            stripe_row(buffers, 0, top - 1, half, j, stripe);
         }
-        stripe_top_rows(buffers, 4 * i, std::min(4 * i + 4, drifts), top, stripe, rows);
+        stripe_top_rows(buffers[0], 4 * i, std::min(4 * i + 4, drifts), top, stripe, rows);
     }
 }
 

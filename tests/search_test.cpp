@@ -306,8 +306,8 @@ TEST(SearchTree, ATeamGivesOneThreadsBits) {
 
 TEST(SearchTree, WideRowPassesGiveThePlainLoopsBits) {
     // Every length up to three AVX-512 vectors and a bit, so that each tail is run;
-    // the maxima on ties, rows with and without a sum at the threshold, and
-    // each row's largest.
+    // the maxima on ties, rows with and without a sum at the threshold,
+    // each row's largest, and two levels at once into two rows or one.
     std::mt19937_64 random(5);
     std::exponential_distribution<float> noise(1.0f);
     std::vector<float> a(64);
@@ -318,7 +318,26 @@ TEST(SearchTree, WideRowPassesGiveThePlainLoopsBits) {
     const std::pair<okrelt::AddRows, okrelt::RaiseBest> paths[] = {
         {okrelt::avx2_add_rows(), okrelt::avx2_raise_best()}, {okrelt::avx512_add_rows(), okrelt::avx512_raise_best()}};
     const okrelt::Largest largest_paths[] = {okrelt::avx2_largest(), okrelt::avx512_largest()};
+    const okrelt::AddQuarterRows quarter_paths[] = {okrelt::add_quarter_rows, okrelt::avx2_add_quarter_rows(),
+                                                    okrelt::avx512_add_quarter_rows()};
     for (int n = 0; n <= 56; ++n) {
+        for (const okrelt::AddQuarterRows add_quarters : quarter_paths) {
+            if (add_quarters == nullptr) continue;
+            for (const int second : {1, 0}) {
+                const okrelt::QuarterRows rows{a.data(), b.data() + 1, {a.data() + 2, a.data() + 2 + second},
+                                               {b.data() + 4, b.data() + 4 + second}};
+                std::vector<float> out(128, -1.0f);
+                float* const targets[2] = {out.data(), out.data() + 64 * second};
+                add_quarters(rows, targets, n);
+                for (int k = 0; k < 2; ++k) {
+                    for (int f = 0; f < 64; ++f) {
+                        const size_t i = static_cast<size_t>(f);
+                        const float want = (a[i] + b[i + 1]) + (a[i + 2 + k * second] + b[i + 4 + k * second]);
+                        ASSERT_EQ(targets[k][f], f < n ? want : -1.0f) << n << " " << f;
+                    }
+                }
+            }
+        }
         // The largest, in any lane or tail; minus infinity for none.
         const float top = n == 0 ? -std::numeric_limits<float>::infinity() : *std::max_element(a.begin(), a.begin() + n);
         EXPECT_EQ(okrelt::largest(a.data(), n), top) << n;
