@@ -10,7 +10,8 @@ okrelt-waterfall draws the work unit's picture in them too, and with --sox
 sox draws its spectrogram of okrelt's sound file, the picture a user would
 otherwise make. okrelt -q also
 converts the later-format unit alone and with its SigMF and I/Q WAV exports,
-for the exports' cost."""
+for the exports' cost. With --search, okrelt-search -q searches the work unit
+in the same turns as okrelt -q converts it, and their ratio is printed."""
 
 import argparse
 import os
@@ -40,6 +41,7 @@ def main():
     parser.add_argument("--later-work-unit", help="a later-format unit of the same count")
     parser.add_argument("--waterfall", help="okrelt-waterfall, timed beside okrelt")
     parser.add_argument("--sox", help="sox, whose spectrogram is timed beside okrelt-waterfall")
+    parser.add_argument("--search", help="okrelt-search, timed beside okrelt -q's conversion of the work unit")
     parser.add_argument("--floor-probe", help="the arithmetic floor probe")
     parser.add_argument("--runs", type=int, default=21)
     parser.add_argument("--plain-runs", type=int, default=5)
@@ -54,6 +56,9 @@ def main():
         programs.insert(2, ("okrelt -q", [args.okrelt, "-q", "work_unit.sah"], args.later_work_unit, args.runs))
         programs.insert(3, ("okrelt -q, exports", [args.okrelt, "-q", "--sigmf", "--iq-wav", "work_unit.sah"],
                             args.later_work_unit, args.runs))
+    if args.search:
+        programs.append(("okrelt -q, work unit", [args.okrelt, "-q", "work_unit.sah"], args.work_unit, args.runs))
+        programs.append(("okrelt-search -q", [args.search, "-q", "work_unit.sah"], args.work_unit, args.runs))
     if args.waterfall:
         programs.append(("okrelt-waterfall", [args.waterfall], args.work_unit, args.runs))
     if args.waterfall and args.sox:
@@ -93,6 +98,11 @@ def main():
         if args.later_work_unit:
             ratio = statistics.median(times["okrelt -q, exports"]) / statistics.median(times["okrelt -q"])
             print(f"sound with SigMF and I/Q WAV / sound alone: {ratio:.2f}")
+        if args.search:
+            # Each turn's own ratio, so that a busy moment weighs on both sides alike.
+            ratios = [s / c for s, c in zip(times["okrelt-search -q"], times["okrelt -q, work unit"])]
+            print(f"okrelt-search -q / okrelt -q on the work unit: {statistics.median(ratios):.2f} "
+                  f"(median of {len(ratios)} turns' ratios)")
         if args.waterfall:
             ratio = statistics.median(times["okrelt-waterfall"]) / statistics.median(times["okrelt"])
             print(f"okrelt-waterfall / okrelt: {ratio:.2f}")
