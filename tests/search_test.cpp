@@ -332,8 +332,9 @@ TEST(SearchTree, WideRowPassesGiveThePlainLoopsBits) {
                 for (int k = 0; k < 2; ++k) {
                     for (int f = 0; f < 64; ++f) {
                         const size_t i = static_cast<size_t>(f);
-                        const float want = (a[i] + b[i + 1]) + (a[i + 2 + k * second] + b[i + 4 + k * second]);
-                        ASSERT_EQ(targets[k][f], f < n ? want : -1.0f) << n << " " << f;
+                        const size_t shift = static_cast<size_t>(k * second);
+                        const float want = f < n ? (a[i] + b[i + 1]) + (a[i + 2 + shift] + b[i + 4 + shift]) : -1.0f;
+                        ASSERT_EQ(targets[k][f], want) << n << " " << f;
                     }
                 }
             }
