@@ -202,8 +202,12 @@ int search_unit(const SearchRequest& request, const std::string& unit, okrelt::S
         const okrelt::Hit& top = result.hits[0];
         std::printf(", strongest %.3f Hz %.4f Hz/s SNR %.1f", top.offset_hz, top.drift_hz_s, top.snr);
     }
-    std::printf("; sensitivity %.4f (%.1f dB) -> %s\n", result.sensitivity, result.sensitivity_db,
-                okrelt::quoted(path).c_str());
+    if (result.sensitivity > 0.0) {
+        std::printf("; sensitivity %.4f (%.1f dB) -> %s\n", result.sensitivity, result.sensitivity_db,
+                    okrelt::quoted(path).c_str());
+    } else {
+        std::printf("; sensitivity unknown, no noise -> %s\n", okrelt::quoted(path).c_str());
+    }
     std::fflush(stdout);   // an interrupt loses no line due
     return EXIT_OK;
 }

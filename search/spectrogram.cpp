@@ -133,6 +133,7 @@ int make_power_spectrogram(const SampleStreams& streams, const WorkUnitInfo& inf
         sum_squares += x * x;
     }
     s.tone_gain = 2.0 * sum_squares / (sum * sum);
+    s.white_cell_power = sum_squares / (static_cast<double>(fft_size) * static_cast<double>(fft_size));
     const int m = log2_of(fft_size);
     std::vector<int> column_of(n);
     for (size_t position = 0; position < n; ++position) {

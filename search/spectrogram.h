@@ -35,6 +35,7 @@ struct PowerSpectrogram {
     double bin_hz = 0.0;
     double row_seconds = 0.0;
     double tone_gain = 0.0;       // 2 sum(w^2) / (sum w)^2 of the window w
+    double white_cell_power = 0.0;   // a cell's mean power for samples of power 1 that are white noise: sum(w^2) / n^2
     MappedMemory storage;         // the cells, rows * bins, row by row
     float* power = nullptr;
 

@@ -486,6 +486,15 @@ TEST(Search, TheConstantAndSilenceMakeNoHits) {
     const Searched constant = search(tone_samples(SHORT_UNIT, 6, {{0.0, 0.0, 0.6}}, 2), short_options());
     ASSERT_EQ(constant.status, 0);
     EXPECT_TRUE(constant.result.hits.empty()) << constant.result.hits[0].offset_hz;
+    // A constant alone: what the transform's rounding leaves of it is no
+    // noise to measure against.
+    okrelt::SampleVectors flat;
+    flat.in_phase.assign(static_cast<size_t>(SHORT_UNIT), 1);
+    flat.quadrature.assign(static_cast<size_t>(SHORT_UNIT), -1);
+    const Searched alone = search(flat, short_options());
+    ASSERT_EQ(alone.status, 0);
+    EXPECT_TRUE(alone.result.hits.empty()) << alone.result.hits.size() << " hits";
+    EXPECT_EQ(alone.result.sensitivity, 0.0);
     // The last 23 % of the data missing, played as silence: the search stops
     // before it, and a tone is measured over the rows that hold it.
     const int dropped_groups = 5000;   // 2-bit: 12 samples a group, 60000 samples
