@@ -125,6 +125,7 @@ std::vector<Hit> make_hits(const PowerSpectrogram& spectrogram, const std::vecto
     const int rows = spectrogram.rows;
     const int padded = padded_rows_of(rows);
     std::vector<std::vector<int>> hit_columns;
+    std::vector<int> hit_reach;
     std::vector<Hit> hits;
     std::vector<int> columns(static_cast<size_t>(rows));
     std::vector<char> near(static_cast<size_t>(rows));
@@ -136,10 +137,11 @@ std::vector<Hit> make_hits(const PowerSpectrogram& spectrogram, const std::vecto
         }
         std::fill(near.begin(), near.end(), 0);
         bool same = false;
-        for (const std::vector<int>& other : hit_columns) {
+        for (size_t h = 0; h < hit_columns.size(); ++h) {
+            const std::vector<int>& other = hit_columns[h];
             int close = 0;
             for (size_t r = 0; r < columns.size(); ++r) {
-                if (column_distance(columns[r], other[r], bins) <= SAME_SIGNAL_BINS) {
+                if (column_distance(columns[r], other[r], bins) <= hit_reach[h]) {
                     ++close;
                     near[r] = 1;
                 }
@@ -166,6 +168,9 @@ std::vector<Hit> make_hits(const PowerSpectrogram& spectrogram, const std::vecto
         hit.amplitude = std::sqrt(std::max(0.0, spectrogram.tone_gain * excess_per_cell / noise.cell_mean));
         hits.push_back(hit);
         hit_columns.push_back(columns);
+        // A drifting tone's power spreads over the bins it crosses in a row.
+        const double bins_a_row = std::fabs(static_cast<double>(c.drift_index)) / (padded - 1);
+        hit_reach.push_back(SAME_SIGNAL_BINS + static_cast<int>(std::ceil(bins_a_row)));
     }
     return hits;
 }

@@ -85,9 +85,11 @@ private:
     std::priority_queue<Candidate, std::vector<Candidate>, decltype(&stronger)> heap_{stronger};   // weakest on top
 };
 
-// The candidates made hits, strongest first: one a signal. A candidate whose
-// path stays within SAME_SIGNAL_BINS of a stronger hit's for half the rows
-// or more is that signal; otherwise it is a hit of its own if its path still
+// The candidates made hits, strongest first: one a signal. A path meets a
+// hit's in a row where it passes within SAME_SIGNAL_BINS of it, and of the
+// bins the hit's tone crosses in a row besides (its power spreads over
+// them). A candidate whose path meets a stronger hit's for half the rows or
+// more is that signal; otherwise it is a hit of its own if its path still
 // reaches the threshold with the rows where it meets a hit taken as noise
 // (so that crossing a strong tone does not make a path a hit). Start bins
 // and drifts set, frequencies left to the caller.

@@ -21,7 +21,7 @@ constexpr double SEARCH_DEFAULT_SNR = 10.0;
 constexpr double SEARCH_MAX_SNR = 1.0e6;         // the largest --snr taken
 constexpr double SEARCH_DEFAULT_MAX_DRIFT = 10.0;   // Hz/s, either sign
 constexpr double SEARCH_MAX_MAX_DRIFT = 1000.0;     // Hz/s: the largest --max-drift taken
-constexpr int SAME_SIGNAL_BINS = 2;              // paths this close for half the rows are one signal
+constexpr int SAME_SIGNAL_BINS = 2;              // paths this close (and a drifting hit's row-spread) for half the rows are one signal
 constexpr int SEARCH_MAX_CANDIDATES = 4096;      // strongest local maxima looked at for hits
 constexpr int SEARCH_MAX_HITS = 256;             // the strongest signals of a unit kept, at most
 

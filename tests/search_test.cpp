@@ -481,6 +481,19 @@ TEST(Search, AWeakDriftingToneCrossingAStrongSteadyOneIsASecondHit) {
     }
 }
 
+TEST(Search, AStrongFastToneIsOneHit) {
+    // -6 Hz/s at the default resolution: 4.2 bins a row, over which the
+    // tone's power spreads; the paths beside its own pick that up and must
+    // not be hits of their own.
+    constexpr int32_t WHOLE_UNIT = 1048576;
+    for (const int bits : {2, 4}) {
+        const Searched s = search(tone_samples(WHOLE_UNIT, 8, {{-800.0, -6.0, 0.6}}, bits), okrelt::SearchOptions{}, bits);
+        ASSERT_EQ(s.status, 0);
+        ASSERT_EQ(s.result.hits.size(), 1u) << bits << "-bit: " << s.result.hits[1].offset_hz << " Hz";
+        EXPECT_LE(std::fabs(s.result.hits[0].offset_hz + 800.0), 2.0 * s.result.bin_hz);
+    }
+}
+
 TEST(Search, TheConstantAndSilenceMakeNoHits) {
     // A strong constant: a tone at 0 Hz.
     const Searched constant = search(tone_samples(SHORT_UNIT, 6, {{0.0, 0.0, 0.6}}, 2), short_options());
