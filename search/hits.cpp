@@ -119,6 +119,11 @@ double sensitivity(const PowerSpectrogram& spectrogram, const NoiseStatistics& n
     return std::sqrt(spectrogram.tone_gain * snr_threshold * noise.deviation / (spectrogram.rows * noise.cell_mean));
 }
 
+int meeting_reach(int drift_index, int padded_rows) {
+    const double bins_a_row = std::fabs(static_cast<double>(drift_index)) / (padded_rows - 1);
+    return SAME_SIGNAL_BINS + static_cast<int>(std::ceil(bins_a_row));
+}
+
 std::vector<Hit> make_hits(const PowerSpectrogram& spectrogram, const std::vector<Candidate>& candidates,
                            const NoiseStatistics& noise, float threshold_sum) {
     const int bins = spectrogram.bins;
@@ -168,9 +173,7 @@ std::vector<Hit> make_hits(const PowerSpectrogram& spectrogram, const std::vecto
         hit.amplitude = std::sqrt(std::max(0.0, spectrogram.tone_gain * excess_per_cell / noise.cell_mean));
         hits.push_back(hit);
         hit_columns.push_back(columns);
-        // A drifting tone's power spreads over the bins it crosses in a row.
-        const double bins_a_row = std::fabs(static_cast<double>(c.drift_index)) / (padded - 1);
-        hit_reach.push_back(SAME_SIGNAL_BINS + static_cast<int>(std::ceil(bins_a_row)));
+        hit_reach.push_back(meeting_reach(c.drift_index, padded));
     }
     return hits;
 }

@@ -85,10 +85,13 @@ private:
     std::priority_queue<Candidate, std::vector<Candidate>, decltype(&stronger)> heap_{stronger};   // weakest on top
 };
 
+// Bins either side of a hit's path, drift_index its drift, within which
+// another path meets it: SAME_SIGNAL_BINS, and the bins its tone crosses in
+// a row besides (its power spreads over them).
+int meeting_reach(int drift_index, int padded_rows);
+
 // The candidates made hits, strongest first: one a signal. A path meets a
-// hit's in a row where it passes within SAME_SIGNAL_BINS of it, and of the
-// bins the hit's tone crosses in a row besides (its power spreads over
-// them). A candidate whose path meets a stronger hit's for half the rows or
+// hit's in a row where it passes within the hit's meeting_reach. A candidate whose path meets a stronger hit's for half the rows or
 // more is that signal; otherwise it is a hit of its own if its path still
 // reaches the threshold with the rows where it meets a hit taken as noise
 // (so that crossing a strong tone does not make a path a hit). Start bins

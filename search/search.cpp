@@ -1,7 +1,9 @@
 #include "search/search.h"
 
+#include <algorithm>
 #include <cmath>
 #include <limits>
+#include <utility>
 #include <vector>
 
 #include "common/background.h"
@@ -22,6 +24,65 @@ constexpr double DB_PER_DECADE_OF_AMPLITUDE = 20.0;
 // Below this power a sample, the cells hold only what the transform's
 // rounding leaves of a constant: no noise to measure a signal against.
 constexpr double MIN_NOISE_SAMPLE_POWER = 1e-9;
+
+// A copy of the spectrogram with the cells within each hit's meeting reach
+// replaced by the noise's mean: what is left of the unit beside its hits.
+// 0, or 1 after a message when there is no memory.
+int masked_copy(const PowerSpectrogram& spectrogram, const std::vector<Hit>& hits, float noise_cell,
+                PowerSpectrogram* masked) {
+    if (allocate_spectrogram(spectrogram.bins, spectrogram.rows, masked) != 0) return 1;
+    masked->bin_hz = spectrogram.bin_hz;
+    masked->row_seconds = spectrogram.row_seconds;
+    masked->tone_gain = spectrogram.tone_gain;
+    masked->white_cell_power = spectrogram.white_cell_power;
+    std::copy(spectrogram.power, spectrogram.power + spectrogram.cells(), masked->power);
+    const int padded = padded_rows_of(spectrogram.rows);
+    for (const Hit& hit : hits) {
+        const int reach = std::min(meeting_reach(hit.drift_index, padded), spectrogram.bins / 2);
+        for (int r = 0; r < spectrogram.rows; ++r) {
+            const int column = path_column(hit.start_bin, hit.drift_index, r, spectrogram.bins, padded);
+            for (int c = -reach; c <= reach; ++c) masked->row(r)[wrapped(column + c, spectrogram.bins)] = noise_cell;
+        }
+    }
+    return 0;
+}
+
+// The sum of the spectrogram's cells along a candidate's path, row by row.
+float path_sum(const PowerSpectrogram& spectrogram, const Candidate& c) {
+    const int padded = padded_rows_of(spectrogram.rows);
+    float sum = 0.0f;
+    for (int r = 0; r < spectrogram.rows; ++r) {
+        sum += spectrogram.row(r)[path_column(c.start_bin, c.drift_index, r, spectrogram.bins, padded)];
+    }
+    return sum;
+}
+
+// Where the strongest maxima crowded weaker ones out of the candidates (a
+// strong tone's power makes maxima of every path that crosses it), the
+// spectrogram is searched again with the hits found masked, and the
+// maxima found there, summed on the unmasked cells, join the candidates.
+// 0, or 1 after a message.
+int search_beside_hits(const PowerSpectrogram& spectrogram, const SearchResult& found, float threshold_sum,
+                       bool dropped, std::vector<Candidate> candidates, Team* team, std::vector<Hit>* hits) {
+    for (int round = 0; round < SEARCH_MASK_ROUNDS && dropped && !hits->empty() &&
+                        hits->size() < static_cast<size_t>(SEARCH_MAX_HITS);
+         ++round) {
+        PowerSpectrogram masked;
+        if (masked_copy(spectrogram, *hits, static_cast<float>(found.noise.cell_mean), &masked) != 0) return 1;
+        MaximaScan scan(spectrogram.bins, threshold_sum, false);
+        if (tree_search(masked, found.max_drift_index, &scan, team) != 0) return 1;
+        dropped = scan.counted() > SEARCH_MAX_CANDIDATES;
+        for (Candidate c : scan.take_candidates()) {
+            c.sum = path_sum(spectrogram, c);
+            candidates.push_back(c);
+        }
+        std::stable_sort(candidates.begin(), candidates.end(), stronger);
+        const size_t before = hits->size();
+        *hits = make_hits(spectrogram, candidates, found.noise, threshold_sum);
+        if (hits->size() <= before) break;
+    }
+    return 0;
+}
 
 }  // namespace
 
@@ -54,7 +115,12 @@ int search_spectrogram(const PowerSpectrogram& spectrogram, const SearchOptions&
     if (!noisy) return 0;
     result.sensitivity = sensitivity(spectrogram, noise, options.snr_threshold);
     result.sensitivity_db = DB_PER_DECADE_OF_AMPLITUDE * std::log10(result.sensitivity);
-    result.hits = make_hits(spectrogram, scan.take_candidates(), noise, threshold_sum);
+    std::vector<Candidate> candidates = scan.take_candidates();
+    result.hits = make_hits(spectrogram, candidates, noise, threshold_sum);
+    if (search_beside_hits(spectrogram, result, threshold_sum, result.candidates > SEARCH_MAX_CANDIDATES,
+                           std::move(candidates), team, &result.hits) != 0) {
+        return 1;
+    }
     for (Hit& hit : result.hits) {
         hit.drift_hz_s = hit.drift_index * result.drift_step_hz_s;
         // The path starts at row 0's middle: half a row after the first sample.

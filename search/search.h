@@ -24,6 +24,7 @@ constexpr double SEARCH_MAX_MAX_DRIFT = 1000.0;     // Hz/s: the largest --max-d
 constexpr int SAME_SIGNAL_BINS = 2;              // paths this close (and a drifting hit's row-spread) for half the rows are one signal
 constexpr int SEARCH_MAX_CANDIDATES = 4096;      // strongest local maxima looked at for hits
 constexpr int SEARCH_MAX_HITS = 256;             // the strongest signals of a unit kept, at most
+constexpr int SEARCH_MASK_ROUNDS = 3;            // searches again with the hits masked, where maxima were dropped
 
 struct SearchOptions {
     int fft_size = SEARCH_DEFAULT_FFT;

@@ -481,6 +481,22 @@ TEST(Search, AWeakDriftingToneCrossingAStrongSteadyOneIsASecondHit) {
     }
 }
 
+TEST(Search, AVeryStrongToneHidesNoWeakOne) {
+    // Every path that crosses the strong tone reaches the threshold, and its
+    // maxima are more than the candidates kept: the weak tone, far from it,
+    // is found all the same.
+    const std::vector<Tone> tones = {{500.0, 0.0, 1.0}, {-1234.5, 2.0, 0.05}};
+    const Searched s = search(tone_samples(1048576, 3, tones, 2), okrelt::SearchOptions{});
+    ASSERT_EQ(s.status, 0);
+    ASSERT_GT(s.result.candidates, okrelt::SEARCH_MAX_CANDIDATES);
+    const okrelt::Hit* steady = hit_near(s.result, 500.0);
+    const okrelt::Hit* weak = hit_near(s.result, -1234.5);
+    ASSERT_NE(steady, nullptr);
+    ASSERT_NE(weak, nullptr);
+    EXPECT_LE(std::fabs(weak->offset_hz + 1234.5), 2.0 * s.result.bin_hz);
+    EXPECT_LE(std::fabs(weak->drift_hz_s - 2.0), 2.0 * s.result.drift_step_hz_s);
+}
+
 TEST(Search, AStrongFastToneIsOneHit) {
     // -6 Hz/s at the default resolution: 4.2 bins a row, over which the
     // tone's power spreads; the paths beside its own pick that up and must
