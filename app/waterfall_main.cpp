@@ -63,7 +63,7 @@ void print_usage() {
         "  --csv FILE         also the integrated spectrum as CSV: offset Hz, sky MHz,\n"
         "                     dB above the floor\n"
         "  --peaks-csv FILE   also the peak table as CSV\n"
-        "  --snr S            the SNR a hit reaches at least, above 0 (default 10)\n"
+        "  --snr S            the SNR a hit reaches at least, above 0, up to 1e6 (default 10)\n"
         "  --max-drift HZ_PER_S  the largest drift searched, either sign, 0 to 1000\n"
         "                     (default 10)\n"
         "  --no-hits          no search: the picture and table without hits\n"

@@ -149,7 +149,7 @@ int search_work_unit(const SampleStreams& streams, const WorkUnitInfo& info, con
 int take_search_snr(const char* program, const char* text, SearchOptions* options) {
     double snr = 0.0;
     if (!parse_real(text, &snr) || !(snr > 0.0 && snr <= SEARCH_MAX_SNR)) {
-        return usage_error(program, "--snr takes a number above 0", text);
+        return usage_error(program, "--snr takes a number above 0, up to 1000000", text);
     }
     options->snr_threshold = snr;
     return 0;

@@ -671,8 +671,9 @@ TEST(WaterfallHits, TheSearchOptionsAreCheckedAndUsed) {
     TempDir dir;
     make_drifting_unit(dir);
     const std::pair<std::vector<std::string>, const char*> refused[] = {
-        {{"--snr", "0"}, "--snr takes a number above 0"},
-        {{"--snr", "x"}, "--snr takes a number above 0"},
+        {{"--snr", "0"}, "--snr takes a number above 0, up to 1000000"},
+        {{"--snr", "1e7"}, "--snr takes a number above 0, up to 1000000"},
+        {{"--snr", "x"}, "--snr takes a number above 0, up to 1000000"},
         {{"--max-drift", "-1"}, "--max-drift takes Hz/s from 0 to 1000"},
         {{"--max-drift", "1000.5"}, "--max-drift takes Hz/s from 0 to 1000"},
     };
