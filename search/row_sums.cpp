@@ -32,49 +32,32 @@ void add_quarter_rows_on(const QuarterRows& rows, float* const out[2], int n) {
     }
 }
 
-AddRows chosen_add_rows() {
-    if (const AddRows widest = avx512_add_rows()) return widest;
-    if (const AddRows wide = avx2_add_rows()) return wide;
-    return add_rows_on;
-}
-
-RaiseBest chosen_raise_best() {
-    if (const RaiseBest widest = avx512_raise_best()) return widest;
-    if (const RaiseBest wide = avx2_raise_best()) return wide;
-    return raise_best_on;
-}
-
-Largest chosen_largest() {
-    if (const Largest widest = avx512_largest()) return widest;
-    if (const Largest wide = avx2_largest()) return wide;
-    return largest_on;
-}
-
-AddQuarterRows chosen_add_quarter_rows() {
-    if (const AddQuarterRows widest = avx512_add_quarter_rows()) return widest;
-    if (const AddQuarterRows wide = avx2_add_quarter_rows()) return wide;
-    return add_quarter_rows_on;
+// The widest path the processor runs: AVX-512's, AVX2's, or the plain loop.
+template <class Pass>
+Pass widest(Pass avx512, Pass avx2, Pass plain) {
+    return avx512 != nullptr ? avx512 : avx2 != nullptr ? avx2 : plain;
 }
 
 }  // namespace
 
 void add_rows(const float* a, const float* b, float* out, int n) {
-    static const AddRows add = chosen_add_rows();
+    static const AddRows add = widest(avx512_add_rows(), avx2_add_rows(), add_rows_on);
     add(a, b, out, n);
 }
 
 bool raise_best(const float* sums, float* best, int n, float threshold) {
-    static const RaiseBest raise = chosen_raise_best();
+    static const RaiseBest raise = widest(avx512_raise_best(), avx2_raise_best(), raise_best_on);
     return raise(sums, best, n, threshold);
 }
 
 float largest(const float* row, int n) {
-    static const Largest find = chosen_largest();
+    static const Largest find = widest(avx512_largest(), avx2_largest(), largest_on);
     return find(row, n);
 }
 
 void add_quarter_rows(const QuarterRows& rows, float* const out[2], int n) {
-    static const AddQuarterRows add = chosen_add_quarter_rows();
+    static const AddQuarterRows add =
+        widest(avx512_add_quarter_rows(), avx2_add_quarter_rows(), add_quarter_rows_on);
     add(rows, out, n);
 }
 

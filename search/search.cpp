@@ -99,8 +99,8 @@ int search_spectrogram(const PowerSpectrogram& spectrogram, const SearchOptions&
     result.noise = noise_statistics(spectrogram);
     const NoiseStatistics& noise = result.noise;
     // A unit with no scatter (silence, a constant) has no noise to stand above.
-    const bool noisy = noise.deviation > 0.0 && noise.cell_mean > 0.0 &&
-                       noise.cell_mean > MIN_NOISE_SAMPLE_POWER * spectrogram.white_cell_power;
+    const bool noisy =
+        noise.deviation > 0.0 && noise.cell_mean > MIN_NOISE_SAMPLE_POWER * spectrogram.white_cell_power;
     const float threshold_sum = noisy ? static_cast<float>(noise.median + options.snr_threshold * noise.deviation)
                                       : std::numeric_limits<float>::infinity();
     MaximaScan scan(spectrogram.bins, threshold_sum, options.best_snr_of_each_bin);
