@@ -40,9 +40,37 @@ struct RowWork {
 // A thread's share, with its own arrays for the transform.
 struct RowShare {
     RowWork* work;
-    std::vector<double> re;
-    std::vector<double> im;
+    double* re;
+    double* im;
 };
+
+// The window, the columns and each thread's two arrays for a transform of
+// n points, in whole huge pages of their own: from the heap, their small
+// pages came one fault at a time, and those faults cost more than the
+// transforms of a unit. Null arrays where there is no memory.
+struct TransformArrays {
+    MappedMemory storage;
+    double* window = nullptr;
+    double* re[2] = {nullptr, nullptr};
+    double* im[2] = {nullptr, nullptr};
+    int* column_of = nullptr;
+};
+
+TransformArrays transform_arrays(size_t n) {
+    constexpr size_t DOUBLE_ARRAYS = 5;   // the window, then re and im of each thread
+    const size_t bytes = DOUBLE_ARRAYS * n * sizeof(double) + n * sizeof(int);
+    TransformArrays arrays;
+    arrays.storage = map_big_array((bytes + HUGE_PAGE_BYTES - 1) / HUGE_PAGE_BYTES * HUGE_PAGE_BYTES);
+    if (arrays.storage == nullptr) return arrays;
+    double* const doubles = static_cast<double*>(arrays.storage.get());
+    arrays.window = doubles;
+    for (int t = 0; t < 2; ++t) {
+        arrays.re[t] = doubles + (1 + 2 * t) * n;
+        arrays.im[t] = doubles + (2 + 2 * t) * n;
+    }
+    arrays.column_of = reinterpret_cast<int*>(doubles + DOUBLE_ARRAYS * n);
+    return arrays;
+}
 
 // Claims rows and transforms them until none is left; each row's bits are
 // the same on either thread.
@@ -53,8 +81,8 @@ void transform_rows(void* context) {
     PowerSpectrogram& s = *work.spectrogram;
     const int fft_size = s.bins;
     const size_t n = static_cast<size_t>(fft_size);
-    double* const re = share.re.data();
-    double* const im = share.im.data();
+    double* const re = share.re;
+    double* const im = share.im;
     for (;;) {
         const int first_row = work.next_task.fetch_add(1, std::memory_order_relaxed) * SPECTROGRAM_TASK_ROWS;
         if (first_row >= s.rows) return;
@@ -122,26 +150,31 @@ int make_power_spectrogram(const SampleStreams& streams, const WorkUnitInfo& inf
     s.bin_hz = bin_width_hz(info.subband_rate, fft_size);
     s.row_seconds = fft_size / info.subband_rate;
     const size_t n = static_cast<size_t>(fft_size);
-    std::vector<double> w(n, 1.0);
-    if (window == SearchWindow::HANN) {
-        for (size_t j = 0; j < n; ++j) w[j] = 0.5 - 0.5 * std::cos(TWO_PI * static_cast<double>(j) / fft_size);
+    TransformArrays arrays = transform_arrays(n);
+    if (arrays.storage == nullptr) {
+        tell(MessageKind::PROBLEM, "Not enough memory for a spectrogram of %d by %d.\n", rows, fft_size);
+        return 1;
+    }
+    double* const w = arrays.window;
+    for (size_t j = 0; j < n; ++j) {
+        w[j] = window == SearchWindow::HANN ? 0.5 - 0.5 * std::cos(TWO_PI * static_cast<double>(j) / fft_size) : 1.0;
     }
     double sum = 0.0;
     double sum_squares = 0.0;
-    for (double x : w) {
-        sum += x;
-        sum_squares += x * x;
+    for (size_t j = 0; j < n; ++j) {
+        sum += w[j];
+        sum_squares += w[j] * w[j];
     }
     s.tone_gain = 2.0 * sum_squares / (sum * sum);
     s.white_cell_power = sum_squares / (static_cast<double>(fft_size) * static_cast<double>(fft_size));
     const int m = log2_of(fft_size);
-    std::vector<int> column_of(n);
     for (size_t position = 0; position < n; ++position) {
-        column_of[position] = static_cast<int>((reversed_bits(static_cast<long>(position), m) + fft_size / 2) % fft_size);
+        arrays.column_of[position] =
+            static_cast<int>((reversed_bits(static_cast<long>(position), m) + fft_size / 2) % fft_size);
     }
-    RowWork work{&streams, &s, window, m, w.data(), column_of.data()};
-    RowShare own{&work, std::vector<double>(n), std::vector<double>(n)};
-    RowShare partner{&work, std::vector<double>(team != nullptr ? n : 0), std::vector<double>(team != nullptr ? n : 0)};
+    RowWork work{&streams, &s, window, m, w, arrays.column_of};
+    RowShare own{&work, arrays.re[0], arrays.im[0]};
+    RowShare partner{&work, arrays.re[1], arrays.im[1]};
     if (team != nullptr) offer_work(team, transform_rows, &partner);
     transform_rows(&own);
     if (team != nullptr) settle_team(team);
