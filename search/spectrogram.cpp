@@ -187,12 +187,17 @@ NoiseStatistics noise_statistics(const PowerSpectrogram& spectrogram) {
         const float* cells = spectrogram.row(r);
         for (size_t f = 0; f < sums.size(); ++f) sums[f] += static_cast<double>(cells[f]);
     }
-    std::sort(sums.begin(), sums.end());
+    // The median and the trimmed range by selection: the ranks below n / 2,
+    // then those below TRIM_LOW and from TRIM_HIGH on, are set apart.
     const size_t n = sums.size();
+    const auto middle = sums.begin() + static_cast<std::ptrdiff_t>(n / 2);
+    std::nth_element(sums.begin(), middle, sums.end());
     NoiseStatistics noise;
-    noise.median = n % 2 == 1 ? sums[n / 2] : 0.5 * (sums[n / 2 - 1] + sums[n / 2]);
+    noise.median = n % 2 == 1 ? *middle : 0.5 * (*std::max_element(sums.begin(), middle) + *middle);
     const size_t low = static_cast<size_t>(TRIM_LOW * static_cast<double>(n));
     const size_t high = static_cast<size_t>(std::ceil(TRIM_HIGH * static_cast<double>(n)));
+    std::nth_element(sums.begin(), sums.begin() + static_cast<std::ptrdiff_t>(low), middle);
+    std::nth_element(middle, sums.begin() + static_cast<std::ptrdiff_t>(high), sums.end());
     double mean = 0.0;
     for (size_t i = low; i < high; ++i) mean += sums[i];
     mean /= static_cast<double>(high - low);

@@ -398,6 +398,25 @@ TEST(SearchTree, PaddedRowsDoNotBiasTheSums) {
     }
 }
 
+TEST(SearchNoise, MedianAndTrimmedDeviationOfTheColumnSums) {
+    // Two rows whose columns sum to 0 .. 255, shuffled: the median averages
+    // the middle two, and the deviation is that of sums 12 .. 243 (the 5 to
+    // 95 % range).
+    okrelt::PowerSpectrogram s;
+    ASSERT_EQ(okrelt::allocate_spectrogram(256, 2, &s), 0);
+    std::vector<float> sums(256);
+    for (size_t f = 0; f < sums.size(); ++f) sums[f] = static_cast<float>(f);
+    std::shuffle(sums.begin(), sums.end(), std::mt19937_64(11));
+    for (int f = 0; f < 256; ++f) {
+        s.row(0)[f] = 0.25f * sums[static_cast<size_t>(f)];
+        s.row(1)[f] = 0.75f * sums[static_cast<size_t>(f)];
+    }
+    const okrelt::NoiseStatistics noise = okrelt::noise_statistics(s);
+    EXPECT_DOUBLE_EQ(noise.median, 127.5);
+    EXPECT_DOUBLE_EQ(noise.deviation, std::sqrt((232.0 * 232.0 - 1.0) / 12.0));
+    EXPECT_DOUBLE_EQ(noise.cell_mean, 127.5 / 2);
+}
+
 TEST(SearchTree, KeepsTheStrongestSignalsOnly) {
     // 400 steady lines 5 bins apart (few of the band's columns, so that the
     // noise statistics stand), growing stronger: the 256 strongest are the hits.
