@@ -95,22 +95,27 @@ void MaximaScan::examine(int drift_index, bool has_before, bool has_after) {
     if (!above_[here]) return;
     const int before = has_before ? slot_back(age + 1) : -1;
     const int after = has_after ? slot_back(0) : -1;
-    for (int f = 0; f < bins_; ++f) {
-        if (!piece_held(here, f)) continue;
-        const float v = rows_[here][f];
-        if (!(v >= threshold_)) continue;
-        const int left = wrapped(f - 1, bins_);
-        const int right = wrapped(f + 1, bins_);
-        if (!(v > at(here, left) && v >= at(here, right))) continue;
-        if (before >= 0 && !(v > at(before, left) && v > at(before, f) && v > at(before, right))) continue;
-        if (after >= 0 && !(v >= at(after, left) && v >= at(after, f) && v >= at(after, right))) continue;
-        ++counted_;
-        const Candidate c{f, drift_index, v};
-        if (heap_.size() < static_cast<size_t>(SEARCH_MAX_CANDIDATES)) {
-            heap_.push(c);
-        } else if (stronger(c, heap_.top())) {
-            heap_.pop();
-            heap_.push(c);
+    // Piece by piece: those not held have no sum at the threshold.
+    const int piece_bins = held_pieces_[here].flags != nullptr ? held_pieces_[here].piece_bins : bins_;
+    for (int first = 0; first < bins_; first += piece_bins) {
+        if (!piece_held(here, first)) continue;
+        const int end = std::min(first + piece_bins, bins_);
+        for (int f = first; f < end; ++f) {
+            const float v = rows_[here][f];
+            if (!(v >= threshold_)) continue;
+            const int left = wrapped(f - 1, bins_);
+            const int right = wrapped(f + 1, bins_);
+            if (!(v > at(here, left) && v >= at(here, right))) continue;
+            if (before >= 0 && !(v > at(before, left) && v > at(before, f) && v > at(before, right))) continue;
+            if (after >= 0 && !(v >= at(after, left) && v >= at(after, f) && v >= at(after, right))) continue;
+            ++counted_;
+            const Candidate c{f, drift_index, v};
+            if (heap_.size() < static_cast<size_t>(SEARCH_MAX_CANDIDATES)) {
+                heap_.push(c);
+            } else if (stronger(c, heap_.top())) {
+                heap_.pop();
+                heap_.push(c);
+            }
         }
     }
 }
