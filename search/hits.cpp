@@ -31,8 +31,11 @@ bool stronger(const Candidate& a, const Candidate& b) {
 
 MaximaScan::MaximaScan(int bins, float threshold_sum, bool every_best)
     : bins_(bins), threshold_(threshold_sum), every_best_(every_best),
-      kept_(3, std::vector<float>(static_cast<size_t>(bins))), kept_flags_(3),
-      best_(static_cast<size_t>(bins), -std::numeric_limits<float>::infinity()) {}
+      kept_flags_(3),
+      best_(static_cast<size_t>(bins), -std::numeric_limits<float>::infinity()) {
+    // Left uninitialised: only held pieces are copied in, and no other is read.
+    for (std::unique_ptr<float[]>& kept : kept_) kept.reset(new float[static_cast<size_t>(bins)]);
+}
 
 bool MaximaScan::raise(const float* sums, int first, int count) {
     return raise_best(sums, best_.data() + first, count, threshold_);
@@ -49,11 +52,15 @@ void MaximaScan::add(const float* sums, int drift_index, bool above, HeldPieces 
 
 void MaximaScan::keep_rows() {
     for (int slot = 0; slot < 3; ++slot) {
-        if (rows_[slot] == nullptr) continue;
-        std::vector<float>& kept = kept_[static_cast<size_t>(slot)];
-        std::copy(rows_[slot], rows_[slot] + bins_, kept.begin());
-        rows_[slot] = kept.data();
+        float* const kept = kept_[slot].get();
+        if (rows_[slot] == nullptr || rows_[slot] == kept) continue;
         HeldPieces& pieces = held_pieces_[slot];
+        const int piece_bins = pieces.flags != nullptr ? pieces.piece_bins : bins_;
+        for (int first = 0; first < bins_; first += piece_bins) {
+            const int end = std::min(first + piece_bins, bins_);
+            if (piece_held(slot, first)) std::copy(rows_[slot] + first, rows_[slot] + end, kept + first);
+        }
+        rows_[slot] = kept;
         if (pieces.flags != nullptr) {
             std::vector<char>& flags = kept_flags_[static_cast<size_t>(slot)];
             flags.assign(pieces.flags, pieces.flags + (bins_ + pieces.piece_bins - 1) / pieces.piece_bins);

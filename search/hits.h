@@ -3,6 +3,7 @@
 // sensitivity.
 #pragma once
 
+#include <memory>
 #include <queue>
 #include <vector>
 
@@ -73,7 +74,7 @@ private:
     int bins_;
     float threshold_;
     bool every_best_;
-    std::vector<std::vector<float>> kept_;
+    std::unique_ptr<float[]> kept_[3];   // the rows kept, their held pieces only
     std::vector<std::vector<char>> kept_flags_;
     std::vector<float> best_;
     const float* rows_[3] = {nullptr, nullptr, nullptr};
