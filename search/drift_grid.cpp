@@ -40,11 +40,6 @@ long tree_offset(int d, int r, int size) {
 
 int padded_rows_of(int rows) { return 1 << log2_of(rows); }
 
-int wrapped(long column, int bins) {
-    const long r = column % bins;
-    return static_cast<int>(r < 0 ? r + bins : r);
-}
-
 double drift_step_hz_s(const PowerSpectrogram& spectrogram) {
     return spectrogram.bin_hz / ((padded_rows_of(spectrogram.rows) - 1) * spectrogram.row_seconds);
 }

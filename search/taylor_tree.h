@@ -1,6 +1,6 @@
 // The Taylor tree inside the search: power summed along every path of the
 // drift grid, a block of drifts at a time. The grid itself (padded_rows_of,
-// drift_step_hz_s, path_column, declared in search/search.h), wrapped,
+// drift_step_hz_s, path_column, declared in search/search.h),
 // tree_offset and the direct sums brute_force_best_snr are in
 // search/drift_grid.cpp.
 #pragma once
@@ -12,7 +12,10 @@
 namespace okrelt {
 
 // column taken round the band into 0 .. bins - 1.
-int wrapped(long column, int bins);
+inline int wrapped(long column, int bins) {
+    const long r = column % bins;
+    return static_cast<int>(r < 0 ? r + bins : r);
+}
 
 // The offset in bins, at row r of a group of size rows, of the tree's path of
 // drift d (0 .. size - 1 bins over the group): the lower half follows drift
