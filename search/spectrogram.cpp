@@ -64,7 +64,7 @@ TransformArrays transform_arrays(size_t n) {
     if (arrays.storage == nullptr) return arrays;
     double* const doubles = static_cast<double*>(arrays.storage.get());
     arrays.window = doubles;
-    for (int t = 0; t < 2; ++t) {
+    for (size_t t = 0; t < 2; ++t) {
         arrays.re[t] = doubles + (1 + 2 * t) * n;
         arrays.im[t] = doubles + (2 + 2 * t) * n;
     }
