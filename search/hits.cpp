@@ -55,7 +55,7 @@ void MaximaScan::keep_rows() {
         float* const kept = kept_[slot].get();
         if (rows_[slot] == nullptr || rows_[slot] == kept) continue;
         HeldPieces& pieces = held_pieces_[slot];
-        const int piece_bins = pieces.flags != nullptr ? pieces.piece_bins : bins_;
+        const int piece_bins = piece_bins_of(slot);
         for (int first = 0; first < bins_; first += piece_bins) {
             const int end = std::min(first + piece_bins, bins_);
             if (piece_held(slot, first)) std::copy(rows_[slot] + first, rows_[slot] + end, kept + first);
@@ -85,6 +85,10 @@ std::vector<Candidate> MaximaScan::take_candidates() {
 
 int MaximaScan::slot_back(int age) const { return (held_ - 1 - age) % 3; }
 
+int MaximaScan::piece_bins_of(int slot) const {
+    return held_pieces_[slot].flags != nullptr ? held_pieces_[slot].piece_bins : bins_;
+}
+
 bool MaximaScan::piece_held(int slot, int column) const {
     const HeldPieces& pieces = held_pieces_[slot];
     return pieces.flags == nullptr || (pieces.flags[column / pieces.piece_bins] & PIECE_HELD) != 0;
@@ -103,7 +107,7 @@ void MaximaScan::examine(int drift_index, bool has_before, bool has_after) {
     const int before = has_before ? slot_back(age + 1) : -1;
     const int after = has_after ? slot_back(0) : -1;
     // Piece by piece: those not held have no sum at the threshold.
-    const int piece_bins = held_pieces_[here].flags != nullptr ? held_pieces_[here].piece_bins : bins_;
+    const int piece_bins = piece_bins_of(here);
     for (int first = 0; first < bins_; first += piece_bins) {
         if (!piece_held(here, first)) continue;
         const int end = std::min(first + piece_bins, bins_);

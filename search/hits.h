@@ -67,6 +67,7 @@ public:
 
 private:
     int slot_back(int age) const;
+    int piece_bins_of(int slot) const;   // the start bins of a piece of the row in slot (all where not in pieces)
     bool piece_held(int slot, int column) const;
     float at(int slot, int column) const;
     void examine(int drift_index, bool has_before, bool has_after);
