@@ -1,5 +1,8 @@
 #include "search/row_sums.h"
 
+#include <algorithm>
+#include <cstddef>
+
 namespace okrelt {
 
 namespace {
@@ -32,6 +35,14 @@ void add_quarter_rows_on(const QuarterRows& rows, float* const out[2], int n) {
     }
 }
 
+void column_sums_on(const float* cells, int rows, int bins, double* sums) {
+    std::fill(sums, sums + bins, 0.0);
+    for (int r = 0; r < rows; ++r) {
+        const float* row = cells + static_cast<size_t>(r) * static_cast<size_t>(bins);
+        for (int f = 0; f < bins; ++f) sums[f] += static_cast<double>(row[f]);
+    }
+}
+
 // The widest path the processor runs: AVX-512's, AVX2's, or the plain loop.
 template <class Pass>
 Pass widest(Pass avx512, Pass avx2, Pass plain) {
@@ -59,6 +70,11 @@ void add_quarter_rows(const QuarterRows& rows, float* const out[2], int n) {
     static const AddQuarterRows add =
         widest(avx512_add_quarter_rows(), avx2_add_quarter_rows(), add_quarter_rows_on);
     add(rows, out, n);
+}
+
+void column_sums(const float* cells, int rows, int bins, double* sums) {
+    static const ColumnSums sum = widest(avx512_column_sums(), avx2_column_sums(), column_sums_on);
+    sum(cells, rows, bins, sums);
 }
 
 }  // namespace okrelt

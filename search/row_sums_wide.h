@@ -1,9 +1,11 @@
 // The row passes of search/row_sums.h written once for any vector width:
-// Ops gives the vector type and its loads, stores, additions and maxima
+// Ops gives the vector types and their loads, stores, additions and maxima
 // (row_sums_avx2.cpp and row_sums_avx512.cpp, each compiled for its
-// instructions). Each lane is one float addition, maximum or comparison, as
-// the plain loops do them.
+// instructions). Each lane is one addition, maximum or comparison, as the
+// plain loops do them.
 #pragma once
+
+#include <cstddef>
 
 namespace okrelt {
 
@@ -82,6 +84,30 @@ float largest_wide(const float* row, int n) {
     for (const float lane : lanes) found = lane > found ? lane : found;
     for (; f < n; ++f) found = row[f] > found ? row[f] : found;
     return found;
+}
+
+// A piece of columns at a time, its sums held in registers down all the
+// rows: each row is read once and no sum goes through memory in between.
+template <class Ops>
+void column_sums_wide(const float* cells, int rows, int bins, double* sums) {
+    constexpr int LANES = Ops::DOUBLE_LANES;
+    constexpr int HELD = 8;   // vectors of sums held at once
+    const size_t stride = static_cast<size_t>(bins);
+    int f = 0;
+    for (; f + HELD * LANES <= bins; f += HELD * LANES) {
+        typename Ops::D held[HELD];
+        for (typename Ops::D& h : held) h = Ops::zero_doubles();
+        const float* row = cells + f;
+        for (int r = 0; r < rows; ++r, row += stride) {
+            for (int k = 0; k < HELD; ++k) held[k] = Ops::add_doubles(held[k], Ops::widen(row + k * LANES));
+        }
+        for (int k = 0; k < HELD; ++k) Ops::store_doubles(sums + f + k * LANES, held[k]);
+    }
+    for (; f < bins; ++f) {
+        double sum = 0.0;
+        for (int r = 0; r < rows; ++r) sum += static_cast<double>(cells[static_cast<size_t>(r) * stride + static_cast<size_t>(f)]);
+        sums[f] = sum;
+    }
 }
 
 }  // namespace okrelt

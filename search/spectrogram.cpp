@@ -12,6 +12,7 @@
 #include "audio/fft.h"
 #include "common/messages.h"
 #include "common/spectrum_axis.h"
+#include "search/row_sums.h"
 
 namespace okrelt {
 
@@ -182,11 +183,8 @@ int make_power_spectrogram(const SampleStreams& streams, const WorkUnitInfo& inf
 }
 
 NoiseStatistics noise_statistics(const PowerSpectrogram& spectrogram) {
-    std::vector<double> sums(static_cast<size_t>(spectrogram.bins), 0.0);
-    for (int r = 0; r < spectrogram.rows; ++r) {
-        const float* cells = spectrogram.row(r);
-        for (size_t f = 0; f < sums.size(); ++f) sums[f] += static_cast<double>(cells[f]);
-    }
+    std::vector<double> sums(static_cast<size_t>(spectrogram.bins));
+    column_sums(spectrogram.power, spectrogram.rows, spectrogram.bins, sums.data());
     // The median and the trimmed range by selection: the ranks below n / 2,
     // then those below TRIM_LOW and from TRIM_HIGH on, are set apart.
     const size_t n = sums.size();

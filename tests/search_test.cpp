@@ -417,6 +417,28 @@ TEST(SearchNoise, MedianAndTrimmedDeviationOfTheColumnSums) {
     EXPECT_DOUBLE_EQ(noise.cell_mean, 127.5 / 2);
 }
 
+TEST(SearchNoise, ColumnSumsAreTheSameBitsOnEveryPath) {
+    // Cells of magnitudes far apart, so that another order of additions
+    // would round otherwise; widths that leave every kind of tail.
+    std::mt19937_64 random(13);
+    std::exponential_distribution<float> noise(1.0f);
+    std::uniform_int_distribution<int> exponent(-40, 40);
+    constexpr int ROWS = 5;
+    const okrelt::ColumnSums paths[] = {okrelt::column_sums, okrelt::avx2_column_sums(), okrelt::avx512_column_sums()};
+    for (int bins : {1, 31, 64, 100, 200}) {
+        std::vector<float> cells(static_cast<size_t>(ROWS * bins));
+        for (float& cell : cells) cell = std::ldexp(noise(random), exponent(random));
+        std::vector<double> want(static_cast<size_t>(bins), 0.0);
+        for (size_t i = 0; i < cells.size(); ++i) want[i % want.size()] += static_cast<double>(cells[i]);
+        for (const okrelt::ColumnSums sum : paths) {
+            if (sum == nullptr) continue;
+            std::vector<double> got(static_cast<size_t>(bins), -1.0);
+            sum(cells.data(), ROWS, bins, got.data());
+            EXPECT_EQ(got, want) << bins;
+        }
+    }
+}
+
 TEST(SearchTree, KeepsTheStrongestSignalsOnly) {
     // 400 steady lines 5 bins apart (few of the band's columns, so that the
     // noise statistics stand), growing stronger: the 256 strongest are the hits.
