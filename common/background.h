@@ -29,8 +29,7 @@ class Background {
 public:
     // Starts work (or, failing that, does it before returning).
     template <class Work>
-    explicit Background(Work work) : work_(std::move(work)) {
-        started_ = pthread_create(&thread_, nullptr, run, &work_) == 0;
+    explicit Background(Work work) : Background(std::move(work), NotAtOnce{}) {
         if (!started_) work_();
     }
     ~Background() { wait(); }
@@ -55,15 +54,34 @@ public:
 
 private:
     struct NotAtOnce {};   // the work is not done on the caller's thread when no thread starts
+    // The thread starts on another processor than its caller's where the
+    // process may use one: left to itself, the kernel often queued it behind
+    // its busy caller for a millisecond or more. It then takes back the
+    // processors its caller may use.
     template <class Work>
     Background(Work work, NotAtOnce) : work_(std::move(work)) {
-        started_ = pthread_create(&thread_, nullptr, run, &work_) == 0;
+        pthread_attr_t attributes;
+        if (pthread_attr_init(&attributes) != 0) return;
+        if (sched_getaffinity(0, sizeof allowed_, &allowed_) == 0) {
+            cpu_set_t elsewhere = allowed_;
+            const int here = sched_getcpu();
+            if (here >= 0 && here < CPU_SETSIZE) CPU_CLR(here, &elsewhere);
+            if (CPU_COUNT(&elsewhere) > 0) {
+                kept_apart_ = pthread_attr_setaffinity_np(&attributes, sizeof elsewhere, &elsewhere) == 0;
+            }
+        }
+        started_ = pthread_create(&thread_, &attributes, run, this) == 0;
+        (void)pthread_attr_destroy(&attributes);
     }
-    static void* run(void* work) {
-        (*static_cast<std::function<void()>*>(work))();
+    static void* run(void* context) {
+        Background& self = *static_cast<Background*>(context);
+        if (self.kept_apart_) (void)sched_setaffinity(0, sizeof self.allowed_, &self.allowed_);
+        self.work_();
         return nullptr;
     }
     std::function<void()> work_;
+    cpu_set_t allowed_{};
+    bool kept_apart_ = false;
     pthread_t thread_{};
     bool started_ = false;
 };

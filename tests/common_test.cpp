@@ -1,7 +1,8 @@
 // The common layer's own arithmetic: the observer's motion relative to the
 // solar-system barycentre against astropy, frequencies and drifts carried to
 // the barycentre against values worked out by hand, the sky's coordinates and
-// dates, and the command-line grammar.
+// dates, and the command-line grammar; and where its threads may run.
+#include "common/background.h"
 #include "common/barycentre.h"
 #include "common/command_line.h"
 #include "common/sky.h"
@@ -101,6 +102,28 @@ Parsed parse(std::vector<std::string> words) {
     Parsed parsed;
     parsed.status = okrelt::parse_command_line("prog", static_cast<int>(words.size()), argv.data(), KNOWN, &parsed.line);
     return parsed;   // its values point into words, gone: only status and operands are read
+}
+
+// Started away from its caller's processor, a thread may then run wherever
+// its caller may: on every processor, and on the one a caller is held to.
+TEST(Background, RunsWhereverItsCallerMay) {
+    cpu_set_t caller;
+    ASSERT_EQ(sched_getaffinity(0, sizeof caller, &caller), 0);
+    int first = 0;
+    while (!CPU_ISSET(first, &caller)) ++first;
+    cpu_set_t one;
+    CPU_ZERO(&one);
+    CPU_SET(first, &one);
+    for (const cpu_set_t& allowed : {caller, one}) {
+        ASSERT_EQ(sched_setaffinity(0, sizeof allowed, &allowed), 0);
+        cpu_set_t seen;
+        CPU_ZERO(&seen);
+        {
+            const okrelt::Background thread([&seen] { (void)sched_getaffinity(0, sizeof seen, &seen); });
+        }
+        EXPECT_TRUE(CPU_EQUAL(&seen, &allowed));
+    }
+    ASSERT_EQ(sched_setaffinity(0, sizeof caller, &caller), 0);
 }
 
 TEST(CommandLineGrammar, OptionsValuesAndOperands) {
