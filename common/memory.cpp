@@ -3,6 +3,9 @@
 
 #include <sys/mman.h>
 
+#include <algorithm>
+#include <cstring>
+
 namespace okrelt {
 
 void Unmapper::operator()(void* memory) const { (void)munmap(memory, bytes); }
@@ -25,6 +28,21 @@ MappedMemory map_big_array(size_t bytes) {
     if (huge > 0) (void)madvise(memory, huge, MADV_HUGEPAGE);
 #endif
     return MappedMemory(memory, Unmapper{mapped});
+}
+
+void* zeroed_scratch(ScratchMemory* scratch, size_t bytes) {
+    if (scratch->storage == nullptr || scratch->bytes < bytes) {
+        const size_t huge = (bytes + HUGE_PAGE_BYTES - 1) / HUGE_PAGE_BYTES * HUGE_PAGE_BYTES;
+        scratch->storage.reset();   // before the new one: both at once might not fit
+        scratch->storage = map_big_array(std::max(huge, HUGE_PAGE_BYTES));
+        scratch->bytes = scratch->storage != nullptr ? std::max(huge, HUGE_PAGE_BYTES) : 0;
+        scratch->used = false;
+        if (scratch->storage == nullptr) return nullptr;
+    } else if (scratch->used) {
+        std::memset(scratch->storage.get(), 0, bytes);
+    }
+    scratch->used = true;
+    return scratch->storage.get();
 }
 
 }  // namespace okrelt

@@ -1,6 +1,8 @@
 // Memory for the big arrays: mappings of their own that start on a huge
 // page's boundary and ask the kernel for huge pages, so that a few page
-// faults provide what would otherwise take hundreds.
+// faults provide what would otherwise take hundreds; and scratch memory
+// that steps run one after another take in turn, so that they share those
+// faults.
 #pragma once
 
 #include <cstddef>
@@ -24,5 +26,18 @@ using MappedMemory = std::unique_ptr<void, Unmapper>;
 // boundary, and asks for huge pages (madvise) over the whole huge pages
 // within it. Null on failure.
 MappedMemory map_big_array(size_t bytes);
+
+// One mapping of whole huge pages, for each step in turn.
+struct ScratchMemory {
+    MappedMemory storage;
+    size_t bytes = 0;
+    bool used = false;   // a step has written in it
+};
+
+// bytes of zeros from the scratch's mapping, which a step before may have
+// used, or from a new one that replaces it where it is too small; the
+// caller is the mapping's only user until it asks again. Null when there
+// is no memory.
+void* zeroed_scratch(ScratchMemory* scratch, size_t bytes);
 
 }  // namespace okrelt

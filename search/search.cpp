@@ -63,14 +63,15 @@ float path_sum(const PowerSpectrogram& spectrogram, const Candidate& c) {
 // maxima found there, summed on the unmasked cells, join the candidates.
 // 0, or 1 after a message.
 int search_beside_hits(const PowerSpectrogram& spectrogram, const SearchResult& found, float threshold_sum,
-                       bool dropped, std::vector<Candidate> candidates, Team* team, std::vector<Hit>* hits) {
+                       bool dropped, std::vector<Candidate> candidates, Team* team, ScratchMemory* scratch,
+                       std::vector<Hit>* hits) {
     for (int round = 0; round < SEARCH_MASK_ROUNDS && dropped && !hits->empty() &&
                         hits->size() < static_cast<size_t>(SEARCH_MAX_HITS);
          ++round) {
         PowerSpectrogram masked;
         if (masked_copy(spectrogram, *hits, static_cast<float>(found.noise.cell_mean), &masked) != 0) return 1;
         MaximaScan scan(spectrogram.bins, threshold_sum, false);
-        if (tree_search(masked, found.max_drift_index, &scan, team) != 0) return 1;
+        if (tree_search(masked, found.max_drift_index, &scan, team, scratch) != 0) return 1;
         dropped = scan.counted() > SEARCH_MAX_CANDIDATES;
         for (Candidate c : scan.take_candidates()) {
             c.sum = path_sum(spectrogram, c);
@@ -87,7 +88,7 @@ int search_beside_hits(const PowerSpectrogram& spectrogram, const SearchResult& 
 }  // namespace
 
 int search_spectrogram(const PowerSpectrogram& spectrogram, const SearchOptions& options, SearchResult* found,
-                       Team* team) {
+                       Team* team, ScratchMemory* scratch) {
     SearchResult& result = *found;
     result = SearchResult();
     result.bins = spectrogram.bins;
@@ -96,7 +97,7 @@ int search_spectrogram(const PowerSpectrogram& spectrogram, const SearchOptions&
     result.row_seconds = spectrogram.row_seconds;
     result.drift_step_hz_s = drift_step_hz_s(spectrogram);
     result.max_drift_index = static_cast<int>(std::floor(options.max_drift_hz_s / result.drift_step_hz_s + 1e-9));
-    result.noise = noise_statistics(spectrogram);
+    result.noise = noise_statistics(spectrogram, scratch);
     const NoiseStatistics& noise = result.noise;
     // A unit with no scatter (silence, a constant) has no noise to stand above.
     const bool noisy =
@@ -104,7 +105,7 @@ int search_spectrogram(const PowerSpectrogram& spectrogram, const SearchOptions&
     const float threshold_sum = noisy ? static_cast<float>(noise.median + options.snr_threshold * noise.deviation)
                                       : std::numeric_limits<float>::infinity();
     MaximaScan scan(spectrogram.bins, threshold_sum, options.best_snr_of_each_bin);
-    if (tree_search(spectrogram, result.max_drift_index, &scan, team) != 0) return 1;
+    if (tree_search(spectrogram, result.max_drift_index, &scan, team, scratch) != 0) return 1;
     result.candidates = scan.counted();
     if (options.best_snr_of_each_bin) {
         result.best_snr.resize(static_cast<size_t>(spectrogram.bins));
@@ -118,7 +119,7 @@ int search_spectrogram(const PowerSpectrogram& spectrogram, const SearchOptions&
     std::vector<Candidate> candidates = scan.take_candidates();
     result.hits = make_hits(spectrogram, candidates, noise, threshold_sum);
     if (search_beside_hits(spectrogram, result, threshold_sum, result.candidates > SEARCH_MAX_CANDIDATES,
-                           std::move(candidates), team, &result.hits) != 0) {
+                           std::move(candidates), team, scratch, &result.hits) != 0) {
         return 1;
     }
     for (Hit& hit : result.hits) {
@@ -135,10 +136,13 @@ int search_work_unit(const SampleStreams& streams, const WorkUnitInfo& info, con
     PowerSpectrogram own;
     PowerSpectrogram& spectrogram = searched != nullptr ? *searched : own;
     const TeamPtr team = usable_processors() > 1 ? start_team() : nullptr;
-    if (make_power_spectrogram(streams, info, options.fft_size, options.window, &spectrogram, team.get()) != 0) {
+    // The transforms, the noise's sums and the tree take the same memory in turn.
+    ScratchMemory scratch;
+    if (make_power_spectrogram(streams, info, options.fft_size, options.window, &spectrogram, team.get(), &scratch) !=
+        0) {
         return 1;
     }
-    if (search_spectrogram(spectrogram, options, result, team.get()) != 0) return 1;
+    if (search_spectrogram(spectrogram, options, result, team.get(), &scratch) != 0) return 1;
     if (info.center_hz) {
         for (Hit& hit : result->hits) hit.sky_mhz = sky_mhz(*info.center_hz, hit.offset_hz);
     }

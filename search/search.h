@@ -90,10 +90,11 @@ std::vector<float> brute_force_best_snr(const PowerSpectrogram& spectrogram, con
 // The Taylor-tree search of a spectrogram of SEARCH_MIN_ROWS rows or more:
 // every start bin and drift within options.max_drift_hz_s, SNR, hits over
 // options.snr_threshold, sensitivity. Sky frequencies are left empty. With
-// a team, its second thread shares the tree's work (the same result).
+// a team, its second thread shares the tree's work (the same result); its
+// working memory comes from scratch where that is given.
 // 0, or 1 after a message when there is no memory for the tree.
 [[nodiscard]] int search_spectrogram(const PowerSpectrogram& spectrogram, const SearchOptions& options,
-                                     SearchResult* result, Team* team = nullptr);
+                                     SearchResult* result, Team* team = nullptr, ScratchMemory* scratch = nullptr);
 
 // The whole search of a unit: spectrogram, tree, hits with sky frequencies
 // where the header gives the centre, corrected to the barycentre where it

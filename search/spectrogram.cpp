@@ -46,24 +46,22 @@ struct RowShare {
 };
 
 // The window, the columns and each thread's two arrays for a transform of
-// n points, in whole huge pages of their own: from the heap, their small
-// pages came one fault at a time, and those faults cost more than the
-// transforms of a unit. Null arrays where there is no memory.
+// n points, in scratch memory: from the heap, their small pages came one
+// fault at a time, and those faults cost more than the transforms of a
+// unit. Null arrays where there is no memory.
 struct TransformArrays {
-    MappedMemory storage;
     double* window = nullptr;
     double* re[2] = {nullptr, nullptr};
     double* im[2] = {nullptr, nullptr};
     int* column_of = nullptr;
 };
 
-TransformArrays transform_arrays(size_t n) {
+TransformArrays transform_arrays(size_t n, ScratchMemory* scratch) {
     constexpr size_t DOUBLE_ARRAYS = 5;   // the window, then re and im of each thread
-    const size_t bytes = DOUBLE_ARRAYS * n * sizeof(double) + n * sizeof(int);
     TransformArrays arrays;
-    arrays.storage = map_big_array((bytes + HUGE_PAGE_BYTES - 1) / HUGE_PAGE_BYTES * HUGE_PAGE_BYTES);
-    if (arrays.storage == nullptr) return arrays;
-    double* const doubles = static_cast<double*>(arrays.storage.get());
+    double* const doubles =
+        static_cast<double*>(zeroed_scratch(scratch, DOUBLE_ARRAYS * n * sizeof(double) + n * sizeof(int)));
+    if (doubles == nullptr) return arrays;
     arrays.window = doubles;
     for (size_t t = 0; t < 2; ++t) {
         arrays.re[t] = doubles + (1 + 2 * t) * n;
@@ -136,7 +134,7 @@ int allocate_spectrogram(int bins, int rows, PowerSpectrogram* spectrogram) {
 }
 
 int make_power_spectrogram(const SampleStreams& streams, const WorkUnitInfo& info, int fft_size, SearchWindow window,
-                           PowerSpectrogram* spectrogram, Team* team) {
+                           PowerSpectrogram* spectrogram, Team* team, ScratchMemory* scratch) {
     const int32_t usable = info.silent_samples > 0 && info.first_silent_sample >= 0
                                ? std::min(streams.count, info.first_silent_sample)
                                : streams.count;
@@ -151,8 +149,9 @@ int make_power_spectrogram(const SampleStreams& streams, const WorkUnitInfo& inf
     s.bin_hz = bin_width_hz(info.subband_rate, fft_size);
     s.row_seconds = fft_size / info.subband_rate;
     const size_t n = static_cast<size_t>(fft_size);
-    TransformArrays arrays = transform_arrays(n);
-    if (arrays.storage == nullptr) {
+    ScratchMemory own_scratch;
+    TransformArrays arrays = transform_arrays(n, scratch != nullptr ? scratch : &own_scratch);
+    if (arrays.window == nullptr) {
         tell(MessageKind::PROBLEM, "Not enough memory for a spectrogram of %d by %d.\n", rows, fft_size);
         return 1;
     }
@@ -182,20 +181,26 @@ int make_power_spectrogram(const SampleStreams& streams, const WorkUnitInfo& inf
     return 0;
 }
 
-NoiseStatistics noise_statistics(const PowerSpectrogram& spectrogram) {
-    std::vector<double> sums(static_cast<size_t>(spectrogram.bins));
-    column_sums(spectrogram.power, spectrogram.rows, spectrogram.bins, sums.data());
+NoiseStatistics noise_statistics(const PowerSpectrogram& spectrogram, ScratchMemory* scratch) {
+    // The sums in scratch memory where there is some, or else on the heap.
+    const size_t n = static_cast<size_t>(spectrogram.bins);
+    std::vector<double> heap;
+    double* sums = scratch != nullptr ? static_cast<double*>(zeroed_scratch(scratch, n * sizeof(double))) : nullptr;
+    if (sums == nullptr) {
+        heap.resize(n);
+        sums = heap.data();
+    }
+    column_sums(spectrogram.power, spectrogram.rows, spectrogram.bins, sums);
     // The median and the trimmed range by selection: the ranks below n / 2,
     // then those below TRIM_LOW and from TRIM_HIGH on, are set apart.
-    const size_t n = sums.size();
-    const auto middle = sums.begin() + static_cast<std::ptrdiff_t>(n / 2);
-    std::nth_element(sums.begin(), middle, sums.end());
+    double* const middle = sums + n / 2;
+    std::nth_element(sums, middle, sums + n);
     NoiseStatistics noise;
-    noise.median = n % 2 == 1 ? *middle : 0.5 * (*std::max_element(sums.begin(), middle) + *middle);
+    noise.median = n % 2 == 1 ? *middle : 0.5 * (*std::max_element(sums, middle) + *middle);
     const size_t low = static_cast<size_t>(TRIM_LOW * static_cast<double>(n));
     const size_t high = static_cast<size_t>(std::ceil(TRIM_HIGH * static_cast<double>(n)));
-    std::nth_element(sums.begin(), sums.begin() + static_cast<std::ptrdiff_t>(low), middle);
-    std::nth_element(middle, sums.begin() + static_cast<std::ptrdiff_t>(high), sums.end());
+    std::nth_element(sums, sums + low, middle);
+    std::nth_element(middle, sums + high, sums + n);
     double mean = 0.0;
     for (size_t i = low; i < high; ++i) mean += sums[i];
     mean /= static_cast<double>(high - low);

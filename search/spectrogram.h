@@ -73,11 +73,14 @@ bool valid_search_fft(long fft_size);
 // sample; the centre bin (and the window's neighbours of it) replaced by
 // the mean of the bins beside them, so that a constant does not show.
 // With a team, its second thread makes a share of the rows (the same bits).
+// The transforms' arrays are taken from scratch where that is given.
 // 0, or 1 after a message when fewer than SEARCH_MIN_ROWS rows fit.
 [[nodiscard]] int make_power_spectrogram(const SampleStreams& streams, const WorkUnitInfo& info, int fft_size,
-                                         SearchWindow window, PowerSpectrogram* spectrogram, Team* team = nullptr);
+                                         SearchWindow window, PowerSpectrogram* spectrogram, Team* team = nullptr,
+                                         ScratchMemory* scratch = nullptr);
 
-// The noise statistics of the zero-drift column sums.
-NoiseStatistics noise_statistics(const PowerSpectrogram& spectrogram);
+// The noise statistics of the zero-drift column sums, made in scratch where
+// that is given.
+NoiseStatistics noise_statistics(const PowerSpectrogram& spectrogram, ScratchMemory* scratch = nullptr);
 
 }  // namespace okrelt

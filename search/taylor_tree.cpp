@@ -355,27 +355,26 @@ void stripe_whole_tree(float* const buffers[2], int drifts, int top, const Strip
 // the same bits whoever makes them).
 class BlockTree {
 public:
-    BlockTree(const PowerSpectrogram& spectrogram, int last_block, Team* team)
+    BlockTree(const PowerSpectrogram& spectrogram, int last_block, Team* team, ScratchMemory* memory)
         : s_(spectrogram), padded_(padded_rows_of(spectrogram.rows)), level_(log2_of(padded_)),
           striped_(padded_ - 1 <= TREE_STRIPE_BINS && spectrogram.bins >= 2 * TREE_STRIPE_BINS),
           width_(striped_ ? line_above(TREE_STRIPE_BINS + padded_ - 1) : spectrogram.bins),
           team_(striped_ ? team : nullptr), threads_(team_ != nullptr ? 2 : 1),
           group_(striped_ ? std::min(TREE_GROUP_BLOCKS, last_block + 1) : 1),
           stripes_(striped_ ? spectrogram.bins / TREE_STRIPE_BINS : 0),
-          // A whole huge page at least, so that the buffers lie in huge pages.
-          storage_(float_array(std::max(HUGE_PAGE_BYTES / sizeof(float),
-                                        2 * static_cast<size_t>(threads_) * index_of(padded_, width_) +
-                                            static_cast<size_t>(TREE_STRIPE_BINS * threads_)))),
+          storage_(static_cast<float*>(zeroed_scratch(
+              memory, (2 * static_cast<size_t>(threads_) * index_of(padded_, width_) +
+                       static_cast<size_t>(TREE_STRIPE_BINS * threads_)) * sizeof(float)))),
           result_(float_array(striped_ ? static_cast<size_t>(group_) * index_of(padded_, spectrogram.bins) : 0)),
           flags_(static_cast<size_t>(group_) * index_of(padded_, stripes_)),
           above_(static_cast<size_t>(group_) * static_cast<size_t>(padded_)), offsets_(path_offsets(padded_, level_)) {
-        if (storage_.data == nullptr) return;
-        for (int b = 0; b < 2 * threads_; ++b) buffers_[b] = storage_.data + static_cast<size_t>(b) * index_of(padded_, width_);
+        if (storage_ == nullptr) return;
+        for (int b = 0; b < 2 * threads_; ++b) buffers_[b] = storage_ + static_cast<size_t>(b) * index_of(padded_, width_);
         scratch_ = buffers_[0] + 2 * static_cast<size_t>(threads_) * index_of(padded_, width_);
     }
 
     // False if there was no memory for it.
-    bool ready() const { return storage_.data != nullptr && result_.data != nullptr; }
+    bool ready() const { return storage_ != nullptr && result_.data != nullptr; }
 
     // Blocks made at once, at most.
     int group() const { return group_; }
@@ -493,7 +492,7 @@ private:
     int threads_;
     int group_;
     int stripes_;
-    FloatArray storage_;          // two buffers a thread, then a piece a thread:
+    float* storage_;              // in scratch memory, two buffers a thread, then a piece a thread:
     float* buffers_[2 * MAX_THREADS] = {nullptr, nullptr, nullptr, nullptr};
     float* scratch_ = nullptr;
     FloatArray result_;           // the held pieces of the group's rows, block after block
@@ -506,10 +505,12 @@ private:
 
 }  // namespace
 
-int tree_search(const PowerSpectrogram& spectrogram, int max_drift_index, MaximaScan* scan, Team* team) {
+int tree_search(const PowerSpectrogram& spectrogram, int max_drift_index, MaximaScan* scan, Team* team,
+                ScratchMemory* scratch) {
     const BlockDrifts drifts{padded_rows_of(spectrogram.rows) - 1, max_drift_index};
     const int last_block = max_drift_index / drifts.per_block;
-    BlockTree tree(spectrogram, last_block, team);
+    ScratchMemory own;
+    BlockTree tree(spectrogram, last_block, team, scratch != nullptr ? scratch : &own);
     if (!tree.ready()) {
         tell(MessageKind::PROBLEM, "Not enough memory for the search.\n");
         return 1;

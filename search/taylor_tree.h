@@ -25,9 +25,10 @@ long tree_offset(int d, int r, int size);
 // Every drift row of the search, in the order of the signed drift (-max ..
 // max steps), into scan: the tree of each block of drifts (block k: k bins a
 // row plus 0 .. padded - 2 steps) for each direction.
-// With a team, its second thread makes a share of each block.
+// With a team, its second thread makes a share of each block. The tree's
+// levels are made in scratch where that is given.
 // 0, or 1 after a message when there is no memory for the tree.
 [[nodiscard]] int tree_search(const PowerSpectrogram& spectrogram, int max_drift_index, MaximaScan* scan,
-                              Team* team = nullptr);
+                              Team* team = nullptr, ScratchMemory* scratch = nullptr);
 
 }  // namespace okrelt

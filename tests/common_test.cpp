@@ -1,13 +1,17 @@
 // The common layer's own arithmetic: the observer's motion relative to the
 // solar-system barycentre against astropy, frequencies and drifts carried to
 // the barycentre against values worked out by hand, the sky's coordinates and
-// dates, and the command-line grammar; and where its threads may run.
+// dates, and the command-line grammar; where its threads may run, and the
+// scratch memory steps share.
 #include "common/background.h"
 #include "common/barycentre.h"
 #include "common/command_line.h"
+#include "common/memory.h"
 #include "common/sky.h"
 
 #include <gtest/gtest.h>
+
+#include <algorithm>
 
 namespace okrelt {
 namespace {
@@ -124,6 +128,27 @@ TEST(Background, RunsWhereverItsCallerMay) {
         EXPECT_TRUE(CPU_EQUAL(&seen, &allowed));
     }
     ASSERT_EQ(sched_setaffinity(0, sizeof caller, &caller), 0);
+}
+
+// Each step finds zeros where the one before wrote, in the same mapping
+// while it is large enough, and in a new one once it is not.
+TEST(ScratchMemory, GivesZerosReusedOrReplaced) {
+    okrelt::ScratchMemory scratch;
+    const size_t sizes[] = {1000, okrelt::HUGE_PAGE_BYTES, okrelt::HUGE_PAGE_BYTES + 1};
+    void* before = nullptr;
+    for (const size_t bytes : sizes) {
+        unsigned char* const memory = static_cast<unsigned char*>(okrelt::zeroed_scratch(&scratch, bytes));
+        ASSERT_NE(memory, nullptr);
+        EXPECT_GE(scratch.bytes, bytes);
+        if (before != nullptr && bytes <= okrelt::HUGE_PAGE_BYTES) {
+            EXPECT_EQ(memory, before) << bytes;
+        }
+        size_t nonzero = 0;
+        for (size_t i = 0; i < bytes; ++i) nonzero += memory[i] != 0;
+        EXPECT_EQ(nonzero, 0u) << bytes;
+        std::fill(memory, memory + bytes, 0xa5);
+        before = memory;
+    }
 }
 
 TEST(CommandLineGrammar, OptionsValuesAndOperands) {
