@@ -71,6 +71,15 @@ TransformArrays transform_arrays(size_t n, ScratchMemory* scratch) {
     return arrays;
 }
 
+// Touches each page of a spectrogram's cells, so that the kernel provides
+// them (zeros) before the rows are written.
+void touch_cells(void* context) {
+    PowerSpectrogram& s = *static_cast<PowerSpectrogram*>(context);
+    volatile float* const cells = s.power;
+    const size_t step = SMALL_PAGE_BYTES / sizeof(float);
+    for (size_t c = 0; c < s.cells(); c += step) cells[c] = 0.0f;
+}
+
 // Claims rows and transforms them until none is left; each row's bits are
 // the same on either thread.
 void transform_rows(void* context) {
@@ -146,12 +155,17 @@ int make_power_spectrogram(const SampleStreams& streams, const WorkUnitInfo& inf
     }
     if (allocate_spectrogram(fft_size, rows, spectrogram) != 0) return 1;
     PowerSpectrogram& s = *spectrogram;
+    // While this thread prepares the transforms, the team's thread has the
+    // cells' pages provided; where it has not begun when they are ready,
+    // the rows' first writes have them provided instead.
+    if (team != nullptr) offer_work(team, touch_cells, &s);
     s.bin_hz = bin_width_hz(info.subband_rate, fft_size);
     s.row_seconds = fft_size / info.subband_rate;
     const size_t n = static_cast<size_t>(fft_size);
     ScratchMemory own_scratch;
     TransformArrays arrays = transform_arrays(n, scratch != nullptr ? scratch : &own_scratch);
     if (arrays.window == nullptr) {
+        if (team != nullptr) settle_team(team);
         tell(MessageKind::PROBLEM, "Not enough memory for a spectrogram of %d by %d.\n", rows, fft_size);
         return 1;
     }
@@ -172,6 +186,7 @@ int make_power_spectrogram(const SampleStreams& streams, const WorkUnitInfo& inf
         arrays.column_of[position] =
             static_cast<int>((reversed_bits(static_cast<long>(position), m) + fft_size / 2) % fft_size);
     }
+    if (team != nullptr) settle_team(team);
     RowWork work{&streams, &s, window, m, w, arrays.column_of};
     RowShare own{&work, arrays.re[0], arrays.im[0]};
     RowShare partner{&work, arrays.re[1], arrays.im[1]};
