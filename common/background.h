@@ -29,7 +29,7 @@ class Background {
 public:
     // Starts work (or, failing that, does it before returning).
     template <class Work>
-    explicit Background(Work work) : Background(std::move(work), NotAtOnce{}) {
+    explicit Background(Work work) : Background(std::move(work), Placement::ANYWHERE) {
         if (!started_) work_();
     }
     ~Background() { wait(); }
@@ -39,9 +39,16 @@ public:
     // its caller's thread, such as one side of a hand-over.
     template <class Work>
     static std::unique_ptr<Background> try_start(Work work) {
-        std::unique_ptr<Background> started(new Background(std::move(work), NotAtOnce{}));
-        if (!started->started_) started.reset();
-        return started;
+        return started_or_null(new Background(std::move(work), Placement::ANYWHERE));
+    }
+
+    // The same for a thread that works beside its caller: it runs on the
+    // processors its caller may use less the one its caller is on, where
+    // there are others. Left free, it was often queued behind its busy
+    // caller, at its start and at each wake-up, for a millisecond or more.
+    template <class Work>
+    static std::unique_ptr<Background> try_start_beside(Work work) {
+        return started_or_null(new Background(std::move(work), Placement::BESIDE_CALLER));
     }
     Background(const Background&) = delete;
     Background& operator=(const Background&) = delete;
@@ -53,35 +60,33 @@ public:
     }
 
 private:
-    struct NotAtOnce {};   // the work is not done on the caller's thread when no thread starts
-    // The thread starts on another processor than its caller's where the
-    // process may use one: left to itself, the kernel often queued it behind
-    // its busy caller for a millisecond or more. It then takes back the
-    // processors its caller may use.
+    enum class Placement { ANYWHERE, BESIDE_CALLER };
+    // Starts the thread; the work is not done on the caller's thread when none starts.
     template <class Work>
-    Background(Work work, NotAtOnce) : work_(std::move(work)) {
+    Background(Work work, Placement placement) : work_(std::move(work)) {
         pthread_attr_t attributes;
         if (pthread_attr_init(&attributes) != 0) return;
-        if (sched_getaffinity(0, sizeof allowed_, &allowed_) == 0) {
-            cpu_set_t elsewhere = allowed_;
+        cpu_set_t others;
+        if (placement == Placement::BESIDE_CALLER && sched_getaffinity(0, sizeof others, &others) == 0) {
             const int here = sched_getcpu();
-            if (here >= 0 && here < CPU_SETSIZE) CPU_CLR(here, &elsewhere);
-            if (CPU_COUNT(&elsewhere) > 0) {
-                kept_apart_ = pthread_attr_setaffinity_np(&attributes, sizeof elsewhere, &elsewhere) == 0;
+            if (here >= 0 && here < CPU_SETSIZE && CPU_ISSET(here, &others) && CPU_COUNT(&others) > 1) {
+                CPU_CLR(here, &others);
+                (void)pthread_attr_setaffinity_np(&attributes, sizeof others, &others);
             }
         }
-        started_ = pthread_create(&thread_, &attributes, run, this) == 0;
+        started_ = pthread_create(&thread_, &attributes, run, &work_) == 0;
         (void)pthread_attr_destroy(&attributes);
     }
-    static void* run(void* context) {
-        Background& self = *static_cast<Background*>(context);
-        if (self.kept_apart_) (void)sched_setaffinity(0, sizeof self.allowed_, &self.allowed_);
-        self.work_();
+    static std::unique_ptr<Background> started_or_null(Background* made) {
+        std::unique_ptr<Background> started(made);
+        if (!started->started_) started.reset();
+        return started;
+    }
+    static void* run(void* work) {
+        (*static_cast<std::function<void()>*>(work))();
         return nullptr;
     }
     std::function<void()> work_;
-    cpu_set_t allowed_{};
-    bool kept_apart_ = false;
     pthread_t thread_{};
     bool started_ = false;
 };

@@ -11,7 +11,7 @@
 
 namespace okrelt {
 
-constexpr int SPINS_BEFORE_SLEEPING = 2000;   // tens of microseconds of pauses, about a task's length
+constexpr int SPINS_BEFORE_SLEEPING = 10000;   // about 150 microseconds of pauses: a task's length, or a caller's work between two jobs
 
 // Where waiting threads sleep once spinning has not been enough: events
 // counts the signals given.
@@ -27,11 +27,13 @@ void signal_event(WakeWord* word);
 void sleep_on(WakeWord* word, uint32_t seen);
 
 // Returns once ready() holds, which only a signal on the word can bring
-// about. A waiter that has spun about a task's length sleeps: yielding its
-// processor between tries instead kept it busy, and where the host of a
-// virtual machine ran two processors on fewer cores, the waiting thread
-// took the time of the thread it waited for. Having counted itself among
-// the sleepers, it looks again before sleeping, so that no signal is missed.
+// about. A waiter that has spun SPINS_BEFORE_SLEEPING pauses sleeps:
+// yielding its processor between tries instead kept it busy, and where the
+// host of a virtual machine ran two processors on fewer cores, the waiting
+// thread took the time of the thread it waited for; while waking a sleeper
+// on a virtual machine can take longer than the wait. Having counted
+// itself among the sleepers, it looks again before sleeping, so that no
+// signal is missed.
 template <class Ready>
 void wait_until(WakeWord* word, Ready ready) {
     for (int spins = 0; spins < SPINS_BEFORE_SLEEPING; ++spins) {

@@ -108,9 +108,10 @@ Parsed parse(std::vector<std::string> words) {
     return parsed;   // its values point into words, gone: only status and operands are read
 }
 
-// Started away from its caller's processor, a thread may then run wherever
-// its caller may: on every processor, and on the one a caller is held to.
-TEST(Background, RunsWhereverItsCallerMay) {
+// A thread may run wherever its caller may; one that works beside its
+// caller, everywhere but the processor its caller was on, where there are
+// others: on every processor, and on the one a caller is held to.
+TEST(Background, RunsWhereItsCallerMayBesideItWherePossible) {
     cpu_set_t caller;
     ASSERT_EQ(sched_getaffinity(0, sizeof caller, &caller), 0);
     int first = 0;
@@ -120,12 +121,20 @@ TEST(Background, RunsWhereverItsCallerMay) {
     CPU_SET(first, &one);
     for (const cpu_set_t& allowed : {caller, one}) {
         ASSERT_EQ(sched_setaffinity(0, sizeof allowed, &allowed), 0);
-        cpu_set_t seen;
-        CPU_ZERO(&seen);
+        cpu_set_t anywhere;
+        cpu_set_t beside;
         {
-            const okrelt::Background thread([&seen] { (void)sched_getaffinity(0, sizeof seen, &seen); });
+            const okrelt::Background thread([&anywhere] { (void)sched_getaffinity(0, sizeof anywhere, &anywhere); });
+            const auto partner = okrelt::Background::try_start_beside(
+                [&beside] { (void)sched_getaffinity(0, sizeof beside, &beside); });
+            ASSERT_TRUE(partner);
         }
-        EXPECT_TRUE(CPU_EQUAL(&seen, &allowed));
+        EXPECT_TRUE(CPU_EQUAL(&anywhere, &allowed));
+        cpu_set_t within;
+        CPU_AND(&within, &beside, &allowed);
+        EXPECT_TRUE(CPU_EQUAL(&within, &beside));
+        const int count = CPU_COUNT(&allowed);
+        EXPECT_EQ(CPU_COUNT(&beside), count > 1 ? count - 1 : 1);
     }
     ASSERT_EQ(sched_setaffinity(0, sizeof caller, &caller), 0);
 }
