@@ -71,7 +71,10 @@ int convert_unit_steps(const char* unit_path, const UnitRequest& request, UnitWo
     // The exports' samples and hash cost about as much as the sound: they
     // are written beside it rather than after it.
     std::unique_ptr<Background> writing;
-    if (exporting) writing = std::make_unique<Background>([&] { write_recording_samples(streams, *info, &recording); });
+    if (exporting) {
+        writing = std::make_unique<Background>([&] { write_recording_samples(streams, *info, &recording); },
+                                               Background::Placement::BESIDE_CALLER);
+    }
     SoundResult sound;
     const int status = convert_to_sound_file(streams.in_phase, streams.quadrature, streams.count, format, &sound);
     writing.reset();

@@ -27,9 +27,17 @@ inline size_t usable_processors() {
 
 class Background {
 public:
+    // Where the thread runs: wherever its caller may, or, for work done
+    // while the caller works too, on those processors less the one the
+    // caller is on, where there are others. Left free, a thread working
+    // beside its caller was often queued behind it, at its start and at
+    // each wake-up, for a millisecond or more.
+    enum class Placement { ANYWHERE, BESIDE_CALLER };
+
     // Starts work (or, failing that, does it before returning).
     template <class Work>
-    explicit Background(Work work) : Background(std::move(work), Placement::ANYWHERE) {
+    explicit Background(Work work, Placement placement = Placement::ANYWHERE)
+        : Background(std::move(work), placement, NotAtOnce{}) {
         if (!started_) work_();
     }
     ~Background() { wait(); }
@@ -38,17 +46,10 @@ public:
     // done, where no thread can be started: for work that must not run on
     // its caller's thread, such as one side of a hand-over.
     template <class Work>
-    static std::unique_ptr<Background> try_start(Work work) {
-        return started_or_null(new Background(std::move(work), Placement::ANYWHERE));
-    }
-
-    // The same for a thread that works beside its caller: it runs on the
-    // processors its caller may use less the one its caller is on, where
-    // there are others. Left free, it was often queued behind its busy
-    // caller, at its start and at each wake-up, for a millisecond or more.
-    template <class Work>
-    static std::unique_ptr<Background> try_start_beside(Work work) {
-        return started_or_null(new Background(std::move(work), Placement::BESIDE_CALLER));
+    static std::unique_ptr<Background> try_start(Work work, Placement placement = Placement::ANYWHERE) {
+        std::unique_ptr<Background> started(new Background(std::move(work), placement, NotAtOnce{}));
+        if (!started->started_) started.reset();
+        return started;
     }
     Background(const Background&) = delete;
     Background& operator=(const Background&) = delete;
@@ -60,10 +61,9 @@ public:
     }
 
 private:
-    enum class Placement { ANYWHERE, BESIDE_CALLER };
-    // Starts the thread; the work is not done on the caller's thread when none starts.
+    struct NotAtOnce {};   // the work is not done on the caller's thread when no thread starts
     template <class Work>
-    Background(Work work, Placement placement) : work_(std::move(work)) {
+    Background(Work work, Placement placement, NotAtOnce) : work_(std::move(work)) {
         pthread_attr_t attributes;
         if (pthread_attr_init(&attributes) != 0) return;
         cpu_set_t others;
@@ -76,11 +76,6 @@ private:
         }
         started_ = pthread_create(&thread_, &attributes, run, &work_) == 0;
         (void)pthread_attr_destroy(&attributes);
-    }
-    static std::unique_ptr<Background> started_or_null(Background* made) {
-        std::unique_ptr<Background> started(made);
-        if (!started->started_) started.reset();
-        return started;
     }
     static void* run(void* work) {
         (*static_cast<std::function<void()>*>(work))();

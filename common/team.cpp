@@ -113,7 +113,7 @@ void TeamEnd::operator()(Team* team) const {
 TeamPtr start_team() {
     TeamPtr team(new Team);
     Team* serving = team.get();
-    team->thread = Background::try_start_beside([serving] { serving->serve(); });
+    team->thread = Background::try_start([serving] { serving->serve(); }, Background::Placement::BESIDE_CALLER);
     if (!team->thread) team.reset();
     return team;
 }

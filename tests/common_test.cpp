@@ -125,8 +125,9 @@ TEST(Background, RunsWhereItsCallerMayBesideItWherePossible) {
         cpu_set_t beside;
         {
             const okrelt::Background thread([&anywhere] { (void)sched_getaffinity(0, sizeof anywhere, &anywhere); });
-            const auto partner = okrelt::Background::try_start_beside(
-                [&beside] { (void)sched_getaffinity(0, sizeof beside, &beside); });
+            const auto partner = okrelt::Background::try_start(
+                [&beside] { (void)sched_getaffinity(0, sizeof beside, &beside); },
+                okrelt::Background::Placement::BESIDE_CALLER);
             ASSERT_TRUE(partner);
         }
         EXPECT_TRUE(CPU_EQUAL(&anywhere, &allowed));
