@@ -193,8 +193,14 @@ OutputFile::~OutputFile() { discard(this); }
 int open_output(const std::string& path, OutputFile* output) {
     discard(output);
     struct stat existing {};
-    if (lstat(path.c_str(), &existing) == 0 && !S_ISREG(existing.st_mode) && !S_ISLNK(existing.st_mode)) {
-        return S_ISDIR(existing.st_mode) ? EISDIR : NOT_A_REGULAR_FILE;
+    if (lstat(path.c_str(), &existing) == 0) {
+        if (!S_ISREG(existing.st_mode) && !S_ISLNK(existing.st_mode)) {
+            return S_ISDIR(existing.st_mode) ? EISDIR : NOT_A_REGULAR_FILE;
+        }
+    } else if (errno == ENAMETOOLONG) {
+        // Its temporary file, named shorter, could be made, but the rename
+        // would fail after the unit's other files were put in place.
+        return ENAMETOOLONG;
     }
     // Each name is listed before the file is made, and an interrupt waits for
     // both, so that it cannot leave the file behind.

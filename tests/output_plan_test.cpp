@@ -143,6 +143,19 @@ TEST(OutputPlan, AUnitsFilesLandTogetherOrNotAtAll) {
     EXPECT_EQ(okrelt_test::read_file(dir.file("a.wav")), "older sound");
     EXPECT_EQ(okrelt_test::read_file(dir.file("a_1420000000Hz_IQ.wav")), "older I/Q");
     EXPECT_EQ(okrelt_test::folder_entries(dir.path()), before);
+
+    // A name the sound file's fits but the I/Q WAV's does not: the older
+    // sound file stays as well.
+    const std::string name(NAME_MAX - 8, 'n');   // + ".wav" fits, + "_1420000000Hz_IQ.wav" does not
+    make.args.back() = name + ".wu";
+    ASSERT_EQ(okrelt_test::run_program(dir.path(), make).exit_status, 0);
+    okrelt_test::write_file(dir.file(name + ".wav"), "older sound");
+    const std::vector<std::string> with_long = okrelt_test::folder_entries(dir.path());
+    const RunResult long_iq = run_in(dir, OKRELT_BINARY, {"-q", "--iq-wav", name + ".wu"});
+    EXPECT_EQ(long_iq.exit_status, 1);
+    EXPECT_NE(long_iq.err.find("_IQ.wav: File name too long"), std::string::npos) << long_iq.err;
+    EXPECT_EQ(okrelt_test::read_file(dir.file(name + ".wav")), "older sound");
+    EXPECT_EQ(okrelt_test::folder_entries(dir.path()), with_long);
 }
 
 #ifdef OKRELT_WATERFALL_BINARY
