@@ -8,6 +8,7 @@
 #include <cerrno>
 #include <cstdint>
 #include <cstdio>
+#include <cstring>
 #include <exception>
 #include <string>
 #include <unordered_map>
@@ -89,21 +90,25 @@ struct SearchRequest {
 
 // Every file the program writes goes through here: whole or not at all.
 // 0, or 1 after a message.
-// EXIT_OK where error is 0, else EXIT_FAILED after saying which file failed and why.
-int reported(const std::string& path, int error) {
+// EXIT_OK where error is 0, else EXIT_FAILED after saying which file failed
+// and why: for the run's own file (the CSV) after the program's name, for a
+// unit's file after the unit's, which goes before it.
+enum class FileOf { UNIT, RUN };
+int reported(const std::string& path, int error, FileOf owner = FileOf::UNIT) {
     if (error == 0) return EXIT_OK;
-    okrelt::tell(okrelt::MessageKind::ERROR, "Error writing %s: %s\n", okrelt::quoted(path).c_str(),
-                 okrelt::describe_output_error(error));
+    okrelt::tell(okrelt::MessageKind::ERROR, "%s%sError writing %s: %s\n", owner == FileOf::RUN ? PROGRAM : "",
+                 owner == FileOf::RUN ? ": " : "", okrelt::quoted(path).c_str(), okrelt::describe_output_error(error));
     return EXIT_FAILED;
 }
 
 // Writes text into output, opened for path, and gives it its name.
-int write_opened_text(const std::string& path, okrelt::OutputFile* output, const std::string& text) {
+int write_opened_text(const std::string& path, okrelt::OutputFile* output, const std::string& text,
+                      FileOf owner = FileOf::UNIT) {
     errno = 0;
     int error = 0;
     if (std::fwrite(text.data(), 1, text.size(), output->file.get()) != text.size()) error = errno != 0 ? errno : EIO;
     if (error == 0) error = okrelt::commit_output(output);
-    return reported(path, error);
+    return reported(path, error, owner);
 }
 
 int write_text_file(const std::string& path, const std::string& text) {
@@ -121,7 +126,12 @@ std::string hit_file_path(const SearchRequest& request, const std::string& unit)
 // or a link. 0, or 1 after saying why.
 int plan_units(SearchRequest* request) {
     struct stat folder {};
-    if (stat(request->folder.c_str(), &folder) != 0 || !S_ISDIR(folder.st_mode)) {
+    if (stat(request->folder.c_str(), &folder) != 0) {
+        okrelt::tell(okrelt::MessageKind::ERROR, "%s: %s: %s\n", PROGRAM, okrelt::quoted(request->folder).c_str(),
+                     std::strerror(errno));
+        return EXIT_FAILED;
+    }
+    if (!S_ISDIR(folder.st_mode)) {
         okrelt::tell(okrelt::MessageKind::ERROR, "%s: %s is not a folder\n", PROGRAM, okrelt::quoted(request->folder).c_str());
         return EXIT_FAILED;
     }
@@ -218,7 +228,7 @@ int run_search(SearchRequest request) {
     if (plan_units(&request) != EXIT_OK) return EXIT_FAILED;
     // The CSV's file is made first: a name it cannot take fails the run before any unit is searched.
     okrelt::OutputFile csv;
-    if (!request.csv.empty() && reported(request.csv, okrelt::open_output(request.csv, &csv)) != EXIT_OK) {
+    if (!request.csv.empty() && reported(request.csv, okrelt::open_output(request.csv, &csv), FileOf::RUN) != EXIT_OK) {
         return EXIT_FAILED;
     }
     std::string csv_rows;
@@ -227,7 +237,7 @@ int run_search(SearchRequest request) {
     for (const std::string& unit : request.units) searched += search_unit(request, unit, &streams, &csv_rows) == EXIT_OK;
     if (!request.quiet) std::printf("\nSearched %zu of %zu work units.\n", searched, request.units.size());
     int status = searched == request.units.size() ? EXIT_OK : EXIT_FAILED;
-    if (!request.csv.empty() && write_opened_text(request.csv, &csv, okrelt::hit_csv_heading() + csv_rows) != EXIT_OK) {
+    if (!request.csv.empty() && write_opened_text(request.csv, &csv, okrelt::hit_csv_heading() + csv_rows, FileOf::RUN) != EXIT_OK) {
         status = EXIT_FAILED;
     }
     return status;

@@ -706,9 +706,14 @@ TEST(SearchProgram, WritesTheHitFileTheTableAndTheCsv) {
             run(dir, OKRELT_SEARCH_BINARY, {"-q", "-o", "hits", "--csv", unwritable, "example.sah"});
         EXPECT_EQ(bad.exit_status, 1) << unwritable;
         EXPECT_EQ(bad.out, "") << unwritable;
-        EXPECT_EQ(bad.err.rfind(std::string("Error writing ") + unwritable + ": ", 0), 0u) << bad.err;
+        EXPECT_EQ(bad.err.rfind(std::string("okrelt-search: Error writing ") + unwritable + ": ", 0), 0u) << bad.err;
         EXPECT_FALSE(okrelt_test::file_exists(dir.file("hits/example.dat"))) << unwritable;
     }
+    // So does a folder for the hit files that is missing, or is a file.
+    EXPECT_EQ(run(dir, OKRELT_SEARCH_BINARY, {"-q", "-o", "none", "example.sah"}).err,
+              "okrelt-search: none: No such file or directory\n");
+    EXPECT_EQ(run(dir, OKRELT_SEARCH_BINARY, {"-q", "-o", "list", "example.sah"}).err,
+              "okrelt-search: list is not a folder\n");
     // A line break in a unit's name stays within its header line.
     okrelt_test::write_file(dir.file("two\nlines.sah"), okrelt_test::read_file(dir.file("example.sah")));
     ASSERT_EQ(run(dir, OKRELT_SEARCH_BINARY, {"-q", "--fft", "2048", "two\nlines.sah"}).exit_status, 0);
