@@ -1,7 +1,7 @@
 // okrelt-search: the de-Doppler search of work units for narrowband tones
 // that drift, with a hit file for each.
 //
-//   okrelt-search [-q] [-o FOLDER] [--files-from LIST] [--snr S] [--max-drift HZ_PER_S]
+//   okrelt-search [-q] [-o FOLDER] [--files-from LIST [--null]] [--snr S] [--max-drift HZ_PER_S]
 //                 [--fft N] [--csv FILE] [--] UNIT...
 #include <sys/stat.h>
 
@@ -35,7 +35,7 @@ constexpr const char* PROGRAM = "okrelt-search";
 
 void print_usage() {
     std::printf(
-        "Usage: okrelt-search [-q] [-o FOLDER] [--files-from LIST] [--snr S]\n"
+        "Usage: okrelt-search [-q] [-o FOLDER] [--files-from LIST [--null]] [--snr S]\n"
         "                     [--max-drift HZ_PER_S] [--fft N] [--csv FILE] [--] UNIT...\n"
         "Searches SETI@home work units (classic or later format) for narrowband tones\n"
         "whose frequency drifts linearly, as a transmitter on a turning planet's\n"
