@@ -88,8 +88,7 @@ struct SearchRequest {
     std::vector<std::string> units;
 };
 
-// Every file the program writes goes through here: whole or not at all.
-// 0, or 1 after a message.
+// Every file the program writes is reported here, whole or not at all:
 // EXIT_OK where error is 0, else EXIT_FAILED after saying which file failed
 // and why: for the run's own file (the CSV) after the program's name, for a
 // unit's file after the unit's, which goes before it.

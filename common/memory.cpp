@@ -32,10 +32,10 @@ MappedMemory map_big_array(size_t bytes) {
 
 void* zeroed_scratch(ScratchMemory* scratch, size_t bytes) {
     if (scratch->storage == nullptr || scratch->bytes < bytes) {
-        const size_t huge = (bytes + HUGE_PAGE_BYTES - 1) / HUGE_PAGE_BYTES * HUGE_PAGE_BYTES;
+        const size_t huge = std::max<size_t>(1, (bytes + HUGE_PAGE_BYTES - 1) / HUGE_PAGE_BYTES) * HUGE_PAGE_BYTES;
         scratch->storage.reset();   // before the new one: both at once might not fit
-        scratch->storage = map_big_array(std::max(huge, HUGE_PAGE_BYTES));
-        scratch->bytes = scratch->storage != nullptr ? std::max(huge, HUGE_PAGE_BYTES) : 0;
+        scratch->storage = map_big_array(huge);
+        scratch->bytes = scratch->storage != nullptr ? huge : 0;
         scratch->used = false;
         if (scratch->storage == nullptr) return nullptr;
     } else if (scratch->used) {
